@@ -1,0 +1,83 @@
+// The file-system port. The jobs, the open check of SendProgress and the
+// zip archiver reach files only through it, so every path can run on a fake
+// and the Windows build can use wide-character APIs behind the same calls.
+// Paths are component strings (UTF-16); the back end converts them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace tolvex {
+
+// A failing file operation. `what()` names the operation and the file.
+struct FileError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  // Reads up to `size` bytes at the current position; 0 at the end.
+  virtual std::size_t Read(std::uint8_t* data, std::size_t size) = 0;
+  virtual void Seek(std::uint64_t offset) = 0;
+  virtual std::uint64_t Size() = 0;
+};
+
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+  virtual void Write(const std::uint8_t* data, std::size_t size) = 0;
+  // Flushes and closes; a failure here is a failed write. Destroying an
+  // unclosed file closes it without reporting.
+  virtual void Close() = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  virtual std::unique_ptr<ReadableFile> OpenForRead(const std::u16string& path) = 0;
+  // Creates the file or cuts an existing one to 0 bytes.
+  virtual std::unique_ptr<WritableFile> OpenForWrite(const std::u16string& path) = 0;
+
+  // Opens the file for reading while denying other processes read access,
+  // then closes it at once; false when that fails for any reason.
+  virtual bool ProbeOpenForRead(const std::u16string& path) noexcept = 0;
+
+  virtual std::uint64_t FileLength(const std::u16string& path) = 0;
+  virtual bool Exists(const std::u16string& path) noexcept = 0;
+  virtual bool IsDirectory(const std::u16string& path) noexcept = 0;
+
+  // One directory level; fails if the parent is missing or the name exists.
+  virtual void CreateDirectory(const std::u16string& path) = 0;
+  virtual void DeleteFile(const std::u16string& path) = 0;
+  // Replaces an existing `to` in one step.
+  virtual void RenameReplacing(const std::u16string& from, const std::u16string& to) = 0;
+
+  // Bytes available to the caller on the volume holding `dir`, if known.
+  virtual std::optional<std::uint64_t> FreeSpace(const std::u16string& dir) noexcept = 0;
+};
+
+// The portable implementation on the C++ standard library (std::filesystem
+// and its streams take wide paths on Windows, UTF-8 on POSIX). Windows
+// overrides ProbeOpenForRead, which needs a share mode the standard library
+// cannot express.
+class StdFileSystem : public FileSystem {
+ public:
+  std::unique_ptr<ReadableFile> OpenForRead(const std::u16string& path) override;
+  std::unique_ptr<WritableFile> OpenForWrite(const std::u16string& path) override;
+  bool ProbeOpenForRead(const std::u16string& path) noexcept override;
+  std::uint64_t FileLength(const std::u16string& path) override;
+  bool Exists(const std::u16string& path) noexcept override;
+  bool IsDirectory(const std::u16string& path) noexcept override;
+  void CreateDirectory(const std::u16string& path) override;
+  void DeleteFile(const std::u16string& path) override;
+  void RenameReplacing(const std::u16string& from, const std::u16string& to) override;
+  std::optional<std::uint64_t> FreeSpace(const std::u16string& dir) noexcept override;
+};
+
+}  // namespace tolvex

@@ -1,0 +1,10 @@
+#include "component/job_state.h"
+
+namespace tolvex {
+
+JobState& basTolvex() {
+  static JobState state;
+  return state;
+}
+
+}  // namespace tolvex

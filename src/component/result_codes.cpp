@@ -1,0 +1,19 @@
+#include "component/result_codes.h"
+
+namespace tolvex {
+
+std::u16string_view ResultText(std::int16_t code) {
+  for (const auto& entry : kResultTable) {
+    if (entry.code == code) return entry.text;
+  }
+  return {};
+}
+
+std::u16string ControlErrorText(std::int16_t code, std::u16string_view control_text) {
+  std::u16string text(ResultText(code));
+  text += control_text;
+  text += kControlTextSuffix;
+  return text;
+}
+
+}  // namespace tolvex

@@ -1,0 +1,152 @@
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "component/file_system.h"
+#include "component/text.h"
+
+namespace tolvex {
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path ToPath(const std::u16string& path) { return fs::path(path); }
+
+[[noreturn]] void Fail(const char* operation, const std::u16string& path,
+                       const std::error_code& ec = {}) {
+  std::string message = std::string(operation) + " " + ToUtf8(path);
+  if (ec) message += ": " + ec.message();
+  throw FileError(message);
+}
+
+class StdReadableFile : public ReadableFile {
+ public:
+  StdReadableFile(std::ifstream stream, std::u16string path)
+      : stream_(std::move(stream)), path_(std::move(path)) {}
+
+  std::size_t Read(std::uint8_t* data, std::size_t size) override {
+    stream_.read(reinterpret_cast<char*>(data), static_cast<std::streamsize>(size));
+    const auto got = static_cast<std::size_t>(stream_.gcount());
+    if (stream_.bad()) Fail("read", path_);
+    if (stream_.eof()) stream_.clear(stream_.rdstate() & ~std::ios::failbit);
+    return got;
+  }
+
+  void Seek(std::uint64_t offset) override {
+    stream_.clear();
+    stream_.seekg(static_cast<std::streamoff>(offset));
+    if (!stream_) Fail("seek", path_);
+  }
+
+  std::uint64_t Size() override {
+    std::error_code ec;
+    const auto size = fs::file_size(ToPath(path_), ec);
+    if (ec) Fail("size of", path_, ec);
+    return size;
+  }
+
+ private:
+  std::ifstream stream_;
+  std::u16string path_;
+};
+
+class StdWritableFile : public WritableFile {
+ public:
+  StdWritableFile(std::ofstream stream, std::u16string path)
+      : stream_(std::move(stream)), path_(std::move(path)) {}
+
+  void Write(const std::uint8_t* data, std::size_t size) override {
+    stream_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!stream_) Fail("write", path_);
+  }
+
+  void Close() override {
+    stream_.close();
+    if (!stream_) Fail("close", path_);
+  }
+
+ private:
+  std::ofstream stream_;
+  std::u16string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<ReadableFile> StdFileSystem::OpenForRead(const std::u16string& path) {
+  if (IsDirectory(path)) Fail("open (a directory)", path);
+  std::ifstream stream(ToPath(path), std::ios::binary);
+  if (!stream) Fail("open", path);
+  return std::make_unique<StdReadableFile>(std::move(stream), path);
+}
+
+std::unique_ptr<WritableFile> StdFileSystem::OpenForWrite(const std::u16string& path) {
+  std::ofstream stream(ToPath(path), std::ios::binary | std::ios::trunc);
+  if (!stream) Fail("create", path);
+  return std::make_unique<StdWritableFile>(std::move(stream), path);
+}
+
+bool StdFileSystem::ProbeOpenForRead(const std::u16string& path) noexcept {
+  try {
+    if (IsDirectory(path)) return false;
+    std::ifstream stream(ToPath(path), std::ios::binary);
+    return static_cast<bool>(stream);
+  } catch (...) {
+    return false;
+  }
+}
+
+std::uint64_t StdFileSystem::FileLength(const std::u16string& path) {
+  std::error_code ec;
+  const auto size = fs::file_size(ToPath(path), ec);
+  if (ec) Fail("length of", path, ec);
+  return size;
+}
+
+bool StdFileSystem::Exists(const std::u16string& path) noexcept {
+  try {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(ToPath(path), ec));
+  } catch (...) {
+    return false;
+  }
+}
+
+bool StdFileSystem::IsDirectory(const std::u16string& path) noexcept {
+  try {
+    std::error_code ec;
+    return fs::is_directory(ToPath(path), ec);
+  } catch (...) {
+    return false;
+  }
+}
+
+void StdFileSystem::CreateDirectory(const std::u16string& path) {
+  std::error_code ec;
+  if (!fs::create_directory(ToPath(path), ec)) Fail("create directory", path, ec);
+}
+
+void StdFileSystem::DeleteFile(const std::u16string& path) {
+  std::error_code ec;
+  const auto p = ToPath(path);
+  if (fs::is_directory(fs::symlink_status(p, ec))) Fail("delete (a directory)", path);
+  if (!fs::remove(p, ec)) Fail("delete", path, ec);
+}
+
+void StdFileSystem::RenameReplacing(const std::u16string& from, const std::u16string& to) {
+  std::error_code ec;
+  fs::rename(ToPath(from), ToPath(to), ec);
+  if (ec) Fail("rename", from, ec);
+}
+
+std::optional<std::uint64_t> StdFileSystem::FreeSpace(const std::u16string& dir) noexcept {
+  try {
+    std::error_code ec;
+    const auto info = fs::space(dir.empty() ? fs::path(".") : ToPath(dir), ec);
+    if (ec) return std::nullopt;
+    return info.available;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace tolvex

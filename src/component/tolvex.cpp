@@ -1,0 +1,76 @@
+#include "component/tolvex.h"
+
+#include "component/result_codes.h"
+#include "component/split_path.h"
+#include "component/text.h"
+
+namespace tolvex {
+
+std::int16_t Tolvex::RecvSO(const std::u16string& url, const std::u16string& key,
+                            const std::u16string& code, const Variant& file) {
+  return Run(kJobModeReceive, url, key, code, file);
+}
+
+std::int16_t Tolvex::SendProgress(const std::u16string& url, const std::u16string& key,
+                                  const std::u16string& code, const Variant& file) {
+  return Run(kJobModeSend, url, key, code, file);
+}
+
+std::int16_t Tolvex::Fail(TransferJob& job, std::int16_t code) {
+  job.ResultCode = code;
+  services_.state.ErrorText = std::u16string(ResultText(code));
+  ErrorMsg = services_.state.ErrorText;
+  services_.pointer.Set(kPointerDefault);
+  return code;
+}
+
+std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std::u16string& key,
+                         const std::u16string& code, const Variant& file) {
+  JobState& state = services_.state;
+  TransferJob& job = mode == kJobModeSend ? state.SendJob : state.RecvJob;
+  try {
+    services_.pointer.Set(kPointerHourglass);
+    job.ResultCode = kResultNoOutcome;
+    state.ErrorText.clear();
+
+    if (TrimSpaces(url).empty()) return Fail(job, kResultBadUrl);
+    if (TrimTrailingSpaces(code).empty()) return Fail(job, kResultBadCompanyCode);
+    if (key.empty()) return Fail(job, kResultBadAccessKey);
+    const std::u16string path = file.IsString() ? TrimSpaces(file.text()) : std::u16string();
+    if (path.empty()) return Fail(job, kResultBadLocalFile);
+
+    if (mode == kJobModeSend) {
+      if (!services_.files.ProbeOpenForRead(path)) return Fail(job, kResultLocalFileNotFound);
+      // Outside the open check on purpose: a length query that fails after a
+      // successful open is an unexpected error, not "file not found".
+      if (services_.files.FileLength(path) == 0) return Fail(job, kResultLocalFileEmpty);
+    }
+
+    PathParts parts = SplitPath(path);
+    state.JobMode = mode;
+    job.SetProcessKind(mode == kJobModeSend ? u"1" : u"3");
+    job.ServerUrl = url;
+    job.CompanyCode = code;
+    job.AccessKey = key;
+    job.LocalDir = std::move(parts.dir);
+    job.LocalFile = std::move(parts.file);
+
+    state.ErrorText.clear();
+    services_.dialog.ShowModal();
+
+    const std::int16_t result = job.ResultCode;
+    ErrorMsg = state.ErrorText;
+    services_.pointer.Set(kPointerDefault);
+    return result;
+  } catch (...) {
+    // Nothing reaches the caller: the outcome is whatever the record holds,
+    // and ErrorMsg keeps its previous value.
+    try {
+      services_.pointer.Set(kPointerDefault);
+    } catch (...) {
+    }
+    return job.ResultCode;
+  }
+}
+
+}  // namespace tolvex

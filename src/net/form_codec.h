@@ -1,0 +1,36 @@
+// Form-urlencoded byte codec for archive bodies. Encoding keeps digits and
+// ASCII letters, turns a space into '+' and escapes every other byte as
+// %XY with capital hex digits.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+namespace tolvex {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum class DecodeErrorKind {
+  IndexOutOfRange,  // '%' with fewer than two bytes after it
+  Overflow,         // an escape digit that is not a hex digit
+};
+
+struct DecodeError : std::runtime_error {
+  explicit DecodeError(DecodeErrorKind k)
+      : std::runtime_error(k == DecodeErrorKind::IndexOutOfRange ? "escape cut short"
+                                                                 : "bad escape digit"),
+        kind(k) {}
+  DecodeErrorKind kind;
+};
+
+// Replaces `encoded`. Never fails.
+void EncodeFormBytes(const Bytes& source, Bytes& encoded);
+
+// Replaces `decoded`. On a malformed escape throws DecodeError; `decoded`
+// then holds the bytes decoded before that escape. Hex digits are accepted
+// in either case: servers that write lower-case escapes must not hand us a
+// silently corrupted archive.
+void DecodeFormBytes(const Bytes& source, Bytes& decoded);
+
+}  // namespace tolvex
