@@ -1,0 +1,36 @@
+// How a platform builds local paths from a directory and a file name.
+// Windows keeps its historical rules: "\" joins, only "\" separates levels
+// of the directory chain, and an empty directory means the drive's root.
+// On POSIX "/" joins, every missing ancestor is created, and an empty
+// directory means the current directory (never the filesystem root).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tolvex {
+
+struct PathStyle {
+  char16_t separator;
+  bool create_ancestors;      // the chain creates every missing ancestor
+  bool empty_dir_is_current;  // "" + name is "name", not "<sep>name"
+};
+
+inline constexpr PathStyle kWindowsPathStyle{u'\\', false, false};
+inline constexpr PathStyle kPosixPathStyle{u'/', true, true};
+
+#ifdef _WIN32
+inline constexpr PathStyle kNativePathStyle = kWindowsPathStyle;
+#else
+inline constexpr PathStyle kNativePathStyle = kPosixPathStyle;
+#endif
+
+inline std::u16string JoinPath(const PathStyle& style, std::u16string_view dir,
+                               std::u16string_view name) {
+  std::u16string path(dir);
+  if (!(dir.empty() && style.empty_dir_is_current)) path += style.separator;
+  path += name;
+  return path;
+}
+
+}  // namespace tolvex

@@ -1,0 +1,41 @@
+// The HTTP client port. It mirrors the client's own steps (open, connect,
+// open a request, add a header, send, read, close) so that PostRequest can
+// keep its handle bookkeeping and failure table in portable code. Strings
+// are component strings; a back end converts them to the system's ANSI
+// code page (WinINet) or the locale's charset (libcurl) at the call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tolvex {
+
+class HttpSession {
+ public:
+  using Handle = std::uintptr_t;  // 0 is the null handle
+  static constexpr Handle kNull = 0;
+
+  enum class ReadStatus { Data, End, Failed };
+
+  virtual ~HttpSession() = default;
+
+  // User agent; the system's proxy configuration applies.
+  virtual Handle Open(const std::u16string& agent) = 0;
+  virtual Handle Connect(Handle internet, const std::u16string& host, std::uint16_t port) = 0;
+  // secure: TLS (INTERNET_FLAG_SECURE); otherwise a reload past any cache.
+  virtual Handle OpenRequest(Handle connection, const std::u16string& verb,
+                             const std::u16string& path, const std::u16string& version,
+                             bool secure) = 0;
+  // Adds the header only if the request has none of that name.
+  virtual bool AddHeader(Handle request, const std::u16string& header) = 0;
+  // Sends the request with the body in its ANSI form.
+  virtual bool Send(Handle request, const std::u16string& body) = 0;
+  // Reads at most `capacity` reply bytes; Data with count > 0, End at the
+  // clean end of the reply, Failed when the connection broke.
+  virtual ReadStatus Read(Handle request, std::uint8_t* buffer, std::size_t capacity,
+                          std::size_t& count) = 0;
+  virtual void Close(Handle handle) = 0;
+};
+
+}  // namespace tolvex
