@@ -1,5 +1,6 @@
 #include "terminal_dialog_window.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -14,22 +15,50 @@
 
 namespace tolvex::posix {
 
-TerminalDialogWindow::TerminalDialogWindow(bool quiet)
-    : visible_(!quiet && isatty(STDERR_FILENO)) {}
+TerminalDialogWindow::TerminalDialogWindow(bool quiet) : visible_(!quiet && isatty(STDERR_FILENO)) {
+  if (pipe(wake_fds_) == 0) {
+    for (const int fd : wake_fds_) {
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+      fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+  }
+}
+
+TerminalDialogWindow::~TerminalDialogWindow() {
+  for (const int fd : wake_fds_) {
+    if (fd >= 0) close(fd);
+  }
+}
 
 void TerminalDialogWindow::ShowModal(DialogEvents& events) {
   if (shown_) throw std::logic_error("the transfer dialog is already shown");
   shown_ = true;
   unloaded_ = false;
+  events_ = &events;
   caption_ = shown_caption_ = std::u16string(kLabelDesignCaption);
   value_ = 0;
   start_ = out_ = Timer{};
   TakeInterrupt();  // a press before this call is not a Cancel of it
   events.OnLoad();
   Draw();
+  RunLoop(nullptr);
+  Erase();
+  shown_ = false;
+  events_ = nullptr;
+}
+
+void TerminalDialogWindow::PumpUntil(const std::function<bool()>& done) { RunLoop(&done); }
+
+void TerminalDialogWindow::Wake() {
+  const char byte = 1;
+  if (wake_fds_[1] >= 0) (void)!write(wake_fds_[1], &byte, 1);
+}
+
+void TerminalDialogWindow::RunLoop(const std::function<bool()>* done) {
   while (!unloaded_) {
+    if (done && (*done)()) return;
     if (TakeInterrupt()) {
-      events.OnCancel();
+      events_->OnCancel();
       continue;
     }
     const auto now = Clock::now();
@@ -39,7 +68,7 @@ void TerminalDialogWindow::ShowModal(DialogEvents& events) {
     }
     if (next && next->due <= now) {
       next->due = now + std::chrono::milliseconds(next->interval);
-      events.OnTimer(next == &start_ ? DialogTimer::Start : DialogTimer::Out);
+      events_->OnTimer(next == &start_ ? DialogTimer::Start : DialogTimer::Out);
       continue;
     }
     int wait_ms = 1000;
@@ -47,11 +76,13 @@ void TerminalDialogWindow::ShowModal(DialogEvents& events) {
       wait_ms = static_cast<int>(
           std::chrono::duration_cast<std::chrono::milliseconds>(next->due - now).count() + 1);
     }
-    pollfd fd{InterruptFd(), POLLIN, 0};
-    poll(&fd, fd.fd >= 0 ? 1 : 0, wait_ms);
+    pollfd fds[2] = {{wake_fds_[0], POLLIN, 0}, {InterruptFd(), POLLIN, 0}};
+    if (poll(fds, 2, wait_ms) > 0 && (fds[0].revents & POLLIN)) {
+      char drain[64];
+      while (read(wake_fds_[0], drain, sizeof drain) > 0) {
+      }
+    }
   }
-  Erase();
-  shown_ = false;
 }
 
 void TerminalDialogWindow::Unload() {

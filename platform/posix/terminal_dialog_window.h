@@ -15,6 +15,9 @@ namespace tolvex::posix {
 class TerminalDialogWindow : public DialogWindow {
  public:
   explicit TerminalDialogWindow(bool quiet);
+  ~TerminalDialogWindow() override;
+  TerminalDialogWindow(const TerminalDialogWindow&) = delete;
+  TerminalDialogWindow& operator=(const TerminalDialogWindow&) = delete;
 
   void ShowModal(DialogEvents& events) override;
   void Unload() override;
@@ -27,6 +30,8 @@ class TerminalDialogWindow : public DialogWindow {
   std::int32_t WindowHandle() override { return 0; }
   void SetTimerEnabled(DialogTimer timer, bool enabled) override;
   void SetTimerInterval(DialogTimer timer, std::uint32_t milliseconds) override;
+  void PumpUntil(const std::function<bool()>& done) override;
+  void Wake() override;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -38,6 +43,8 @@ class TerminalDialogWindow : public DialogWindow {
   };
   Timer& TimerFor(DialogTimer timer) { return timer == DialogTimer::Start ? start_ : out_; }
   void Arm(Timer& timer);
+  // The message loop: until unloaded, or until *done is true.
+  void RunLoop(const std::function<bool()>* done);
   void Draw();
   void Erase();
 
@@ -49,6 +56,8 @@ class TerminalDialogWindow : public DialogWindow {
   float value_ = 0;
   Timer start_, out_;
   bool drawn_ = false;
+  DialogEvents* events_ = nullptr;
+  int wake_fds_[2] = {-1, -1};  // Wake() from the post's worker
 };
 
 }  // namespace tolvex::posix

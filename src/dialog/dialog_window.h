@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tolvex {
@@ -47,6 +48,13 @@ class DialogWindow {
 
   virtual void SetTimerEnabled(DialogTimer timer, bool enabled) = 0;
   virtual void SetTimerInterval(DialogTimer timer, std::uint32_t milliseconds) = 0;
+
+  // Runs the dialog's message loop from inside a handler (timer ticks,
+  // Cancel, repaints) until done() is true or the dialog has been
+  // unloaded. done() runs on the dialog's thread whenever the loop wakes.
+  virtual void PumpUntil(const std::function<bool()>& done) = 0;
+  // Wakes a running PumpUntil so it checks done() again. Any thread.
+  virtual void Wake() = 0;
 };
 
 }  // namespace tolvex

@@ -1,5 +1,11 @@
 #include "dialog/frm_tolvex.h"
 
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+
 #include "component/result_codes.h"
 #include "net/post_request.h"
 
@@ -8,7 +14,10 @@ namespace tolvex {
 FrmTolvex::FrmTolvex(DialogWindow& window, DialogServices services)
     : window_(window), services_(services) {}
 
-void FrmTolvex::ShowModal() { window_.ShowModal(*this); }
+void FrmTolvex::ShowModal() {
+  unloaded_ = false;
+  window_.ShowModal(*this);
+}
 
 void FrmTolvex::OnLoad() {
   window_.SetTimerInterval(DialogTimer::Start, 1);
@@ -27,7 +36,12 @@ void FrmTolvex::OnTimer(DialogTimer timer) {
   RunJob();
 }
 
-void FrmTolvex::OnCancel() { window_.Unload(); }
+void FrmTolvex::OnCancel() { UnloadWindow(); }
+
+void FrmTolvex::UnloadWindow() {
+  unloaded_ = true;
+  window_.Unload();
+}
 
 void FrmTolvex::SetStatusText(const std::u16string& text) { window_.SetLabelCaption(text); }
 
@@ -64,13 +78,77 @@ void FrmTolvex::Finish(std::int16_t code, std::u16string_view text) {
   services_.state.RunningJob().ResultCode = code;
   services_.state.ErrorText = std::u16string(text);
   finished_ = true;
-  window_.Unload();
+  UnloadWindow();
 }
 
 void FrmTolvex::Finish(std::int16_t code) { Finish(code, ResultText(code)); }
 
-bool FrmTolvex::Post(const std::u16string& body) {
-  return PostRequest(services_.http, services_.address, *this, body, ResponseBytes);
+namespace {
+
+// The post's status notices, handed from the worker to the dialog's thread.
+class PendingStatus : public StatusDisplay {
+ public:
+  explicit PendingStatus(DialogWindow& window) : window_(window) {}
+  void SetStatusText(const std::u16string& text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    text_ = text;
+  }
+  void Repaint() override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      repaint_ = true;
+    }
+    window_.Wake();
+  }
+  // On the dialog's thread.
+  void Apply() {
+    std::optional<std::u16string> text;
+    bool repaint;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      text.swap(text_);
+      repaint = std::exchange(repaint_, false);
+    }
+    if (text) window_.SetLabelCaption(*text);
+    if (repaint) window_.Refresh();
+  }
+
+ private:
+  DialogWindow& window_;
+  std::mutex mutex_;
+  std::optional<std::u16string> text_;
+  bool repaint_ = false;
+};
+
+}  // namespace
+
+FrmTolvex::PostOutcome FrmTolvex::Post(const std::u16string& body) {
+  // A fresh count for every post: periods left over from an earlier call
+  // must not cut this one short.
+  TimeoutCount = 0;
+  window_.SetTimerInterval(DialogTimer::Out, response_period_ms);
+  window_.SetTimerEnabled(DialogTimer::Out, true);
+
+  PendingStatus status(window_);
+  std::atomic<bool> done{false};
+  bool sent = false;
+  services_.http.ResetAbort();
+  std::thread worker([&] {
+    sent = PostRequest(services_.http, services_.address, status, body, ResponseBytes);
+    done = true;
+    window_.Wake();
+  });
+  window_.PumpUntil([&] {
+    status.Apply();
+    return done.load();
+  });
+  if (!done) services_.http.Abort();
+  worker.join();
+  // Closed by the response timer (its outcome is stored) or by Cancel
+  // (nothing is stored, so the call returns 99).
+  if (unloaded_) return PostOutcome::Interrupted;
+  status.Apply();
+  return sent ? PostOutcome::Done : PostOutcome::Failed;
 }
 
 void FrmTolvex::StopResponseTimer() {

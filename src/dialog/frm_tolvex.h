@@ -61,14 +61,21 @@ class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDispla
   // unloads the dialog. Every path of every job ends here.
   void Finish(std::int16_t code, std::u16string_view text);
   void Finish(std::int16_t code);
-  bool Post(const std::u16string& body);
+  enum class PostOutcome { Done, Failed, Interrupted };
+  // Posts on a worker thread while the dialog keeps running its message
+  // loop, so it repaints, the response timer runs and Cancel is honoured.
+  // Interrupted: the dialog was unloaded during the post (timeout or
+  // Cancel), the exchange has been aborted and the outcome is stored.
+  PostOutcome Post(const std::u16string& body);
+  void UnloadWindow();
   void StopResponseTimer();
   void ShowHalfProgress();
   std::u16string LocalPath(const TransferJob& job, std::u16string_view name) const;
 
   DialogWindow& window_;
   DialogServices services_;
-  bool finished_ = false;
+  bool finished_ = false;  // the running job has stored its outcome
+  bool unloaded_ = false;  // the window of this show has been unloaded
 };
 
 }  // namespace tolvex

@@ -61,7 +61,14 @@ void FrmTolvex::RunSend() {
   window_.SetLabelCaption(job.ServerUrl + u"へ ﾎﾟｽﾄしています ...");
   ShowHalfProgress();
   window_.Refresh();
-  if (!Post(body)) return Finish(kResultPostFailed);
+  switch (Post(body)) {
+    case PostOutcome::Done:
+      break;
+    case PostOutcome::Failed:
+      return Finish(kResultPostFailed);
+    case PostOutcome::Interrupted:
+      return;
+  }
 
   StopResponseTimer();
   window_.SetLabelCaption(u"ﾎﾟｽﾄが終了しました.");

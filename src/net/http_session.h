@@ -36,6 +36,14 @@ class HttpSession {
   virtual ReadStatus Read(Handle request, std::uint8_t* buffer, std::size_t capacity,
                           std::size_t& count) = 0;
   virtual void Close(Handle handle) = 0;
+
+  // Makes a blocking Send or Read of the running exchange fail at once.
+  // Called from another thread than the exchange; the exchange still closes
+  // its handles itself. It stays in effect, so an exchange that had not yet
+  // begun fails too, until ResetAbort.
+  virtual void Abort() {}
+  // Called before an exchange starts, on the thread that may abort it.
+  virtual void ResetAbort() {}
 };
 
 }  // namespace tolvex

@@ -1,5 +1,7 @@
 // An ArchiveControl that records the calls the jobs make and does what the
 // test scripts for Pack and Unpack.
+#pragma once
+
 #include <functional>
 #include <string>
 #include <vector>

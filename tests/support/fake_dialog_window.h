@@ -2,9 +2,12 @@
 // delivers the ticks of enabled timers until the dialog unloads.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dialog/dialog_design.h"
@@ -23,6 +26,7 @@ class FakeDialogWindow : public DialogWindow {
     captions_at_load.push_back(caption_);
     value_ = 0;
     start_ = out_ = Timer{};
+    events_ = &events;
     events.OnLoad();
     if (after_load) after_load();
     if (cancel_before_start && !unloaded_) events.OnCancel();
@@ -72,8 +76,34 @@ class FakeDialogWindow : public DialogWindow {
   }
   void StopStartTimerForTest() { start_ = Timer{}; }
 
+  // Runs while the post's worker works: first the scripted event, then
+  // response-timer ticks (time passes quickly here) until the post ends.
+  void PumpUntil(const std::function<bool()>& done) override {
+    ++pumps;
+    bool scripted = false;
+    for (;;) {
+      if (done() || unloaded_) return;
+      if (!scripted && during_post) {
+        scripted = true;
+        during_post(*events_);
+        continue;
+      }
+      if (out_.Running() && tick_response_timer) {
+        ++out_ticks;
+        events_->OnTimer(DialogTimer::Out);
+        continue;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  void Wake() override { ++wakes; }
+
   bool cancel_before_start = false;
   std::function<void()> after_load;
+  std::function<void(DialogEvents&)> during_post;
+  bool tick_response_timer = false;
+  int pumps = 0;
+  std::atomic<int> wakes{0};
   int loads = 0, unloads = 0, refreshes = 0, out_ticks = 0;
   std::vector<std::u16string> captions, refreshed_captions, captions_at_load;
   std::vector<float> progress;
@@ -87,6 +117,7 @@ class FakeDialogWindow : public DialogWindow {
   };
   Timer& TimerFor(DialogTimer t) { return t == DialogTimer::Start ? start_ : out_; }
   bool shown_ = false, unloaded_ = false;
+  DialogEvents* events_ = nullptr;
   std::u16string caption_;
   float value_ = 0;
   Timer start_, out_;

@@ -1,7 +1,12 @@
 // An HttpSession that answers every post with a scripted reply and records
 // the request.
+#pragma once
+
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -11,7 +16,11 @@ namespace tolvex::testing {
 
 class FakeHttpSession : public HttpSession {
  public:
-  Handle Open(const std::u16string&) override { return fail_send ? 1 : 1; }
+  Handle Open(const std::u16string&) override { return 1; }
+  void ResetAbort() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    aborted_ = false;
+  }
   Handle Connect(Handle, const std::u16string& host, std::uint16_t port) override {
     connected_host = host;
     connected_port = port;
@@ -27,6 +36,12 @@ class FakeHttpSession : public HttpSession {
     ++posts;
     sent_body = body;
     offset_ = 0;
+    if (hang) {
+      // A server that never answers: only Abort ends the wait.
+      std::unique_lock<std::mutex> lock(mutex_);
+      aborted_cv_.wait(lock, [&] { return aborted_; });
+      return false;
+    }
     return !fail_send;
   }
   ReadStatus Read(Handle, std::uint8_t* buffer, std::size_t capacity, std::size_t& count) override {
@@ -37,17 +52,28 @@ class FakeHttpSession : public HttpSession {
     return ReadStatus::Data;
   }
   void Close(Handle) override {}
+  void Abort() override {
+    ++aborts;
+    std::lock_guard<std::mutex> lock(mutex_);
+    aborted_ = true;
+    aborted_cv_.notify_all();
+  }
 
   void Reply(const std::string& bytes) { reply.assign(bytes.begin(), bytes.end()); }
 
   std::vector<std::uint8_t> reply;
   bool fail_send = false;
+  bool hang = false;
+  std::atomic<int> aborts{0};
   int posts = 0;
   std::u16string sent_body, connected_host, request_path;
   std::uint16_t connected_port = 0;
 
  private:
   std::size_t offset_ = 0;
+  std::mutex mutex_;
+  std::condition_variable aborted_cv_;
+  bool aborted_ = false;
 };
 
 }  // namespace tolvex::testing

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "job_fixture.h"
 
 namespace tolvex::testing {
@@ -52,6 +54,53 @@ TEST_F(TransferDialog, ResponseTimerEndsTheCallAfterTheFourthPeriod) {
   EXPECT_EQ(state.RecvJob.ResultCode, 91);
   EXPECT_EQ(state.ErrorText, u"応答タイムアウト");
   EXPECT_EQ(window.unloads, 1);
+}
+
+TEST_F(TransferDialog, CancelDuringThePostAbortsItAndStoresNothing) {
+  Write("p/progress.txt", "x");
+  archive.on_pack = [&] { Write("p/progress.zip", "PK"); };
+  http.hang = true;
+  window.during_post = [](DialogEvents& events) { events.OnCancel(); };
+  tolvex.ErrorMsg = u"old";
+  Write("orders.txt", "old orders");
+  EXPECT_EQ(Recv("orders.txt"), 99);
+  EXPECT_EQ(tolvex.ErrorMsg, u"");
+  EXPECT_EQ(Read("orders.txt"), "old orders");
+  EXPECT_EQ(Send("p/progress.txt"), 99);
+  EXPECT_TRUE(Exists("p/progress.zip"));  // as after a failed post
+  EXPECT_EQ(http.aborts, 2);
+
+  // The next call runs normally.
+  http.hang = false;
+  window.during_post = nullptr;
+  http.Reply("0");
+  EXPECT_EQ(Send("p/progress.txt"), 0);
+  EXPECT_FALSE(Exists("p/progress.zip"));
+}
+
+TEST_F(TransferDialog, ServerThatNeverAnswersTimesOutAfterFourPeriods) {
+  http.hang = true;
+  window.tick_response_timer = true;
+  dialog.TimeoutCount = 3;  // left by an earlier call; a post starts afresh
+  Write("orders.txt", "old orders");
+  EXPECT_EQ(Recv("orders.txt"), 91);
+  EXPECT_EQ(tolvex.ErrorMsg, u"応答タイムアウト");
+  EXPECT_EQ(window.out_ticks, 4);
+  EXPECT_EQ(http.aborts, 1);
+  EXPECT_EQ(Read("orders.txt"), "old orders");
+  // Armed with the response period for the post.
+  EXPECT_NE(std::find(window.timer_log.begin(), window.timer_log.end(), "out=60000"),
+            window.timer_log.end());
+}
+
+TEST_F(TransferDialog, PostNoticesReachTheLabelFromTheWorker) {
+  http.Reply("1");
+  EXPECT_EQ(Recv("orders.txt"), 0);
+  EXPECT_EQ(window.pumps, 1);
+  EXPECT_GE(window.wakes, 1);
+  EXPECT_NE(std::find(window.refreshed_captions.begin(), window.refreshed_captions.end(),
+                      u"Client Connected to host1:8080"),
+            window.refreshed_captions.end());
 }
 
 }  // namespace
