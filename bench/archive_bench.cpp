@@ -3,7 +3,7 @@
 // Every contender runs as a child process so that its wall time and peak
 // resident memory are its own. Linux only.
 //
-//   archive_bench [--size-mib N] [--reps R] [--dir D] [--zip64]
+//   archive_bench [--size-mib N] [--reps R] [--dir D] [--level L] [--zip64]
 //
 // --zip64 adds a round trip of a member larger than 4 GiB (slow, needs
 // about 9 GiB of disk).
@@ -60,8 +60,8 @@ Measure RunChild(const std::vector<std::string>& args, const fs::path& cwd = {})
 // integers: roughly what the archived order files and their attachments
 // look like, and neither trivially compressible nor incompressible.
 void GenerateFile(const fs::path& path, std::uint64_t size, std::uint32_t seed) {
-  static const char* const kWords[] = {"C001", "order", "2026-12-08", "qty", "ship", "item",
-                                       "受注", "出荷", "0.50", "12", "pending", "done"};
+  static const char* const kWords[] = {"C001", "order", "2026-12-08", "qty", "ship",    "item",
+                                       "受注", "出荷",  "0.50",       "12",  "pending", "done"};
   std::mt19937 random(seed);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   std::vector<char> block;
@@ -94,9 +94,12 @@ void GenerateFile(const fs::path& path, std::uint64_t size, std::uint32_t seed) 
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-int PackMode(const std::string& dir, const std::string& file, const std::string& archive) {
+int PackMode(const std::string& dir, const std::string& file, const std::string& archive,
+             int level) {
   tolvex::StdFileSystem files;
-  tolvex::ZipArchiver archiver(files, tolvex::kPosixPathStyle);
+  tolvex::ZipArchiverSettings settings;
+  if (level >= 0) settings.level = level;
+  tolvex::ZipArchiver archiver(files, tolvex::kPosixPathStyle, settings);
   std::u16string d = fs::path(dir).u16string();
   std::u16string f = fs::path(file).u16string();
   archiver.PutPackDir(d);
@@ -138,6 +141,9 @@ struct Round {
   bool identical = false;
 };
 
+// -1: the archiver's default level.
+int g_level = -1;
+
 Round RunRound(const std::string& self, const fs::path& work, std::uint64_t size, int reps) {
   const auto src = work / "src";
   const auto ours = work / "ours";
@@ -148,14 +154,16 @@ Round RunRound(const std::string& self, const fs::path& work, std::uint64_t size
 
   std::vector<Measure> op, zp, ou, zu;
   for (int i = 0; i < reps; ++i) {
-    op.push_back(RunChild({self, "--pack", src.string(), "data.bin", "ours.zip"}));
+    op.push_back(
+        RunChild({self, "--pack", src.string(), "data.bin", "ours.zip", std::to_string(g_level)}));
     fs::remove(src / "iz.zip");
     zp.push_back(RunChild({"zip", "-q", "-6", "iz.zip", "data.bin"}, src));
     fs::remove(ours / "data.bin");
     fs::copy_file(src / "ours.zip", ours / "so.zip", fs::copy_options::overwrite_existing);
     ou.push_back(RunChild({self, "--unpack", ours.string(), "so.zip"}));
     fs::remove(theirs / "data.bin");
-    zu.push_back(RunChild({"unzip", "-qq", "-o", (src / "iz.zip").string(), "-d", theirs.string()}));
+    zu.push_back(
+        RunChild({"unzip", "-qq", "-o", (src / "iz.zip").string(), "-d", theirs.string()}));
   }
   Round r{Best(op), Best(zp), Best(ou), Best(zu)};
   r.our_size = fs::file_size(src / "ours.zip");
@@ -167,10 +175,11 @@ Round RunRound(const std::string& self, const fs::path& work, std::uint64_t size
 }
 
 void Print(const char* label, const Measure& ours, const Measure& theirs, double mib) {
-  std::printf("%-8s ours %7.2f s (%6.1f MiB/s, peak RSS %6ld KiB)   Info-ZIP %7.2f s (%6.1f MiB/s, "
-              "peak RSS %6ld KiB)   time ratio ours/Info-ZIP %.2f\n",
-              label, ours.seconds, mib / ours.seconds, ours.peak_rss_kib, theirs.seconds,
-              mib / theirs.seconds, theirs.peak_rss_kib, ours.seconds / theirs.seconds);
+  std::printf(
+      "%-8s ours %7.2f s (%6.1f MiB/s, peak RSS %6ld KiB)   Info-ZIP %7.2f s (%6.1f MiB/s, "
+      "peak RSS %6ld KiB)   time ratio ours/Info-ZIP %.2f\n",
+      label, ours.seconds, mib / ours.seconds, ours.peak_rss_kib, theirs.seconds,
+      mib / theirs.seconds, theirs.peak_rss_kib, ours.seconds / theirs.seconds);
 }
 
 int Zip64Round(const std::string& self, const fs::path& work) {
@@ -182,16 +191,18 @@ int Zip64Round(const std::string& self, const fs::path& work) {
   fs::create_directories(out);
   const std::uint64_t size = (4ull << 30) + (64ull << 20);
   GenerateFile(src / "big.bin", size, 7);
-  const auto pack = RunChild({self, "--pack", src.string(), "big.bin", "big.zip"});
+  const auto pack =
+      RunChild({self, "--pack", src.string(), "big.bin", "big.zip", std::to_string(g_level)});
   fs::copy_file(src / "big.zip", out / "so.zip");
   const auto unpack = RunChild({self, "--unpack", out.string(), "so.zip"});
   const bool same = pack.status == 0 && unpack.status == 0 &&
                     SameContents(src / "big.bin", out / "big.bin") &&
                     std::system(("unzip -tqq '" + (src / "big.zip").string() + "'").c_str()) == 0;
-  std::printf("zip64    member of %llu bytes: pack %.1f s (peak RSS %ld KiB), unpack %.1f s "
-              "(peak RSS %ld KiB), round trip and unzip -t %s\n",
-              static_cast<unsigned long long>(size), pack.seconds, pack.peak_rss_kib,
-              unpack.seconds, unpack.peak_rss_kib, same ? "ok" : "FAILED");
+  std::printf(
+      "zip64    member of %llu bytes: pack %.1f s (peak RSS %ld KiB), unpack %.1f s "
+      "(peak RSS %ld KiB), round trip and unzip -t %s\n",
+      static_cast<unsigned long long>(size), pack.seconds, pack.peak_rss_kib, unpack.seconds,
+      unpack.peak_rss_kib, same ? "ok" : "FAILED");
   fs::remove_all(src);
   fs::remove_all(out);
   return same ? 0 : 1;
@@ -200,7 +211,9 @@ int Zip64Round(const std::string& self, const fs::path& work) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strcmp(argv[1], "--pack") == 0) return PackMode(argv[2], argv[3], argv[4]);
+  if (argc == 6 && std::strcmp(argv[1], "--pack") == 0) {
+    return PackMode(argv[2], argv[3], argv[4], std::atoi(argv[5]));
+  }
   if (argc == 4 && std::strcmp(argv[1], "--unpack") == 0) return UnpackMode(argv[2], argv[3]);
 
   std::uint64_t size_mib = 256;
@@ -215,10 +228,13 @@ int main(int argc, char** argv) {
       reps = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--dir" && i + 1 < argc) {
       dir = argv[++i];
+    } else if (arg == "--level" && i + 1 < argc) {
+      g_level = std::atoi(argv[++i]);
     } else if (arg == "--zip64") {
       zip64 = true;
     } else {
-      std::fprintf(stderr, "usage: %s [--size-mib N] [--reps R] [--dir D] [--zip64]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--size-mib N] [--reps R] [--dir D] [--level L] [--zip64]\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -237,10 +253,10 @@ int main(int argc, char** argv) {
               static_cast<double>(round.our_size) / static_cast<double>(round.zip_size));
   Print("pack", round.our_pack, round.zip_pack, mib);
   Print("unpack", round.our_unpack, round.zip_unpack, mib);
-  std::printf("memory   our peak RSS at 16 MiB / %llu MiB: pack %ld / %ld KiB, unpack %ld / %ld KiB\n",
-              static_cast<unsigned long long>(size_mib), small.our_pack.peak_rss_kib,
-              round.our_pack.peak_rss_kib, small.our_unpack.peak_rss_kib,
-              round.our_unpack.peak_rss_kib);
+  std::printf(
+      "memory   our peak RSS at 16 MiB / %llu MiB: pack %ld / %ld KiB, unpack %ld / %ld KiB\n",
+      static_cast<unsigned long long>(size_mib), small.our_pack.peak_rss_kib,
+      round.our_pack.peak_rss_kib, small.our_unpack.peak_rss_kib, round.our_unpack.peak_rss_kib);
   bool ok = round.identical && small.identical && round.our_pack.status == 0 &&
             round.our_unpack.status == 0;
   std::printf("check    round trips and unzip -t: %s\n", ok ? "ok" : "FAILED");

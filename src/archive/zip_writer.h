@@ -12,7 +12,7 @@
 namespace tolvex::zip {
 
 struct ZipWriteOptions {
-  int level = 6;
+  int level = 5;
   // ZIP64 records for every member and the end of the archive, even small
   // ones; the writer otherwise uses them only where sizes or offsets need
   // them.

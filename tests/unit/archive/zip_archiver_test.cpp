@@ -41,7 +41,9 @@ class ZipRoundTripTest : public ZipArchiverTest,
 
 TEST_P(ZipRoundTripTest, UnpacksWhatWasPacked) {
   const auto& c = GetParam();
-  ZipArchiver archiver(files_, kNativePathStyle, {6, c.force_zip64});
+  ZipArchiverSettings settings;
+  settings.force_zip64 = c.force_zip64;
+  ZipArchiver archiver(files_, kNativePathStyle, settings);
   const auto send = Dir("send");
   const auto recv = Dir("recv");
   const auto data = MixedData(c.size, static_cast<std::uint32_t>(c.size));

@@ -57,7 +57,9 @@ class OurArchiveTest : public ZipInteropTest, public ::testing::WithParamInterfa
 TEST_P(OurArchiveTest, OpensInInfoZipAndPython) {
   RequireTools({"unzip", "python3"});
   if (IsSkipped()) return;
-  ZipArchiver archiver(files_, kPosixPathStyle, {6, GetParam()});
+  ZipArchiverSettings settings;
+  settings.force_zip64 = GetParam();
+  ZipArchiver archiver(files_, kPosixPathStyle, settings);
   const auto result = PackWith(archiver, source_.u16string(), u"ours.zip",
                                {u"a.dat", u"empty.dat", fs::u8path(kJapaneseName).u16string()});
   ASSERT_EQ(result.error, 0) << result.text;
