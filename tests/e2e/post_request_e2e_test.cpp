@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <set>
+#include <thread>
 
 #include "component/text.h"
 #include "curl_http_session.h"
@@ -314,6 +315,32 @@ TEST_F(OrderServerTest, MisbehaviourIsSeenAsTheClientWouldSeeIt) {
     if (c.ok) {
       EXPECT_TRUE(AsString(outcome.reply) == c.reply) << outcome.reply.size() << " bytes";
     }
+  }
+}
+
+TEST_F(OrderServerTest, AbortEndsAPostThatWouldNeverFinish) {
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"no answer at all", {"--never-answer"}},
+      {"a reply one byte at a time", {"--reply-size", "100000", "--trickle", "1/50"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start(c.args);
+    ServerAddress address;
+    ParseServerUrl(FromUtf8(Url("GetSOData")), address);
+    posix::CurlHttpSession session;
+    RecordingDisplay display;
+    Bytes reply = {'8'};
+    std::thread canceller([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      session.Abort();
+    });
+    EXPECT_FALSE(PostRequest(session, address, display, Header(u'3', u"BETA", u"k-beta"), reply));
+    canceller.join();
+    EXPECT_TRUE(server->Stop()) << "a held request kept the server from stopping";
   }
 }
 

@@ -54,14 +54,21 @@ ServerProcess::ServerProcess(const std::filesystem::path& root,
   port_ = static_cast<std::uint16_t>(std::atoi(line.c_str() + colon + 1));
 }
 
-ServerProcess::~ServerProcess() {
-  kill(pid_, SIGTERM);
+ServerProcess::~ServerProcess() { Stop(); }
+
+bool ServerProcess::Stop() {
+  if (pid_ <= 0) return true;
+  const pid_t pid = pid_;
+  pid_ = -1;
+  kill(pid, SIGTERM);
+  int status = 0;
   for (int i = 0; i < 100; ++i) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     usleep(50000);
   }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return false;
 }
 
 std::string ServerProcess::Log() const { return ReadFile(log_); }

@@ -20,6 +20,8 @@ class ServerProcess {
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   std::uint16_t port() const { return port_; }
+  // SIGTERM; true when the server then exited cleanly on its own.
+  bool Stop();
   // Everything the server logged so far.
   std::string Log() const;
 
