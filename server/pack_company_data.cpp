@@ -1,6 +1,9 @@
 #include "pack_company_data.h"
 
+#include <sys/stat.h>
 #include <zlib.h>
+
+#include <ctime>
 
 #include <fstream>
 #include <iterator>
@@ -27,6 +30,18 @@ bool IsAscii(const std::string& s) {
   return true;
 }
 
+// The file's modification time in the zip's DOS form (local time, 2 s).
+std::pair<std::uint32_t, std::uint32_t> DosTimeAndDate(const std::filesystem::path& file) {
+  struct stat info {};
+  std::tm t{};
+  if (stat(file.c_str(), &info) != 0 || localtime_r(&info.st_mtime, &t) == nullptr ||
+      t.tm_year < 80) {
+    return {0, (1 << 5) | 1};  // 1980-01-01, the format's first day
+  }
+  return {static_cast<std::uint32_t>((t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec / 2)),
+          static_cast<std::uint32_t>(((t.tm_year - 80) << 9) | ((t.tm_mon + 1) << 5) | t.tm_mday)};
+}
+
 }  // namespace
 
 // One stored (uncompressed) entry: small, and readable by every unzip.
@@ -42,7 +57,7 @@ Bytes PackCompanyData(const std::filesystem::path& data) {
   const auto crc = static_cast<std::uint32_t>(
       crc32(crc32(0L, Z_NULL, 0), content.data(), static_cast<uInt>(content.size())));
   const std::uint32_t flags = IsAscii(name) ? 0 : 0x0800;  // bit 11: the name is UTF-8
-  const std::uint32_t dos_time = 0, dos_date = (1 << 5) | 1 | ((2000 - 1980) << 9);
+  const auto [dos_time, dos_date] = DosTimeAndDate(data);
 
   Bytes out;
   out.reserve(content.size() + 2 * name.size() + 128);

@@ -1,8 +1,8 @@
 // One HTTP exchange on libcurl, driven from the caller's thread through the
 // multi interface: Start sends the request and waits for the reply's
-// headers, Read hands out the body as it arrives. Nothing is buffered
-// beyond what one pass of curl delivers, so memory stays flat however long
-// the reply is.
+// headers, Read hands out the body as it arrives. At most a few hundred KiB
+// wait between curl and the reader (the transfer pauses beyond that), so
+// memory stays flat however long the reply is.
 #pragma once
 
 #include <curl/curl.h>
@@ -63,6 +63,7 @@ class CurlTransfer {
   std::unique_ptr<CURLM, MultiDeleter> multi_;
   std::unique_ptr<curl_slist, ListDeleter> header_list_;
   bool attached_ = false;
+  bool paused_ = false;
   bool headers_done_ = false;
   bool finished_ = false;
   CURLcode result_ = CURLE_OK;

@@ -12,7 +12,9 @@
 //    display is repainted, so the notice shows while the reply is read.
 //  - Only after a successful send is ResponseBytes reset; it then ends as
 //    exactly the reply body bytes, or as the single byte 0 for an empty
-//    reply. The HTTP status is never looked at.
+//    reply. The HTTP status is never looked at. The reset keeps the
+//    vector's capacity, so a dialog that posts again reuses the storage of
+//    its last reply instead of growing a new one.
 //  - Every way out closes each handle that was opened, request first, then
 //    connection, then session. Nothing is thrown: every failure, including
 //    an exception from the session or the display, an invalid port and an

@@ -1,0 +1,51 @@
+// tolvex-server run as a child process for one test, stopped with SIGTERM.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tolvex::e2e {
+
+class ServerProcess {
+ public:
+  // Starts the server on 127.0.0.1 port 0 with these extra arguments and
+  // waits for the line that names its port.
+  ServerProcess(const std::filesystem::path& root, const std::vector<std::string>& args);
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  // SIGTERM; true when the server then exited cleanly on its own.
+  bool Stop();
+  // Everything the server logged so far.
+  std::string Log() const;
+
+ private:
+  pid_t pid_ = -1;
+  std::uint16_t port_ = 0;
+  std::filesystem::path log_;
+};
+
+// A fresh directory under the system's temporary directory, removed with
+// its contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+void WriteFile(const std::filesystem::path& path, const std::string& content);
+std::string ReadFile(const std::filesystem::path& path);
+
+}  // namespace tolvex::e2e
