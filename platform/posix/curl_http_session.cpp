@@ -160,6 +160,8 @@ void CurlHttpSession::Close(Handle handle) {
   objects_.erase(it);
 }
 
+void CurlHttpSession::ResetAbort() { aborted_.store(false); }
+
 void CurlHttpSession::Abort() {
   aborted_.store(true);
   std::lock_guard<std::mutex> lock(active_mutex_);

@@ -35,8 +35,10 @@ class CurlHttpSession : public HttpSession {
   void Close(Handle handle) override;
 
   // Makes a running Send or Read, and every later one, fail as soon as
-  // possible. Safe from any thread; the session stays aborted.
-  void Abort();
+  // possible. Safe from any thread; the session stays aborted until
+  // ResetAbort.
+  void Abort() override;
+  void ResetAbort() override;
 
   struct Object;  // what a handle stands for
 

@@ -1,0 +1,85 @@
+// tolvex: the component's two calls from a terminal.
+//   tolvex recv URL KEY CODE FILE    runs RecvSO
+//   tolvex send URL KEY CODE FILE    runs SendProgress
+// The exit status is the result code; ErrorMsg, when not empty, is printed
+// as one UTF-8 line on stdout.
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/zip_archiver.h"
+#include "component/text.h"
+#include "component/tolvex.h"
+#include "curl_http_session.h"
+#include "dialog/frm_tolvex.h"
+#include "interrupt.h"
+#include "terminal_dialog_window.h"
+
+namespace {
+
+constexpr int kUsageError = 64;  // outside the range of result codes
+
+const char kUsage[] =
+    "usage: tolvex [--quiet] recv URL KEY CODE FILE\n"
+    "       tolvex [--quiet] send URL KEY CODE FILE\n"
+    "\n"
+    "  recv  fetch the company's work-instruction data from URL into FILE\n"
+    "  send  pack the progress file FILE and post it to URL\n"
+    "\n"
+    "  URL   the order server's base URL (\"http://\" is assumed without a scheme)\n"
+    "  KEY   the server access key\n"
+    "  CODE  the order-receiving company's code\n"
+    "\n"
+    "  --quiet    no progress display\n"
+    "  --help     this text\n"
+    "  --version  the version\n"
+    "\n"
+    "The exit status is the result code (0 = success; see README.md), and the\n"
+    "result text, if any, is printed on standard output. Ctrl-C cancels.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  bool quiet = false;
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (args.empty() && arg == "--quiet") {
+      quiet = true;
+    } else if (args.empty() && arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (args.empty() && arg == "--version") {
+      std::puts("tolvex 1.00.0001");
+      return 0;
+    } else {
+      args.push_back(arg);
+    }
+  }
+  if (args.size() != 5 || (args[0] != "recv" && args[0] != "send")) {
+    std::fputs(kUsage, stderr);
+    return kUsageError;
+  }
+
+  using namespace tolvex;
+  posix::InstallInterruptHandler();
+  StdFileSystem files;
+  posix::CurlHttpSession http;
+  ZipArchiver archive(files, kPosixPathStyle);
+  posix::TerminalDialogWindow window(quiet);
+  FrmTolvex dialog(window, {basTolvex(), InetConnect(), http, archive, files, kPosixPathStyle});
+  NoMousePointer pointer;
+  Tolvex tolvex({basTolvex(), dialog, pointer, files});
+
+  const std::u16string url = FromUtf8(args[1]);
+  const std::u16string key = FromUtf8(args[2]);
+  const std::u16string code = FromUtf8(args[3]);
+  const Variant file = Variant::String(FromUtf8(args[4]));
+  const std::int16_t result = args[0] == "recv" ? tolvex.RecvSO(url, key, code, file)
+                                                : tolvex.SendProgress(url, key, code, file);
+  if (!tolvex.ErrorMsg.empty()) std::printf("%s\n", ToUtf8(tolvex.ErrorMsg).c_str());
+  return result;
+}

@@ -1,0 +1,205 @@
+// The tolvex command against tolvex-server on loopback: every outcome a
+// user can meet, with what the caller's directory holds afterwards.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "e2e/command_runner.h"
+#include "e2e/raw_listener.h"
+#include "e2e/server_process.h"
+
+namespace tolvex::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kOrders = "指示番号,品目,数量\nW1,ボルト,1200\n";
+
+class TolvexCommand : public ::testing::Test {
+ protected:
+  TolvexCommand() {
+    WriteFile(data() / "companies.txt", "C001 key-1\nC002 key-2\n");
+    WriteFile(data() / "outgoing" / "C001.dat", kOrders);
+    fs::create_directories(client());
+  }
+  fs::path data() const { return temp_.path() / "data"; }
+  fs::path client() const { return temp_.path() / "client"; }
+  std::string Url(const ServerProcess& s) const {
+    return "http://127.0.0.1:" + std::to_string(s.port()) + "/";
+  }
+  CommandResult Recv(const ServerProcess& s, const fs::path& file, const std::string& code = "C001",
+                     const std::string& key = "key-1") {
+    return RunTolvex({"--quiet", "recv", Url(s), key, code, file.string()});
+  }
+  CommandResult Send(const ServerProcess& s, const fs::path& file,
+                     const std::string& key = "key-1") {
+    return RunTolvex({"--quiet", "send", Url(s), key, "C001", file.string()});
+  }
+  fs::path Inbox() const { return data() / "inbox" / "C001"; }
+
+  TempDir temp_;
+};
+
+TEST_F(TolvexCommand, ReceiveLeavesTheCompanysDataInTheCallersFile) {
+  ServerProcess server(data(), {});
+  const auto target = client() / "new" / "deeper" / "orders.txt";
+  const auto r = Recv(server, target);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(ReadFile(target), kOrders);
+  EXPECT_FALSE(fs::exists(target.parent_path() / "so.zip"));
+  EXPECT_FALSE(fs::exists(target.parent_path() / "C001.dat"));
+
+  // Again, over the file the first call left.
+  WriteFile(data() / "outgoing" / "C001.dat", "second delivery\n");
+  EXPECT_EQ(Recv(server, target).status, 0);
+  EXPECT_EQ(ReadFile(target), "second delivery\n");
+}
+
+TEST_F(TolvexCommand, ReceiveOutcomesThatKeepTheOldFile) {
+  const struct {
+    const char* name;
+    std::vector<std::string> server_args;
+    std::string code, key;
+    int status;
+    std::string out;
+  } cases[] = {
+      {"wrong key", {}, "C001", "nope", 90, "サーバーからのエラー返答\n"},
+      {"unknown company", {}, "C999", "key-1", 90, "サーバーからのエラー返答\n"},
+      {"no response", {"--reply-body", "8"}, "C001", "key-1", 92, "無応答エラー\n"},
+      {"html page",
+       {"--reply-body", "<html>oops</html>", "--status", "500"},
+       "C001",
+       "key-1",
+       93,
+       "サーバーからの不正返答\n"},
+      {"bad escape", {"--reply-body", "0PK%G1"}, "C001", "key-1", 93, "サーバーからの不正返答\n"},
+      {"not a zip", {"--reply-body", "0garbage+bytes"}, "C001", "key-1", 11, ""},
+      {"reply cut off", {"--drop-after", "20"}, "C001", "key-1", 9, "ポスト実行エラー\n"},
+  };
+  for (const auto& c : cases) {
+    ServerProcess server(data(), c.server_args);
+    const auto target = client() / "orders.txt";
+    WriteFile(target, "old orders");
+    const auto r = Recv(server, target, c.code, c.key);
+    EXPECT_EQ(r.status, c.status) << c.name;
+    if (c.status == 11) {
+      EXPECT_EQ(r.out.rfind("ファイル解凍エラー(", 0), 0u) << c.name << ": " << r.out;
+    } else {
+      EXPECT_EQ(r.out, c.out) << c.name;
+    }
+    EXPECT_EQ(ReadFile(target), "old orders") << c.name;
+  }
+}
+
+TEST_F(TolvexCommand, ArchiveWithoutTheCompanysMemberGives12AndKeepsTheOldFile) {
+  // A ready-made archive holding some other member.
+  const auto other = temp_.path() / "other";
+  fs::create_directories(other);
+  WriteFile(other / "progress.txt", "not the orders");
+  ServerProcess helper(data(), {});
+  ASSERT_EQ(RunTolvex({"--quiet", "send", Url(helper), "key-1", "C001",
+                       (other / "progress.txt").string()})
+                .status,
+            0);
+  const auto stored = *fs::directory_iterator(Inbox());
+  fs::copy_file(stored.path(), data() / "outgoing" / "C001.zip");
+
+  ServerProcess server(data(), {});
+  const auto target = client() / "orders.txt";
+  WriteFile(target, "old orders");
+  const auto r = Recv(server, target);
+  EXPECT_EQ(r.status, 12);
+  EXPECT_EQ(r.out, "ファイル解凍実行エラー\n");
+  EXPECT_EQ(ReadFile(target), "old orders");
+}
+
+TEST_F(TolvexCommand, ReceiveWithoutDataLeavesAnEmptyFile) {
+  ServerProcess server(data(), {});
+  const auto target = client() / "c2" / "orders.txt";
+  const auto r = Recv(server, target, "C002", "key-2");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "受信作業指示データ無し\n");
+  ASSERT_TRUE(fs::exists(target));
+  EXPECT_EQ(fs::file_size(target), 0u);
+}
+
+TEST_F(TolvexCommand, SendDeliversTheProgressFile) {
+  ServerProcess server(data(), {});
+  const auto progress = client() / "progress.txt";
+  WriteFile(progress, "W1,切断,完了\n");
+  const auto r = Send(server, progress);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(fs::exists(client() / "progress.zip"));
+  EXPECT_EQ(ReadFile(progress), "W1,切断,完了\n");
+
+  // What the server stored is a zip holding the file under its bare name.
+  ASSERT_TRUE(fs::exists(Inbox()));
+  const auto stored = (*fs::directory_iterator(Inbox())).path();
+  const auto unpacked = temp_.path() / "unpacked.txt";
+  if (std::system("command -v unzip >/dev/null") != 0) GTEST_SKIP() << "no unzip";
+  const std::string command =
+      "unzip -p '" + stored.string() + "' progress.txt > '" + unpacked.string() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(ReadFile(unpacked), "W1,切断,完了\n");
+}
+
+TEST_F(TolvexCommand, SendOutcomes) {
+  const auto progress = client() / "progress.txt";
+  WriteFile(progress, "p");
+  {
+    ServerProcess server(data(), {"--reply-body", "0\n"});
+    const auto r = Send(server, progress);
+    EXPECT_EQ(r.status, 90);
+    EXPECT_EQ(r.out, "サーバーからのエラー返答\n");
+    EXPECT_FALSE(fs::exists(client() / "progress.zip"));
+  }
+  {
+    ServerProcess server(data(), {});
+    EXPECT_EQ(Send(server, progress, "wrong").status, 90);
+  }
+  const auto r =
+      RunTolvex({"--quiet", "send", "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/",
+                 "key-1", "C001", progress.string()});
+  EXPECT_EQ(r.status, 9);
+  EXPECT_EQ(r.out, "ポスト実行エラー\n");
+  EXPECT_TRUE(fs::exists(client() / "progress.zip"));  // kept after a failed post
+}
+
+TEST_F(TolvexCommand, ArgumentChecksAndUsage) {
+  WriteFile(client() / "empty.txt", "");
+  const auto file = (client() / "x.txt").string();
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+  } cases[] = {
+      {{"recv", "  ", "k", "C001", file}, 1, "発注側サーバアドレスエラー\n"},
+      {{"recv", "http://h/", "k", "  ", file}, 2, "受注会社コードエラー\n"},
+      {{"send", "http://h/", "", "C001", file}, 3, "サーバアクセスキーエラー\n"},
+      {{"send", "http://h/", "k", "C001", "   "}, 4, "ローカル送信ファィル名エラー\n"},
+      {{"send", "http://h/", "k", "C001", file}, 5, "ローカル送信ファィル未発見エラー\n"},
+      {{"send", "http://h/", "k", "C001", client().string()},
+       5,
+       "ローカル送信ファィル未発見エラー\n"},
+      {{"send", "http://h/", "k", "C001", (client() / "empty.txt").string()},
+       6,
+       "ローカル送信ファィルレングスエラー\n"},
+      {{"fetch", "a", "b", "c", "d"}, 64, ""},
+      {{"recv", "a"}, 64, ""},
+  };
+  for (const auto& c : cases) {
+    auto args = c.args;
+    args.insert(args.begin(), "--quiet");
+    const auto r = RunTolvex(args);
+    EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(r.out, c.out) << c.args[0];
+  }
+  EXPECT_EQ(RunTolvex({"--help"}).status, 0);
+  EXPECT_EQ(RunTolvex({"--version"}).out, "tolvex 1.00.0001\n");
+}
+
+}  // namespace
+}  // namespace tolvex::e2e
