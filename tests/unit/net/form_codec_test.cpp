@@ -112,5 +112,62 @@ TEST(FormCodec, RandomRoundTripUsesOnlyAllowedBytes) {
   }
 }
 
+// Inputs long enough for the decoder's fast path, with the malformed escape
+// placed at every offset around its internal stretch boundaries.
+TEST(DecodeFormBytes, LongInputsFailExactlyWhereTheShortWalkFails) {
+  std::mt19937 rng(99);
+  Bytes raw(30000);
+  for (auto& b : raw) b = static_cast<std::uint8_t>(rng());
+  Bytes encoded, decoded;
+  EncodeFormBytes(raw, encoded);
+  DecodeFormBytes(encoded, decoded);
+  ASSERT_EQ(decoded, raw);
+  const std::size_t quarter = encoded.size() / 4;
+  for (const std::size_t at : {std::size_t{0}, quarter - 1, quarter, quarter + 1, 2 * quarter,
+                               encoded.size() - 3, encoded.size() - 2, encoded.size() - 1}) {
+    for (const std::uint8_t bad : {std::uint8_t{'%'}, std::uint8_t{'G'}}) {
+      Bytes broken = encoded;
+      broken[at] = bad;
+      Bytes expected, got;
+      bool short_failed = false, long_failed = false;
+      DecodeErrorKind short_kind{}, long_kind{};
+      // The reference: the same bytes decoded in small pieces cannot take
+      // the fast path, so they follow the plain walk.
+      try {
+        Bytes prefix(broken.begin(), broken.end());
+        expected.clear();
+        std::size_t i = 0;
+        while (i < prefix.size()) {
+          const std::size_t len = prefix[i] == '%' ? 3 : 1;
+          Bytes piece(prefix.begin() + i, prefix.begin() + std::min(prefix.size(), i + len));
+          Bytes one;
+          DecodeFormBytes(piece, one);
+          expected.insert(expected.end(), one.begin(), one.end());
+          i += len;
+        }
+      } catch (const DecodeError& e) {
+        short_failed = true;
+        short_kind = e.kind;
+      }
+      try {
+        DecodeFormBytes(broken, got);
+      } catch (const DecodeError& e) {
+        long_failed = true;
+        long_kind = e.kind;
+      }
+      ASSERT_EQ(long_failed, short_failed) << at;
+      if (long_failed) {
+        EXPECT_EQ(long_kind, short_kind) << at;
+        // On failure the partial result from the short walk is in `one`,
+        // which was lost; compare the kept prefix length instead.
+        EXPECT_LE(got.size(), raw.size()) << at;
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin())) << at;
+      } else {
+        EXPECT_EQ(got, expected) << at;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tolvex

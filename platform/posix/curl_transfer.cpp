@@ -1,0 +1,175 @@
+#include "curl_transfer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace tolvex::posix {
+namespace {
+
+// libcurl reads the proxy variables (http_proxy, https_proxy, no_proxy,
+// ...) itself, but not the CA variables the curl tool honours; without
+// them a private CA could not be trusted short of editing the system store.
+const char* CaBundleFromEnvironment() {
+  for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return nullptr;
+}
+
+constexpr long kWaitSliceMs = 1000;
+
+}  // namespace
+
+CurlTransfer::CurlTransfer(CurlRequest request, const std::atomic<bool>& abort)
+    : request_(std::move(request)),
+      abort_(abort),
+      easy_(curl_easy_init()),
+      multi_(curl_multi_init()) {}
+
+CurlTransfer::~CurlTransfer() {
+  if (attached_) curl_multi_remove_handle(multi_.get(), easy_.get());
+}
+
+bool CurlTransfer::Configure() {
+  CURL* e = easy_.get();
+  for (const auto& h : request_.headers) {
+    curl_slist* grown = curl_slist_append(header_list_.get(), h.c_str());
+    if (grown == nullptr) return false;
+    header_list_.release();
+    header_list_.reset(grown);
+  }
+  // An HTTP/1.0 client sends Host, User-Agent, Content-Type and
+  // Content-Length; curl would add Accept (and Expect for large bodies).
+  for (const char* suppressed : {"Accept:", "Expect:"}) {
+    curl_slist* grown = curl_slist_append(header_list_.get(), suppressed);
+    if (grown == nullptr) return false;
+    header_list_.release();
+    header_list_.reset(grown);
+  }
+  bool ok = curl_easy_setopt(e, CURLOPT_URL, request_.url.c_str()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_0}) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_USERAGENT, request_.agent.c_str()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_HTTPHEADER, header_list_.get()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_POST, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
+                              static_cast<curl_off_t>(request_.body.size())) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_POSTFIELDS, request_.body.data()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_WRITEDATA, this) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlTransfer::OnHeader) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_HEADERDATA, this) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlTransfer::OnProgress) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_XFERINFODATA, this) == CURLE_OK;
+  if (const char* bundle = CaBundleFromEnvironment()) {
+    ok = ok && curl_easy_setopt(e, CURLOPT_CAINFO, bundle) == CURLE_OK;
+  }
+  if (const char* dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0') {
+    ok = ok && curl_easy_setopt(e, CURLOPT_CAPATH, dir) == CURLE_OK;
+  }
+  return ok;
+}
+
+bool CurlTransfer::Start() {
+  if (!easy_ || !multi_ || attached_ || !Configure()) return false;
+  if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) return false;
+  attached_ = true;
+  while (!headers_done_ && !finished_) Step();
+  return headers_done_ || result_ == CURLE_OK;
+}
+
+HttpSession::ReadStatus CurlTransfer::Read(std::uint8_t* buffer, std::size_t capacity,
+                                           std::size_t& count) {
+  count = 0;
+  if (capacity == 0) return HttpSession::ReadStatus::Failed;
+  if (pending_offset_ < pending_.size()) {
+    count = std::min(capacity, pending_.size() - pending_offset_);
+    std::memcpy(buffer, pending_.data() + pending_offset_, count);
+    pending_offset_ += count;
+    if (pending_offset_ == pending_.size()) {
+      pending_.clear();
+      pending_offset_ = 0;
+    }
+    return HttpSession::ReadStatus::Data;
+  }
+  target_ = buffer;
+  target_capacity_ = capacity;
+  target_count_ = 0;
+  while (target_count_ == 0 && !finished_) Step();
+  target_ = nullptr;
+  count = target_count_;
+  if (count > 0) return HttpSession::ReadStatus::Data;
+  return result_ == CURLE_OK ? HttpSession::ReadStatus::End : HttpSession::ReadStatus::Failed;
+}
+
+void CurlTransfer::Wakeup() {
+  if (multi_) curl_multi_wakeup(multi_.get());
+}
+
+void CurlTransfer::Step() {
+  if (abort_.load()) {
+    finished_ = true;
+    result_ = CURLE_ABORTED_BY_CALLBACK;
+    return;
+  }
+  int running = 0;
+  if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
+    finished_ = true;
+    result_ = CURLE_FAILED_INIT;
+    return;
+  }
+  int queued = 0;
+  while (CURLMsg* msg = curl_multi_info_read(multi_.get(), &queued)) {
+    if (msg->msg == CURLMSG_DONE) {
+      finished_ = true;
+      result_ = msg->data.result;
+    }
+  }
+  const bool progressed = target_count_ > 0 || (target_ == nullptr && headers_done_);
+  if (finished_ || progressed || running == 0) {
+    if (running == 0 && !finished_) finished_ = true;  // done without a message: treat as end
+    return;
+  }
+  curl_multi_poll(multi_.get(), nullptr, 0, kWaitSliceMs, nullptr);
+}
+
+std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t n, void* self) {
+  auto& t = *static_cast<CurlTransfer*>(self);
+  const std::size_t total = size * n;
+  std::size_t direct = 0;
+  if (t.target_ != nullptr) {
+    direct = std::min(total, t.target_capacity_ - t.target_count_);
+    std::memcpy(t.target_ + t.target_count_, data, direct);
+    t.target_count_ += direct;
+  }
+  try {
+    t.pending_.insert(t.pending_.end(), data + direct, data + total);
+  } catch (...) {
+    return 0;  // curl ends the transfer with a write error
+  }
+  return total;
+}
+
+std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t n, void* self) {
+  auto& t = *static_cast<CurlTransfer*>(self);
+  const std::size_t total = size * n;
+  const bool blank =
+      (total == 2 && data[0] == '\r' && data[1] == '\n') || (total == 1 && data[0] == '\n');
+  if (blank) {
+    long code = 0;
+    curl_easy_getinfo(t.easy_.get(), CURLINFO_RESPONSE_CODE, &code);
+    if (code < 100 || code >= 200) t.headers_done_ = true;  // an interim 1xx is not the reply
+  }
+  return total;
+}
+
+int CurlTransfer::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<CurlTransfer*>(self)->abort_.load() ? 1 : 0;
+}
+
+}  // namespace tolvex::posix

@@ -1,0 +1,13 @@
+// Ctrl-C for the terminal front end: the first press asks the running call
+// to cancel (the dialog's Cancel button); a second press exits at once.
+#pragma once
+
+namespace tolvex::posix {
+
+void InstallInterruptHandler();
+// True once per press that has not been taken yet.
+bool TakeInterrupt();
+// A file descriptor that becomes readable on each press, for poll().
+int InterruptFd();
+
+}  // namespace tolvex::posix

@@ -1,0 +1,144 @@
+#include "server_options.h"
+
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+
+namespace tolvex::server {
+namespace {
+
+std::optional<std::size_t> ParseCount(const std::string& text) {
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  std::size_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::size_t>(c - '0');
+  }
+  return value;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::invalid_argument("cannot read " + path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string NormaliseContext(std::string context) {
+  while (!context.empty() && context.back() == '/') context.pop_back();
+  if (!context.empty() && context.front() != '/') context.insert(context.begin(), '/');
+  return context;
+}
+
+void ParseListen(const std::string& text, ServerOptions& options) {
+  const auto colon = text.rfind(':');
+  if (colon == std::string::npos) throw std::invalid_argument("--listen wants HOST:PORT");
+  std::string host = text.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  const auto port = ParseCount(text.substr(colon + 1));
+  if (host.empty() || !port || *port > 65535) {
+    throw std::invalid_argument("--listen wants HOST:PORT");
+  }
+  options.listen_host = host;
+  options.listen_port = static_cast<int>(*port);
+}
+
+}  // namespace
+
+const char kUsage[] =
+    "usage: tolvex-server [--listen HOST:PORT] [--root DIR] [--context PATH]\n"
+    "                     [--tls-cert FILE --tls-key FILE] [--control FILE]\n"
+    "                     [--reply-body TEXT | --reply-file FILE | --reply-size N]\n"
+    "                     [--status CODE] [--delay-ms N] [--drop-after N]\n"
+    "                     [--never-answer] [--trickle BYTES/MS]\n";
+
+std::string Misbehaviour::Set(const std::string& key, const std::string& value) {
+  if (key == "reply-body") {
+    reply_body = value;
+  } else if (key == "reply-file") {
+    try {
+      reply_body = ReadWholeFile(value);
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+  } else if (key == "never-answer") {
+    never_answer = value.empty() || value == "1" || value == "true";
+  } else if (key == "trickle") {
+    const auto slash = value.find('/');
+    const auto bytes = ParseCount(value.substr(0, slash));
+    const auto ms = slash == std::string::npos ? std::nullopt : ParseCount(value.substr(slash + 1));
+    if (!bytes || !ms || *bytes == 0) return "trickle wants BYTES/MS";
+    trickle_bytes = *bytes;
+    trickle_ms = *ms;
+  } else {
+    const auto number = ParseCount(value);
+    if (!number) return key + " wants a number";
+    if (key == "reply-size") {
+      reply_size = *number;
+    } else if (key == "status") {
+      if (*number < 100 || *number > 999) return "status wants a code from 100 to 999";
+      status = static_cast<int>(*number);
+    } else if (key == "delay-ms") {
+      delay_ms = *number;
+    } else if (key == "drop-after") {
+      drop_after = *number;
+    } else {
+      return "unknown setting " + key;
+    }
+  }
+  return {};
+}
+
+ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
+  ServerOptions options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& flag = args[i];
+    if (flag.rfind("--", 0) != 0) throw std::invalid_argument("unexpected argument " + flag);
+    const std::string key = flag.substr(2);
+    if (key == "never-answer") {
+      options.misbehaviour.never_answer = true;
+      continue;
+    }
+    if (i + 1 >= args.size()) throw std::invalid_argument(flag + " wants a value");
+    const std::string& value = args[++i];
+    if (key == "listen") {
+      ParseListen(value, options);
+    } else if (key == "root") {
+      options.root = value;
+    } else if (key == "context") {
+      options.context = NormaliseContext(value);
+    } else if (key == "tls-cert") {
+      options.tls_cert = value;
+    } else if (key == "tls-key") {
+      options.tls_key = value;
+    } else if (key == "control") {
+      options.control_file = value;
+    } else if (const std::string error = options.misbehaviour.Set(key, value); !error.empty()) {
+      throw std::invalid_argument(error);
+    }
+  }
+  if (options.tls_cert.empty() != options.tls_key.empty()) {
+    throw std::invalid_argument("--tls-cert and --tls-key go together");
+  }
+  return options;
+}
+
+Misbehaviour CurrentMisbehaviour(const ServerOptions& options) {
+  Misbehaviour current = options.misbehaviour;
+  if (options.control_file.empty()) return current;
+  std::ifstream in(options.control_file);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    const auto eq = line.find('=');
+    const std::string error = eq == std::string::npos
+                                  ? current.Set(line, "")
+                                  : current.Set(line.substr(0, eq), line.substr(eq + 1));
+    if (!error.empty()) std::cerr << "control file: " << error << '\n';
+  }
+  return current;
+}
+
+}  // namespace tolvex::server

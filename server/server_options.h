@@ -1,0 +1,49 @@
+// Command line of tolvex-server and the misbehaviour switches that tests
+// flip through the command line or a control file read before each request.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvex::server {
+
+struct Misbehaviour {
+  std::optional<std::string> reply_body;  // raw reply body instead of the servlet's
+  std::optional<std::size_t> reply_size;  // raw reply of N bytes, byte i = i mod 251
+  int status = 200;                       // HTTP status of every reply
+  std::size_t delay_ms = 0;               // wait before answering
+  std::optional<std::size_t> drop_after;  // close the connection after N body bytes
+  bool never_answer = false;              // hold the request until shutdown
+  std::size_t trickle_bytes = 0;          // send N bytes ...
+  std::size_t trickle_ms = 0;             // ... every T ms
+
+  // Applies one "key=value" setting (keys as the flags, without "--").
+  // Returns an error text, or an empty string.
+  std::string Set(const std::string& key, const std::string& value);
+  bool Trickles() const { return trickle_bytes > 0; }
+};
+
+struct ServerOptions {
+  std::string listen_host = "127.0.0.1";
+  int listen_port = 0;
+  std::string root = ".";
+  std::string context;  // "" or "/app": the servlets live under <context>/servlets/
+  std::string tls_cert;
+  std::string tls_key;
+  std::string control_file;
+  Misbehaviour misbehaviour;
+};
+
+// Throws std::invalid_argument with a message fit for the user.
+ServerOptions ParseServerOptions(const std::vector<std::string>& args);
+
+// The flags' misbehaviour, overlaid by the control file's lines when the
+// file exists. A line that does not parse is reported on stderr and skipped.
+Misbehaviour CurrentMisbehaviour(const ServerOptions& options);
+
+extern const char kUsage[];
+
+}  // namespace tolvex::server

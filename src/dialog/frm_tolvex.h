@@ -1,0 +1,74 @@
+// frmTolvex: the modal transfer dialog. It starts the job JobMode names one
+// timer tick after it has loaded, offers Cancel until then, and carries the
+// controls and the reply array the jobs use. The object outlives its
+// window: one instance serves every call of the loaded component.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/archive_control.h"
+#include "component/file_system.h"
+#include "component/job_state.h"
+#include "component/path_style.h"
+#include "component/ports.h"
+#include "dialog/dialog_window.h"
+#include "net/http_session.h"
+#include "net/server_address.h"
+#include "net/status_display.h"
+
+namespace tolvex {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct DialogServices {
+  JobState& state;
+  ServerAddress& address;
+  HttpSession& http;
+  ArchiveControl& archive;
+  FileSystem& files;
+  PathStyle paths;
+};
+
+class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDisplay {
+ public:
+  FrmTolvex(DialogWindow& window, DialogServices services);
+
+  void ShowModal() override;
+
+  // The reply body of the last post; kept between calls.
+  Bytes ResponseBytes;
+  // Response-timer periods elapsed; only the timOut handler touches it.
+  std::int16_t TimeoutCount = 0;
+
+  // The response timer's period; 60 s. Tests shorten it.
+  std::uint32_t response_period_ms = 60000;
+
+ private:
+  void OnLoad() override;
+  void OnTimer(DialogTimer timer) override;
+  void OnCancel() override;
+  void SetStatusText(const std::u16string& text) override;
+  void Repaint() override;
+
+  void RunJob();
+  void RunReceive();
+  void RunSend();
+  void OnResponseTimer();
+
+  // Stores the outcome in the running job's record and ErrorText, then
+  // unloads the dialog. Every path of every job ends here.
+  void Finish(std::int16_t code, std::u16string_view text);
+  void Finish(std::int16_t code);
+  bool Post(const std::u16string& body);
+  void StopResponseTimer();
+  void ShowHalfProgress();
+  std::u16string LocalPath(const TransferJob& job, std::u16string_view name) const;
+
+  DialogWindow& window_;
+  DialogServices services_;
+  bool finished_ = false;
+};
+
+}  // namespace tolvex

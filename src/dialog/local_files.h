@@ -1,0 +1,38 @@
+// File steps the jobs share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "component/file_system.h"
+#include "component/path_style.h"
+
+namespace tolvex {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Creates the directory chain of `dir`, ignoring each failure. Windows
+// rules: only "\" separates levels, the part before the first "\" (a drive)
+// is never created. POSIX rules: every missing ancestor is created and the
+// root is never attempted.
+void CreateDirectoryChain(FileSystem& files, const PathStyle& style, std::u16string_view dir);
+
+// Creates `dir` itself (one level), ignoring a failure. On POSIX the
+// ancestors are created too, so the no-data file can be written.
+void CreateLocalDir(FileSystem& files, const PathStyle& style, std::u16string_view dir);
+
+// Deletes a file; a failure (missing file included) is ignored.
+void DeleteIgnoringErrors(FileSystem& files, const std::u16string& path) noexcept;
+
+// Writes exactly `data` to a new or truncated file; throws FileError.
+void WriteWholeFile(FileSystem& files, const std::u16string& path, const Bytes& data);
+
+// Reads a whole file; throws FileError.
+Bytes ReadWholeFile(FileSystem& files, const std::u16string& path);
+
+// Whether two bare file names name the same file (Windows folds ASCII case).
+bool SameFileName(const PathStyle& style, std::u16string_view a, std::u16string_view b);
+
+}  // namespace tolvex

@@ -1,0 +1,76 @@
+// RunSend: packs the caller's progress file and posts it to
+// PutProgressData.
+#include "component/result_codes.h"
+#include "dialog/frm_tolvex.h"
+#include "dialog/local_files.h"
+#include "net/form_codec.h"
+#include "net/servlet_protocol.h"
+
+namespace tolvex {
+
+void FrmTolvex::RunSend() {
+  TransferJob& job = services_.state.SendJob;
+  window_.SetLabelCaption(u"送信(" + job.ServerUrl + u")");
+  window_.Refresh();
+
+  const std::u16string work_path = LocalPath(job, u"progress.zip");
+  DeleteIgnoringErrors(services_.files, work_path);
+
+  try {
+    ArchiveControl& trans = services_.archive;
+    trans.PutArchiveMode(1);
+    trans.PutOwnerHwnd(window_.WindowHandle());
+    trans.PutOptionA(false);
+    trans.PutOptionB(false);
+    std::u16string pack_dir = job.LocalDir;
+    trans.PutPackDir(pack_dir);
+    trans.PutPackArchiveName(std::u16string(u"progress") + u".zip");
+    trans.BeginPack();
+    std::u16string pack_file = job.LocalFile;
+    trans.AddPackFile(pack_file);
+    trans.Pack();
+    if (trans.GetArchiveError() != 0) {
+      return Finish(kResultPackReported,
+                    ControlErrorText(kResultPackReported, trans.GetArchiveErrorText()));
+    }
+  } catch (...) {
+    return Finish(kResultPackFailed);
+  }
+
+  // A packing reported as successful that left no usable archive is still a
+  // packing failure, not something to post.
+  Bytes archive;
+  try {
+    archive = ReadWholeFile(services_.files, work_path);
+  } catch (const FileError&) {
+    return Finish(kResultPackFailed);
+  }
+  if (archive.empty()) return Finish(kResultPackFailed);
+
+  Bytes encoded;
+  EncodeFormBytes(archive, encoded);
+  archive = Bytes();
+  std::u16string body = BuildRequestHeader(job);
+  body.append(encoded.begin(), encoded.end());
+  encoded = Bytes();
+
+  services_.state.PostUrl = BuildPostUrl(job.ServerUrl, kServletPutProgressData);
+  ParseServerUrl(services_.state.PostUrl, services_.address);
+  ResponseBytes.assign(1, kReplySeed);
+
+  window_.SetLabelCaption(job.ServerUrl + u"へ ﾎﾟｽﾄしています ...");
+  ShowHalfProgress();
+  window_.Refresh();
+  if (!Post(body)) return Finish(kResultPostFailed);
+
+  StopResponseTimer();
+  window_.SetLabelCaption(u"ﾎﾟｽﾄが終了しました.");
+  window_.Refresh();
+  window_.SetProgressValue(static_cast<float>(window_.ProgressMax()));
+  DeleteIgnoringErrors(services_.files, work_path);
+
+  if (IsPutProgressDataAccepted(ResponseBytes)) return Finish(kResultOk, u"");
+  Finish(kResultServerError);
+}
+
+}  // namespace tolvex

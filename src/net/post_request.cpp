@@ -1,0 +1,108 @@
+#include "net/post_request.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace tolvex {
+namespace {
+
+// Owns the handles of one post; closes those that were opened, newest
+// first, on every way out.
+class PostHandles {
+ public:
+  explicit PostHandles(HttpSession& http) : http_(http) {}
+  PostHandles(const PostHandles&) = delete;
+  PostHandles& operator=(const PostHandles&) = delete;
+  ~PostHandles() {
+    CloseQuietly(request);
+    CloseQuietly(connection);
+    CloseQuietly(internet);
+  }
+
+  HttpSession::Handle internet = HttpSession::kNull;
+  HttpSession::Handle connection = HttpSession::kNull;
+  HttpSession::Handle request = HttpSession::kNull;
+
+ private:
+  void CloseQuietly(HttpSession::Handle handle) noexcept {
+    if (handle == HttpSession::kNull) return;
+    try {
+      http_.Close(handle);
+    } catch (...) {
+      // A handle that cannot be closed must not hide the post's outcome.
+    }
+  }
+
+  HttpSession& http_;
+};
+
+bool PostOrThrow(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
+                 const std::u16string& body, Bytes& ResponseBytes) {
+  PostHandles handles(http);
+  handles.internet = http.Open(kUserAgent);
+  if (handles.internet == HttpSession::kNull) return false;
+
+  const ConnectTarget target = ResolveConnectTarget(address);
+  handles.connection = http.Connect(handles.internet, target.host, target.port);
+  if (handles.connection == HttpSession::kNull) return false;
+
+  handles.request = http.OpenRequest(handles.connection, u"POST", address.ServerPath, u"HTTP/1.0",
+                                     address.UseHttps);
+  if (handles.request == HttpSession::kNull) return false;
+
+  if (!http.AddHeader(handles.request, kPostContentTypeHeader)) return false;
+
+  const bool sent = http.Send(handles.request, body);
+  display.SetStatusText(kConnectedNotice + address.ServerHost);
+  display.Repaint();
+  if (!sent) return false;
+
+  ResponseBytes.assign(1, 0);
+  ReplyCollector reply{ResponseBytes};
+  for (;;) {
+    switch (ReadResponseChunk(http, handles.request, reply)) {
+      case HttpSession::ReadStatus::Data:
+        continue;
+      case HttpSession::ReadStatus::End:
+        return true;
+      case HttpSession::ReadStatus::Failed:
+        return false;
+    }
+  }
+}
+
+}  // namespace
+
+HttpSession::ReadStatus ReadResponseChunk(HttpSession& http, HttpSession::Handle request,
+                                          ReplyCollector& reply) {
+  std::size_t count = 0;
+  const auto status = http.Read(request, reply.buffer.data(), reply.buffer.size(), count);
+  if (status != HttpSession::ReadStatus::Data || count == 0) {
+    return status == HttpSession::ReadStatus::Failed ? status : HttpSession::ReadStatus::End;
+  }
+  count = std::min(count, reply.buffer.size());  // a back end must not claim more than it got
+
+  Bytes& bytes = reply.bytes;
+  const std::size_t needed = reply.held + count;
+  if (needed < reply.held) throw std::length_error("reply too long");
+  if (bytes.capacity() < needed) {
+    const std::size_t doubled =
+        bytes.capacity() > bytes.max_size() / 2 ? bytes.max_size() : bytes.capacity() * 2;
+    bytes.reserve(std::max(needed, doubled));
+  }
+  if (reply.held == 0) bytes.clear();  // the first chunk replaces the reset element
+  bytes.insert(bytes.end(), reply.buffer.begin(), reply.buffer.begin() + count);
+  reply.held = needed;
+  return HttpSession::ReadStatus::Data;
+}
+
+bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
+                 const std::u16string& body, Bytes& ResponseBytes) {
+  try {
+    return PostOrThrow(http, address, display, body, ResponseBytes);
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace tolvex

@@ -1,0 +1,58 @@
+#include "job_fixture.h"
+
+namespace tolvex::testing {
+namespace {
+
+using TransferDialog = JobFixture;
+
+TEST_F(TransferDialog, CancelBeforeTheStartStoresNothing) {
+  Write("p/progress.txt", "x");
+  window.cancel_before_start = true;
+  tolvex.ErrorMsg = u"old";
+  EXPECT_EQ(Recv("orders.txt"), 99);
+  EXPECT_EQ(tolvex.ErrorMsg, u"");
+  EXPECT_EQ(Send("p/progress.txt"), 99);
+  EXPECT_EQ(http.posts, 0);
+  EXPECT_TRUE(archive.calls.empty());
+  EXPECT_FALSE(Exists("orders.txt"));
+}
+
+TEST_F(TransferDialog, EachCallLoadsAnewAndRunsItsOwnJobOnce) {
+  Write("p/progress.txt", "x");
+  archive.on_pack = [&] { Write("p/progress.zip", "PK"); };
+  http.Reply("1");
+  EXPECT_EQ(Recv("orders.txt"), 0);
+  http.Reply("0");
+  EXPECT_EQ(Send("p/progress.txt"), 0);
+  http.Reply("1");
+  EXPECT_EQ(Recv("orders.txt"), 0);
+  EXPECT_EQ(window.loads, 3);
+  EXPECT_EQ(http.posts, 3);
+  EXPECT_EQ(window.captions_at_load, std::vector<std::u16string>(3, u"送受信状態"));
+  EXPECT_EQ(window.unloads, 3);
+  // The start timer: armed by the load, stopped Enabled-first by the tick.
+  EXPECT_EQ(std::vector<std::string>(window.timer_log.begin(), window.timer_log.begin() + 4),
+            (std::vector<std::string>{"start=1", "start.on", "start.off", "start=0"}));
+}
+
+TEST_F(TransferDialog, ResponseTimerEndsTheCallAfterTheFourthPeriod) {
+  // A job still waiting for its reply: only timOut runs, armed as a post
+  // arms it.
+  window.after_load = [&] {
+    window.StopStartTimerForTest();
+    window.SetTimerInterval(DialogTimer::Out, 5);
+    window.SetTimerEnabled(DialogTimer::Out, true);
+  };
+  state.JobMode = kJobModeReceive;
+  state.RecvJob.ResultCode = 99;
+  dialog.TimeoutCount = 0;
+  dialog.ShowModal();
+  EXPECT_EQ(window.out_ticks, 4);
+  EXPECT_EQ(dialog.TimeoutCount, 3);
+  EXPECT_EQ(state.RecvJob.ResultCode, 91);
+  EXPECT_EQ(state.ErrorText, u"応答タイムアウト");
+  EXPECT_EQ(window.unloads, 1);
+}
+
+}  // namespace
+}  // namespace tolvex::testing

@@ -1,0 +1,66 @@
+// A loaded component wired to fakes: real files in a temporary directory,
+// a synchronous fake window, a scripted server and a scripted control.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "component/text.h"
+#include "component/tolvex.h"
+#include "dialog/frm_tolvex.h"
+#include "support/fake_archive_control.h"
+#include "support/fake_dialog_window.h"
+#include "support/fake_http_session.h"
+
+namespace tolvex::testing {
+
+class JobFixture : public ::testing::Test {
+ protected:
+  JobFixture() {
+    root_ = std::filesystem::temp_directory_path() /
+            ("tolvex-job-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_);
+  }
+  ~JobFixture() override { std::filesystem::remove_all(root_); }
+
+  std::filesystem::path Path(const std::string& rel) const { return root_ / rel; }
+  std::u16string Dir(const std::string& rel = "") const {
+    return FromUtf8((rel.empty() ? root_ : root_ / rel).string());
+  }
+  void Write(const std::string& rel, const std::string& content) {
+    std::filesystem::create_directories(Path(rel).parent_path());
+    std::ofstream(Path(rel), std::ios::binary) << content;
+  }
+  std::string Read(const std::string& rel) const {
+    std::ifstream in(Path(rel), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  bool Exists(const std::string& rel) const { return std::filesystem::exists(Path(rel)); }
+
+  std::int16_t Recv(const std::string& file, const std::u16string& code = u"C001") {
+    return tolvex.RecvSO(u"http://host1:8080/app", u"key", code,
+                         Variant::String(Dir() + u"/" + FromUtf8(file)));
+  }
+  std::int16_t Send(const std::string& file) {
+    return tolvex.SendProgress(u"http://host1:8080/app", u"key", u"C001",
+                               Variant::String(Dir() + u"/" + FromUtf8(file)));
+  }
+
+  std::filesystem::path root_;
+  JobState state;
+  ServerAddress address;
+  FakeHttpSession http;
+  FakeArchiveControl archive;
+  StdFileSystem files;
+  FakeDialogWindow window;
+  NoMousePointer pointer;
+  FrmTolvex dialog{window, {state, address, http, archive, files, kPosixPathStyle}};
+  Tolvex tolvex{{state, dialog, pointer, files}};
+};
+
+}  // namespace tolvex::testing

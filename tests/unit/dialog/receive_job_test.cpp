@@ -1,0 +1,155 @@
+#include "job_fixture.h"
+#include "net/form_codec.h"
+
+namespace tolvex::testing {
+namespace {
+
+using ReceiveJob = JobFixture;
+
+std::string Encoded(const std::string& raw) {
+  Bytes in(raw.begin(), raw.end()), out;
+  EncodeFormBytes(in, out);
+  return std::string(out.begin(), out.end());
+}
+
+TEST_F(ReceiveJob, RepliesWithoutDataLeaveTheDirectoryAlone) {
+  const struct {
+    const char* reply;
+    std::int16_t code;
+    std::u16string text;
+  } cases[] = {
+      {"9", 90, u"サーバーからのエラー返答"},  {"8", 92, u"無応答エラー"},
+      {"0", 93, u"サーバーからの不正返答"},    {"1x", 93, u"サーバーからの不正返答"},
+      {"9\n", 93, u"サーバーからの不正返答"},  {"", 93, u"サーバーからの不正返答"},
+      {"0%G1", 93, u"サーバーからの不正返答"}, {"0ab%4", 93, u"サーバーからの不正返答"},
+  };
+  for (const auto& c : cases) {
+    Write("out/orders.txt", "old data");
+    http.Reply(c.reply);
+    EXPECT_EQ(Recv("out/orders.txt"), c.code) << c.reply;
+    EXPECT_EQ(tolvex.ErrorMsg, c.text) << c.reply;
+    EXPECT_EQ(Read("out/orders.txt"), "old data") << c.reply;
+    EXPECT_FALSE(Exists("out/so.zip")) << c.reply;
+    EXPECT_TRUE(archive.calls.empty()) << c.reply;
+  }
+}
+
+TEST_F(ReceiveJob, FailedPostGives9AndTouchesNothing) {
+  Write("out/orders.txt", "old");
+  http.fail_send = true;
+  EXPECT_EQ(Recv("out/orders.txt"), 9);
+  EXPECT_EQ(tolvex.ErrorMsg, u"ポスト実行エラー");
+  EXPECT_EQ(Read("out/orders.txt"), "old");
+  EXPECT_EQ(window.progress, std::vector<float>{});
+  // The connection notice replaced the posting caption during the post.
+  EXPECT_EQ(window.captions.back(), u"Client Connected to host1:8080");
+}
+
+TEST_F(ReceiveJob, NoDataCreatesAnEmptyFileEvenInAMissingDirectory) {
+  http.Reply("1");
+  EXPECT_EQ(Recv("new/sub/orders.txt"), 0);
+  EXPECT_EQ(tolvex.ErrorMsg, u"受信作業指示データ無し");
+  ASSERT_TRUE(Exists("new/sub/orders.txt"));
+  EXPECT_EQ(Read("new/sub/orders.txt"), "");
+
+  Write("new/sub/orders.txt", "previous content");
+  EXPECT_EQ(Recv("new/sub/orders.txt"), 0);
+  EXPECT_EQ(Read("new/sub/orders.txt"), "");
+}
+
+TEST_F(ReceiveJob, NoDataFileThatCannotBeCreatedGives12) {
+  std::filesystem::create_directories(Path("out/orders.txt"));  // a directory in the way
+  http.Reply("1");
+  EXPECT_EQ(Recv("out/orders.txt"), 12);
+  EXPECT_EQ(tolvex.ErrorMsg, u"ファイル解凍実行エラー");
+}
+
+TEST_F(ReceiveJob, DataIsDecodedUnpackedAndRenamedIntoTheCallersFile) {
+  const std::string zip = "PK\x03\x04 zip bytes \xff";
+  http.Reply("0" + Encoded(zip));
+  Write("a/b/orders.txt", "old");
+  archive.on_unpack = [&] {
+    EXPECT_EQ(Read("a/b/so.zip"), zip);
+    EXPECT_EQ(Read("a/b/orders.txt"), "old");  // still there during the unpack
+    Write("a/b/C001.dat", "new orders");
+  };
+  EXPECT_EQ(Recv("a/b/orders.txt"), 0);
+  EXPECT_EQ(tolvex.ErrorMsg, u"");
+  EXPECT_EQ(Read("a/b/orders.txt"), "new orders");
+  EXPECT_FALSE(Exists("a/b/so.zip"));
+  EXPECT_FALSE(Exists("a/b/C001.dat"));
+  EXPECT_EQ(archive.calls,
+            (std::vector<std::string>{"ArchiveMode=1", "OwnerHwnd=16962", "OptionA=0", "OptionB=0",
+                                      "UnpackDir", "UnpackArchiveName=so.zip", "BeginUnpack",
+                                      "Unpack", "ArchiveError"}));
+  EXPECT_EQ(archive.unpack_dir, Dir("a/b"));
+  EXPECT_EQ(window.progress, (std::vector<float>{50.0f, 100.0f}));
+  EXPECT_EQ(window.refreshed_captions,
+            (std::vector<std::u16string>{
+                u"受信(http://host1:8080/app)", u"http://host1:8080/appへ ﾎﾟｽﾄしています ...",
+                u"Client Connected to host1:8080", u"ﾎﾟｽﾄが終了しました"}));
+  EXPECT_EQ(http.request_path, u"/app/servlets/GetSOData");
+  EXPECT_EQ(http.connected_port, 8080);
+  EXPECT_EQ(http.sent_body, u"3C001        key" + std::u16string(47, u' '));
+  EXPECT_EQ(state.PostUrl, u"http://host1:8080/app/servlets/GetSOData");
+}
+
+TEST_F(ReceiveJob, UnpackFailuresKeepTheCallersOldFile) {
+  const struct {
+    const char* name;
+    std::string raise_at;
+    std::int32_t error;
+    std::u16string error_text;
+    bool deliver_member;
+    std::int16_t code;
+    std::u16string message;
+  } cases[] = {
+      {"control reports", "", 3, u"CRC mismatch: C001.dat", false, 11,
+       u"ファイル解凍エラー(CRC mismatch: C001.dat)"},
+      {"call raises", "Unpack", 0, u"", false, 12, u"ファイル解凍実行エラー"},
+      {"setting raises", "OwnerHwnd", 0, u"", false, 12, u"ファイル解凍実行エラー"},
+      {"member missing", "", 0, u"", false, 12, u"ファイル解凍実行エラー"},
+      {"error text raises", "ArchiveErrorText", 5, u"", false, 12, u"ファイル解凍実行エラー"},
+  };
+  for (const auto& c : cases) {
+    archive = FakeArchiveControl();
+    archive.raise_at = c.raise_at;
+    archive.error = c.error;
+    archive.error_text = c.error_text;
+    Write("d/orders.txt", "old");
+    Write("d/C001.dat", "stale member");
+    http.Reply("0PK");
+    EXPECT_EQ(Recv("d/orders.txt"), c.code) << c.name;
+    EXPECT_EQ(tolvex.ErrorMsg, c.message) << c.name;
+    EXPECT_EQ(Read("d/orders.txt"), "old") << c.name;
+    EXPECT_FALSE(Exists("d/C001.dat")) << c.name;  // deleted before the unpack
+  }
+}
+
+TEST_F(ReceiveJob, CallersFileNamedLikeTheMemberIsReplacedOnlyByAVerifiedUnpack) {
+  Write("d/C001.dat", "old");
+  http.Reply("0PK");
+  archive.error = 1;
+  archive.error_text = u"bad";
+  EXPECT_EQ(Recv("d/C001.dat"), 11);
+  EXPECT_EQ(Read("d/C001.dat"), "old");
+
+  archive.error = 0;
+  archive.on_unpack = [&] { Write("d/C001.dat", "new"); };
+  EXPECT_EQ(Recv("d/C001.dat"), 0);
+  EXPECT_EQ(Read("d/C001.dat"), "new");
+  EXPECT_FALSE(Exists("d/so.zip"));
+}
+
+TEST_F(ReceiveJob, OneBytePayloadIsWrittenLikeAnyOther) {
+  http.Reply("0+");
+  archive.on_unpack = [&] {
+    EXPECT_EQ(Read("so.zip"), " ");
+    Write("C001.dat", "x");
+  };
+  EXPECT_EQ(Recv("orders.txt"), 0);
+  EXPECT_EQ(Read("orders.txt"), "x");
+}
+
+}  // namespace
+}  // namespace tolvex::testing

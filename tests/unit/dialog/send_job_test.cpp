@@ -1,0 +1,101 @@
+#include "job_fixture.h"
+
+namespace tolvex::testing {
+namespace {
+
+using SendJob = JobFixture;
+
+TEST_F(SendJob, ReplyTable) {
+  const struct {
+    const char* reply;
+    std::int16_t code;
+    std::u16string text;
+  } cases[] = {
+      {"0", 0, u""},
+      {"0\n", 90, u"サーバーからのエラー返答"},
+      {"1", 90, u"サーバーからのエラー返答"},
+      {"8", 90, u"サーバーからのエラー返答"},
+      {"9", 90, u"サーバーからのエラー返答"},
+      {"", 90, u"サーバーからのエラー返答"},
+  };
+  Write("p/progress.txt", "progress data");
+  archive.on_pack = [&] { Write("p/progress.zip", "PK zip. data"); };
+  for (const auto& c : cases) {
+    http.Reply(c.reply);
+    EXPECT_EQ(Send("p/progress.txt"), c.code) << c.reply;
+    EXPECT_EQ(tolvex.ErrorMsg, c.text) << c.reply;
+    EXPECT_FALSE(Exists("p/progress.zip")) << c.reply;
+    EXPECT_EQ(Read("p/progress.txt"), "progress data") << c.reply;
+    EXPECT_EQ(window.progress.back(), 100.0f) << c.reply;
+  }
+}
+
+TEST_F(SendJob, PostsHeaderAndEncodedArchiveInOrder) {
+  Write("p/progress.txt", "x");
+  Write("p/progress.zip", "left over from an earlier call");
+  archive.on_pack = [&] {
+    EXPECT_FALSE(Exists("p/progress.zip"));
+    Write("p/progress.zip", "PK a.b");
+  };
+  http.Reply("0");
+  ASSERT_EQ(Send("p/progress.txt"), 0);
+  EXPECT_EQ(http.sent_body, u"1C001        key" + std::u16string(47, u' ') + u"PK+a%2Eb");
+  EXPECT_EQ(http.request_path, u"/app/servlets/PutProgressData");
+  EXPECT_EQ(archive.calls,
+            (std::vector<std::string>{"ArchiveMode=1", "OwnerHwnd=16962", "OptionA=0", "OptionB=0",
+                                      "PackDir", "PackArchiveName=progress.zip", "BeginPack",
+                                      "AddPackFile=progress.txt", "Pack", "ArchiveError"}));
+  EXPECT_EQ(archive.pack_dir, Dir("p"));
+  EXPECT_EQ(window.refreshed_captions,
+            (std::vector<std::u16string>{
+                u"送信(http://host1:8080/app)", u"http://host1:8080/appへ ﾎﾟｽﾄしています ...",
+                u"Client Connected to host1:8080", u"ﾎﾟｽﾄが終了しました."}));
+  EXPECT_EQ(window.progress, (std::vector<float>{50.0f, 100.0f}));
+  EXPECT_EQ(window.timer_log.back(), "out.off");
+}
+
+TEST_F(SendJob, PackingFailures) {
+  const struct {
+    const char* name;
+    std::string raise_at;
+    std::int32_t error;
+    const char* zip;  // what the packing leaves, nullptr for nothing
+    std::int16_t code;
+    std::u16string text;
+  } cases[] = {
+      {"control reports", "", 2, "PK", 7, u"ファイル圧縮エラー(no such file: progress.txt)"},
+      {"control reports empty text", "", 2, nullptr, 7, u"ファイル圧縮エラー()"},
+      {"pack raises", "Pack", 0, nullptr, 8, u"ファイル圧縮実行エラー"},
+      {"error text raises", "ArchiveErrorText", 1, nullptr, 8, u"ファイル圧縮実行エラー"},
+      {"no archive after success", "", 0, nullptr, 8, u"ファイル圧縮実行エラー"},
+      {"empty archive after success", "", 0, "", 8, u"ファイル圧縮実行エラー"},
+  };
+  Write("p/progress.txt", "x");
+  for (const auto& c : cases) {
+    archive = FakeArchiveControl();
+    archive.raise_at = c.raise_at;
+    archive.error = c.error;
+    archive.error_text = c.error == 2 && c.zip ? u"no such file: progress.txt" : u"";
+    archive.on_pack = [&] {
+      if (c.zip) Write("p/progress.zip", c.zip);
+    };
+    http.posts = 0;
+    EXPECT_EQ(Send("p/progress.txt"), c.code) << c.name;
+    EXPECT_EQ(tolvex.ErrorMsg, c.text) << c.name;
+    EXPECT_EQ(http.posts, 0) << c.name;
+    EXPECT_EQ(Read("p/progress.txt"), "x") << c.name;
+  }
+}
+
+TEST_F(SendJob, FailedPostKeepsTheWorkFile) {
+  Write("p/progress.txt", "x");
+  archive.on_pack = [&] { Write("p/progress.zip", "PK"); };
+  http.fail_send = true;
+  EXPECT_EQ(Send("p/progress.txt"), 9);
+  EXPECT_EQ(tolvex.ErrorMsg, u"ポスト実行エラー");
+  EXPECT_TRUE(Exists("p/progress.zip"));
+  EXPECT_EQ(window.progress, std::vector<float>{50.0f});
+}
+
+}  // namespace
+}  // namespace tolvex::testing

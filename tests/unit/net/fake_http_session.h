@@ -1,0 +1,119 @@
+// A scripted HttpSession: each step answers as the test says and every call
+// is logged, so a test can check the exact order of calls and closes.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "component/text.h"
+#include "net/http_session.h"
+#include "net/status_display.h"
+
+namespace tolvex::testing {
+
+class FakeHttpSession : public HttpSession {
+ public:
+  struct ReadStep {
+    ReadStatus status;
+    Bytes data;  // delivered for Data, possibly over several reads
+  };
+
+  Handle open_result = 1;
+  Handle connect_result = 2;
+  Handle request_result = 3;
+  bool add_header_result = true;
+  bool send_result = true;
+  std::vector<ReadStep> reads;
+  std::string throw_in;  // name of the call that throws, e.g. "Read"
+  std::function<void()> on_read;
+
+  std::vector<std::string> calls;
+  std::vector<Handle> closed;
+  std::u16string agent, host, verb, path, version, header, body;
+  std::uint16_t port = 0;
+  bool secure = false;
+  std::size_t largest_capacity_asked = 0;
+
+  Handle Open(const std::u16string& a) override {
+    Log("Open");
+    agent = a;
+    return open_result;
+  }
+  Handle Connect(Handle, const std::u16string& h, std::uint16_t p) override {
+    Log("Connect");
+    host = h;
+    port = p;
+    return connect_result;
+  }
+  Handle OpenRequest(Handle, const std::u16string& v, const std::u16string& p,
+                     const std::u16string& ver, bool s) override {
+    Log("OpenRequest");
+    verb = v;
+    path = p;
+    version = ver;
+    secure = s;
+    return request_result;
+  }
+  bool AddHeader(Handle, const std::u16string& h) override {
+    Log("AddHeader");
+    header = h;
+    return add_header_result;
+  }
+  bool Send(Handle, const std::u16string& b) override {
+    Log("Send");
+    body = b;
+    return send_result;
+  }
+  ReadStatus Read(Handle, std::uint8_t* buffer, std::size_t capacity, std::size_t& count) override {
+    Log("Read");
+    if (on_read) on_read();
+    largest_capacity_asked = std::max(largest_capacity_asked, capacity);
+    count = 0;
+    if (next_read_ >= reads.size()) return ReadStatus::End;
+    ReadStep& step = reads[next_read_];
+    if (step.status != ReadStatus::Data) {
+      ++next_read_;
+      return step.status;
+    }
+    count = std::min(capacity, step.data.size() - offset_);
+    std::memcpy(buffer, step.data.data() + offset_, count);
+    offset_ += count;
+    if (offset_ == step.data.size()) {
+      ++next_read_;
+      offset_ = 0;
+    }
+    return ReadStatus::Data;
+  }
+  void Close(Handle handle) override {
+    closed.push_back(handle);
+    calls.push_back("Close");
+  }
+
+ private:
+  void Log(const std::string& call) {
+    calls.push_back(call);
+    if (call == throw_in) throw std::runtime_error("scripted failure in " + call);
+  }
+
+  std::size_t next_read_ = 0;
+  std::size_t offset_ = 0;
+};
+
+class RecordingDisplay : public StatusDisplay {
+ public:
+  std::vector<std::u16string> texts;
+  int repaints = 0;
+  bool throw_on_repaint = false;
+
+  void SetStatusText(const std::u16string& text) override { texts.push_back(text); }
+  void Repaint() override {
+    if (throw_on_repaint) throw std::runtime_error("repaint failed");
+    ++repaints;
+  }
+};
+
+}  // namespace tolvex::testing

@@ -1,0 +1,201 @@
+#include "net/post_request.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+
+#include "unit/net/fake_http_session.h"
+
+namespace tolvex {
+namespace {
+
+using testing::FakeHttpSession;
+using testing::RecordingDisplay;
+using Status = HttpSession::ReadStatus;
+using Handles = std::vector<HttpSession::Handle>;
+
+const ServerAddress kAddress{false, u"host1:8080", u"/app/servlets/GetSOData"};
+const Bytes kSeed{'8'};
+
+Bytes Pattern(std::size_t n) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  return b;
+}
+
+TEST(PostRequest, FailureTable) {
+  const std::u16string notice = u"Client Connected to host1:8080";
+  const struct {
+    const char* name;
+    std::function<void(FakeHttpSession&, RecordingDisplay&, ServerAddress&)> arrange;
+    Handles closed;
+    bool label_changed;
+  } cases[] = {
+      {"F1 open", [](auto& s, auto&, auto&) { s.open_result = 0; }, {}, false},
+      {"F2 connect", [](auto& s, auto&, auto&) { s.connect_result = 0; }, {1}, false},
+      {"F3 request", [](auto& s, auto&, auto&) { s.request_result = 0; }, {2, 1}, false},
+      {"F4 header", [](auto& s, auto&, auto&) { s.add_header_result = false; }, {3, 2, 1}, false},
+      {"F5 send", [](auto& s, auto&, auto&) { s.send_result = false; }, {3, 2, 1}, true},
+      {"invalid port", [](auto&, auto&, auto& a) { a.ServerHost = u"host1:99999"; }, {1}, false},
+      {"open throws", [](auto& s, auto&, auto&) { s.throw_in = "Open"; }, {}, false},
+      {"connect throws", [](auto& s, auto&, auto&) { s.throw_in = "Connect"; }, {1}, false},
+      {"send throws", [](auto& s, auto&, auto&) { s.throw_in = "Send"; }, {3, 2, 1}, false},
+      {"repaint throws", [](auto&, auto& d, auto&) { d.throw_on_repaint = true; }, {3, 2, 1}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeHttpSession session;
+    session.reads = {{Status::Data, {'0'}}};
+    RecordingDisplay display;
+    ServerAddress address = kAddress;
+    c.arrange(session, display, address);
+    Bytes reply = kSeed;
+    EXPECT_FALSE(PostRequest(session, address, display, u"3body", reply));
+    EXPECT_EQ(session.closed, c.closed);
+    if (c.label_changed) {
+      ASSERT_EQ(display.texts.size(), 1u);
+      EXPECT_EQ(display.texts[0], notice);
+    } else {
+      EXPECT_TRUE(display.texts.empty());
+    }
+    EXPECT_EQ(reply, kSeed);
+    EXPECT_EQ(std::count(session.calls.begin(), session.calls.end(), "Read"), 0);
+  }
+}
+
+TEST(PostRequest, SendsTheRequestAsTheClientWouldAndClosesNewestFirst) {
+  const struct {
+    ServerAddress address;
+    std::u16string host;
+    std::uint16_t port;
+  } cases[] = {
+      {{false, u"host1:8080", u"/app/servlets/GetSOData"}, u"host1", 8080},
+      {{true, u"host1", u"/servlets/PutProgressData"}, u"host1", 443},
+      {{false, u"host1", u"/s"}, u"host1", 80},
+      {{true, u"[::1]:8443", u"/s"}, u"::1", 8443},
+  };
+  for (const auto& c : cases) {
+    FakeHttpSession session;
+    RecordingDisplay display;
+    Bytes reply = kSeed;
+    ASSERT_TRUE(PostRequest(session, c.address, display, u"1code", reply));
+    EXPECT_EQ(session.agent, u"VB6");
+    EXPECT_EQ(session.host, c.host);
+    EXPECT_EQ(session.port, c.port);
+    EXPECT_EQ(session.verb, u"POST");
+    EXPECT_EQ(session.path, c.address.ServerPath);
+    EXPECT_EQ(session.version, u"HTTP/1.0");
+    EXPECT_EQ(session.secure, c.address.UseHttps);
+    EXPECT_EQ(session.header, u"Content-Type:application/x-www-form-urlencoded");
+    EXPECT_EQ(session.body, u"1code");
+    EXPECT_EQ(display.texts,
+              std::vector<std::u16string>{u"Client Connected to " + c.address.ServerHost});
+    EXPECT_EQ(display.repaints, 1);
+    EXPECT_EQ(session.closed, (Handles{3, 2, 1}));
+  }
+}
+
+TEST(PostRequest, LabelIsRepaintedBeforeTheFirstRead) {
+  FakeHttpSession session;
+  RecordingDisplay display;
+  int repaints_at_first_read = -1;
+  session.on_read = [&] {
+    if (repaints_at_first_read < 0) repaints_at_first_read = display.repaints;
+  };
+  Bytes reply;
+  ASSERT_TRUE(PostRequest(session, kAddress, display, u"", reply));
+  EXPECT_EQ(repaints_at_first_read, 1);
+}
+
+TEST(PostRequest, ReplyIsExactlyTheBytesRead) {
+  const Bytes big = Pattern(5 * 1024 * 1024 + 17);
+  const struct {
+    const char* name;
+    std::vector<FakeHttpSession::ReadStep> reads;
+    Bytes expected;
+  } cases[] = {
+      {"empty", {}, Bytes{0}},
+      {"one byte", {{Status::Data, {'1'}}}, Bytes{'1'}},
+      {"one zero byte", {{Status::Data, {0}}}, Bytes{0}},
+      {"70000 bytes", {{Status::Data, Pattern(70000)}}, Pattern(70000)},
+      {"several MiB", {{Status::Data, big}}, big},
+      {"short pieces",
+       {{Status::Data, {'0', 'a'}}, {Status::Data, {'b'}}, {Status::Data, {'c', 'd'}}},
+       Bytes{'0', 'a', 'b', 'c', 'd'}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeHttpSession session;
+    session.reads = c.reads;
+    RecordingDisplay display;
+    Bytes reply = Pattern(40000);  // a previous, longer reply must not show through
+    ASSERT_TRUE(PostRequest(session, kAddress, display, u"3", reply));
+    EXPECT_EQ(reply, c.expected);
+    EXPECT_EQ(session.largest_capacity_asked, kReadChunkSize);
+    EXPECT_EQ(session.closed, (Handles{3, 2, 1}));
+  }
+}
+
+TEST(PostRequest, FailedReadMidReplyIsAFailureWithWhatWasRead) {
+  const struct {
+    const char* name;
+    std::vector<FakeHttpSession::ReadStep> reads;
+    Bytes expected;
+  } cases[] = {
+      {"before any byte", {{Status::Failed, {}}}, Bytes{0}},
+      {"after 70000 bytes",
+       {{Status::Data, Pattern(70000)}, {Status::Failed, {}}, {Status::Data, {'x'}}},
+       Pattern(70000)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeHttpSession session;
+    session.reads = c.reads;
+    RecordingDisplay display;
+    Bytes reply = kSeed;
+    EXPECT_FALSE(PostRequest(session, kAddress, display, u"3", reply));
+    EXPECT_EQ(reply, c.expected);
+    EXPECT_EQ(session.closed, (Handles{3, 2, 1}));
+  }
+}
+
+TEST(PostRequest, ErrorWhileReadingClosesAllHandlesAndKeepsWhatWasRead) {
+  FakeHttpSession session;
+  session.reads = {{Status::Data, Pattern(32000)}, {Status::Data, Pattern(10)}};
+  int reads = 0;
+  session.on_read = [&] {
+    if (++reads == 2) throw std::bad_alloc();
+  };
+  RecordingDisplay display;
+  Bytes reply = kSeed;
+  EXPECT_FALSE(PostRequest(session, kAddress, display, u"3", reply));
+  EXPECT_EQ(reply, Pattern(32000));
+  EXPECT_EQ(session.closed, (Handles{3, 2, 1}));
+}
+
+TEST(ReadResponseChunk, GrowthIsGeometricNotPerChunk) {
+  FakeHttpSession session;
+  const std::size_t chunks = 4000;
+  for (std::size_t i = 0; i < chunks; ++i) session.reads.push_back({Status::Data, Bytes(100, 7)});
+  Bytes bytes{0};
+  ReplyCollector reply{bytes};
+  int reallocations = 0;
+  const std::uint8_t* storage = bytes.data();
+  while (ReadResponseChunk(session, 3, reply) == Status::Data) {
+    if (bytes.data() != storage) ++reallocations;
+    storage = bytes.data();
+  }
+  EXPECT_EQ(bytes.size(), chunks * 100);
+  EXPECT_LE(reallocations, 14);  // log2(400000 / 100) + slack
+}
+
+TEST(ReadResponseChunk, EndLeavesTheReplyUnchanged) {
+  FakeHttpSession session;
+  Bytes bytes{0};
+  ReplyCollector reply{bytes};
+  EXPECT_EQ(ReadResponseChunk(session, 3, reply), Status::End);
+  EXPECT_EQ(bytes, Bytes{0});
+}
+
+}  // namespace
+}  // namespace tolvex
