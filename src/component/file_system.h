@@ -51,6 +51,10 @@ class FileSystem {
   virtual std::uint64_t FileLength(const std::u16string& path) = 0;
   virtual bool Exists(const std::u16string& path) noexcept = 0;
   virtual bool IsDirectory(const std::u16string& path) noexcept = 0;
+  // True when `path` itself is a symbolic link (or another redirection the
+  // back end can see). The archiver never extracts through one. Back ends
+  // over a real disk must override this.
+  virtual bool IsLink(const std::u16string& /*path*/) noexcept { return false; }
 
   // One directory level; fails if the parent is missing or the name exists.
   virtual void CreateDirectory(const std::u16string& path) = 0;
@@ -74,6 +78,7 @@ class StdFileSystem : public FileSystem {
   std::uint64_t FileLength(const std::u16string& path) override;
   bool Exists(const std::u16string& path) noexcept override;
   bool IsDirectory(const std::u16string& path) noexcept override;
+  bool IsLink(const std::u16string& path) noexcept override;
   void CreateDirectory(const std::u16string& path) override;
   void DeleteFile(const std::u16string& path) override;
   void RenameReplacing(const std::u16string& from, const std::u16string& to) override;

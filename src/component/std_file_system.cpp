@@ -120,6 +120,15 @@ bool StdFileSystem::IsDirectory(const std::u16string& path) noexcept {
   }
 }
 
+bool StdFileSystem::IsLink(const std::u16string& path) noexcept {
+  try {
+    std::error_code ec;
+    return fs::is_symlink(fs::symlink_status(ToPath(path), ec));
+  } catch (...) {
+    return false;
+  }
+}
+
 void StdFileSystem::CreateDirectory(const std::u16string& path) {
   std::error_code ec;
   if (!fs::create_directory(ToPath(path), ec)) Fail("create directory", path, ec);

@@ -1,0 +1,237 @@
+// Hostile and broken archives: each must be refused with its own error,
+// and nothing may be written outside the target directory, nor any
+// half-written member left inside it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "archive/archive_errors.h"
+#include "archive/zip_archiver.h"
+#include "archive_test_support.h"
+
+namespace tolvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::int32_t Code(ArchiveErrc code) { return static_cast<std::int32_t>(code); }
+
+CraftedMember Member(std::string name, std::string data = "payload") {
+  return Crafted(std::move(name), std::move(data));
+}
+
+template <typename Change>
+CraftedMember With(CraftedMember m, Change change) {
+  change(m);
+  return m;
+}
+
+struct SafetyCase {
+  const char* label;
+  std::function<ByteString()> archive;
+  ArchiveErrc code;
+  std::string text;
+};
+void PrintTo(const SafetyCase& c, std::ostream* os) { *os << c.label; }
+
+class SpaceLimitedFileSystem : public StdFileSystem {
+ public:
+  std::optional<std::uint64_t> FreeSpace(const std::u16string&) noexcept override {
+    return free_space;
+  }
+  std::uint64_t free_space = UINT64_MAX;
+};
+
+class UnpackFixture : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(target_); }
+
+  UnpackResult Unpack(const ByteString& archive) {
+    WriteBytes(target_ / "so.zip", archive);
+    return UnpackWith(archiver_, target_.u16string(), u"so.zip");
+  }
+
+  ScratchDir scratch_;
+  fs::path target_ = scratch_.path() / "out";
+  SpaceLimitedFileSystem files_;
+  ZipArchiver archiver_{files_, kNativePathStyle};
+};
+
+class ZipSafetyTest : public UnpackFixture, public ::testing::WithParamInterface<SafetyCase> {};
+
+TEST_P(ZipSafetyTest, RefusesTheArchiveBeforeWritingAnything) {
+  const auto& c = GetParam();
+  const auto result = Unpack(c.archive());
+  EXPECT_EQ(result.error, Code(c.code)) << result.text;
+  EXPECT_EQ(result.text, c.text);
+  EXPECT_EQ(ListTree(scratch_.path()), (std::set<std::string>{"out", "out/so.zip"}));
+}
+
+ByteString Valid() { return CraftZip({Member("C001.dat")}); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Crafted, ZipSafetyTest,
+    ::testing::Values(
+        SafetyCase{"absolute", [] { return CraftZip({Member("/tmp/evil")}); },
+                   ArchiveErrc::kUnsafeName, "unsafe member name: /tmp/evil"},
+        SafetyCase{"parent", [] { return CraftZip({Member("../evil")}); }, ArchiveErrc::kUnsafeName,
+                   "unsafe member name: ../evil"},
+        SafetyCase{"inner_parent", [] { return CraftZip({Member("a/../../evil")}); },
+                   ArchiveErrc::kUnsafeName, "unsafe member name: a/../../evil"},
+        SafetyCase{"drive", [] { return CraftZip({Member("C:evil")}); }, ArchiveErrc::kUnsafeName,
+                   "unsafe member name: C:evil"},
+        SafetyCase{"backslash_parent", [] { return CraftZip({Member("..\\evil")}); },
+                   ArchiveErrc::kUnsafeName, "unsafe member name: ..\\evil"},
+        SafetyCase{"backslash_root", [] { return CraftZip({Member("\\evil")}); },
+                   ArchiveErrc::kUnsafeName, "unsafe member name: \\evil"},
+        SafetyCase{"device", [] { return CraftZip({Member("sub/NUL.dat")}); },
+                   ArchiveErrc::kUnsafeName, "unsafe member name: sub/NUL.dat"},
+        SafetyCase{"trailing_dot", [] { return CraftZip({Member("evil.")}); },
+                   ArchiveErrc::kUnsafeName, "unsafe member name: evil."},
+        SafetyCase{"control_char", [] { return CraftZip({Member("a\nb")}); },
+                   ArchiveErrc::kUnsafeName, "unsafe member name: a?b"},
+        SafetyCase{
+            "bad_utf8_flagged",
+            [] { return CraftZip({With(Member("\xC0\xAF"), [](auto& m) { m.flags = 0x800; })}); },
+            ArchiveErrc::kUnsafeName, "unsafe member name: \xEF\xBF\xBD"},
+        SafetyCase{"symlink",
+                   [] {
+                     return CraftZip({With(Member("link", "/etc/passwd"), [](auto& m) {
+                       m.made_by = 0x031E;
+                       m.external_attributes = 0xA1FFu << 16;
+                     })});
+                   },
+                   ArchiveErrc::kLinkMember, "link or special member: link"},
+        SafetyCase{
+            "encrypted",
+            [] { return CraftZip({With(Member("C001.dat"), [](auto& m) { m.flags = 1; })}); },
+            ArchiveErrc::kEncrypted, "encrypted member: C001.dat"},
+        SafetyCase{"bzip2",
+                   [] {
+                     return CraftZip(
+                         {With(Member("C001.dat"), [](auto& m) { m.method_override = 12; })});
+                   },
+                   ArchiveErrc::kUnsupportedMethod, "unsupported compression method: C001.dat"},
+        SafetyCase{"duplicate",
+                   [] {
+                     return CraftZip({Member("C001.dat"), Member("c001.DAT")});
+                   },
+                   ArchiveErrc::kDuplicateName, "duplicate name: c001.DAT"},
+        SafetyCase{"file_and_directory",
+                   [] {
+                     return CraftZip({Member("a"), Member("a/b")});
+                   },
+                   ArchiveErrc::kDuplicateName, "duplicate name: a/b"},
+        SafetyCase{"replaces_archive", [] { return CraftZip({Member("SO.ZIP")}); },
+                   ArchiveErrc::kReplacesArchive, "member would replace the archive: SO.ZIP"},
+        SafetyCase{"stored_sizes_differ",
+                   [] {
+                     return CraftZip({With(Member("C001.dat"), [](auto& m) {
+                       m.deflate = false;
+                       m.uncompressed_size = 3;
+                     })});
+                   },
+                   ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+        SafetyCase{"beyond_deflate_ratio",
+                   [] {
+                     return CraftZip({With(Member("C001.dat"),
+                                           [](auto& m) { m.uncompressed_size = 0x7FFFFFFF; })});
+                   },
+                   ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+        SafetyCase{"local_name_differs",
+                   [] {
+                     return CraftZip(
+                         {With(Member("C001.dat"), [](auto& m) { m.local_name = "../x.dat"; })});
+                   },
+                   ArchiveErrc::kDamaged, "archive damaged: so.zip"},
+        SafetyCase{"data_past_directory",
+                   [] {
+                     return CraftZip(
+                         {With(Member("C001.dat"), [](auto& m) { m.compressed_size = 4000; })});
+                   },
+                   ArchiveErrc::kDamaged, "archive damaged: so.zip"},
+        SafetyCase{"front_cut",
+                   [] {
+                     auto zip = Valid();
+                     zip.erase(zip.begin(), zip.begin() + 10);
+                     return zip;
+                   },
+                   ArchiveErrc::kDamaged, "archive damaged: so.zip"},
+        SafetyCase{"tail_cut",
+                   [] {
+                     auto zip = Valid();
+                     zip.resize(zip.size() - 5);
+                     return zip;
+                   },
+                   ArchiveErrc::kNotZip, "not a zip archive: so.zip"},
+        SafetyCase{"garbage", [] { return MixedData(5000); }, ArchiveErrc::kNotZip,
+                   "not a zip archive: so.zip"},
+        SafetyCase{"empty_file", [] { return ByteString{}; }, ArchiveErrc::kNotZip,
+                   "not a zip archive: so.zip"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+struct DataCase {
+  const char* label;
+  CraftedMember bad;
+  ArchiveErrc code;
+  std::string text;
+};
+void PrintTo(const DataCase& c, std::ostream* os) { *os << c.label; }
+
+class ZipDataCheckTest : public UnpackFixture, public ::testing::WithParamInterface<DataCase> {};
+
+// Data faults show only while inflating: the members before the faulty one
+// are complete, the faulty one leaves nothing behind.
+TEST_P(ZipDataCheckTest, LeavesNoPartOfTheFaultyMember) {
+  const auto& c = GetParam();
+  const auto result = Unpack(CraftZip({Member("first.dat", "complete"), c.bad}));
+  EXPECT_EQ(result.error, Code(c.code));
+  EXPECT_EQ(result.text, c.text);
+  EXPECT_EQ(ListTree(scratch_.path()),
+            (std::set<std::string>{"out", "out/so.zip", "out/first.dat"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Crafted, ZipDataCheckTest,
+    ::testing::Values(
+        DataCase{"crc",
+                 With(Member("C001.dat", std::string(300000, 'a')), [](auto& m) { m.crc = 1; }),
+                 ArchiveErrc::kCrcMismatch, "CRC mismatch: C001.dat"},
+        DataCase{"inflates_beyond_declared",
+                 With(Member("C001.dat", std::string(600000, 'b')),
+                      [](auto& m) { m.uncompressed_size = 1000; }),
+                 ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+        DataCase{"inflates_short_of_declared",
+                 With(Member("C001.dat", "short"), [](auto& m) { m.uncompressed_size = 6; }),
+                 ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+        DataCase{"corrupt_deflate",
+                 With(Member("C001.dat"),
+                      [](auto& m) {
+                        m.deflate = false;
+                        m.method_override = 8;
+                        m.data = std::string("\xff\xff\xff\xff\xff\xff\xff", 7);
+                      }),
+                 ArchiveErrc::kDamaged, "archive damaged: C001.dat"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(UnpackFixture, RefusesAnArchiveLargerThanTheFreeSpace) {
+  files_.free_space = 100;
+  const auto result = Unpack(
+      CraftZip({Member("a.dat", std::string(60, 'a')), Member("b.dat", std::string(60, 'b'))}));
+  EXPECT_EQ(result.error, Code(ArchiveErrc::kNoSpace));
+  EXPECT_EQ(result.text, "not enough disk space: so.zip");
+  EXPECT_EQ(ListTree(target_), (std::set<std::string>{"so.zip"}));
+}
+
+TEST_F(UnpackFixture, NeverExtractsThroughALinkInTheTarget) {
+  const auto elsewhere = scratch_.path() / "elsewhere";
+  fs::create_directories(elsewhere);
+  fs::create_directory_symlink(elsewhere, target_ / "linked");
+  const auto result = Unpack(CraftZip({Member("linked/x.dat")}));
+  EXPECT_EQ(result.error, Code(ArchiveErrc::kLinkMember));
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+}  // namespace
+}  // namespace tolvex::test
