@@ -12,7 +12,8 @@ ComponentRoot& ComponentRoot::Instance() {
 
 ComponentRoot::ComponentRoot()
     : window_(ThisModule(), pointer_),
-      dialog_(window_, archive_, TransferDialog::Parts{basTolvex(), http_, files_}) {}
+      dialog_(window_, archive_, TransferDialog::Parts{basTolvex(), InetConnect(), http_, files_}) {
+}
 
 TolvexServices ComponentRoot::Services() {
   return TolvexServices{basTolvex(), dialog_, pointer_, files_};

@@ -6,11 +6,8 @@
 #include <memory>
 
 #include "backends/late_bound_archive_control.h"
-#include "component/file_system.h"
-#include "component/job_state.h"
 #include "component/ports.h"
-#include "dialog/dialog_window.h"
-#include "net/http_session.h"
+#include "dialog/frm_tolvex.h"
 
 namespace tolvex::win32 {
 
@@ -18,24 +15,22 @@ class TransferDialog final : public ModalDialog {
  public:
   struct Parts {
     JobState& state;
+    ServerAddress& address;
     HttpSession& http;
     FileSystem& files;
   };
 
   TransferDialog(DialogWindow& window, LateBoundArchiveControl& archive, Parts parts);
-  ~TransferDialog() override;
 
   // Throws when the dialog is already shown: a second call cannot show it
   // again, and must not take the running job's archive control away.
   void ShowModal() override;
 
  private:
-  class Form;
-
   DialogWindow& window_;
   LateBoundArchiveControl& archive_;
   Parts parts_;
-  std::unique_ptr<Form> form_;
+  std::unique_ptr<FrmTolvex> form_;
   bool showing_ = false;
 };
 
