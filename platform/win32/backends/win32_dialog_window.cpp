@@ -53,8 +53,9 @@ void EnsureProgressClass() {
 
 }  // namespace
 
-Win32DialogWindow::Win32DialogWindow(HINSTANCE module, const CursorPointer& pointer)
-    : module_(module), pointer_(pointer) {
+Win32DialogWindow::Win32DialogWindow(HINSTANCE module, const CursorPointer& pointer,
+                                     std::uint32_t start_hold_ms)
+    : module_(module), pointer_(pointer), start_hold_ms_(start_hold_ms) {
   ResetToDesign();
 }
 
@@ -222,7 +223,10 @@ void Win32DialogWindow::ApplyTimer(DialogTimer timer) {
   if (window_ == nullptr || unloading_) return;
   const TimerState& state = timers_[TimerIndex(timer)];
   if (state.enabled && state.interval > 0) {
-    SetTimer(window_, TimerId(timer), state.interval, nullptr);  // restarts a running one
+    const UINT period = timer == DialogTimer::Start && state.interval < start_hold_ms_
+                            ? start_hold_ms_
+                            : state.interval;
+    SetTimer(window_, TimerId(timer), period, nullptr);  // restarts a running one
   } else {
     KillTimer(window_, TimerId(timer));
   }

@@ -18,7 +18,11 @@ namespace tolvex::win32 {
 
 class Win32DialogWindow final : public DialogWindow {
  public:
-  Win32DialogWindow(HINSTANCE module, const CursorPointer& pointer);
+  // start_hold_ms lengthens the start timer's period to at least that
+  // much, so that a test driving the real window can press Cancel before
+  // the job starts; 0 in normal use.
+  Win32DialogWindow(HINSTANCE module, const CursorPointer& pointer,
+                    std::uint32_t start_hold_ms = 0);
 
   void ShowModal(DialogEvents& events) override;
   void Unload() override;
@@ -54,6 +58,7 @@ class Win32DialogWindow final : public DialogWindow {
 
   HINSTANCE module_;
   const CursorPointer& pointer_;
+  std::uint32_t start_hold_ms_;
   DialogEvents* events_ = nullptr;
   HWND window_ = nullptr;
   HWND label_ = nullptr;

@@ -123,11 +123,9 @@ void CheckTypeLibrary() {
   if (Check(SUCCEEDED(library->GetTypeInfoOfGuid(IID__Tolvex, &dispatch)), "_Tolvex described")) {
     TYPEATTR* attr = nullptr;
     dispatch->GetTypeAttr(&attr);
-    const WORD wanted =
-        TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDUAL;
+    const WORD wanted = TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDUAL;
     Check(attr && (attr->wTypeFlags & wanted) == wanted,
-          "_Tolvex hidden, nonextensible, oleautomation, dual (flags " +
-              Hex(attr ? attr->wTypeFlags : 0) + ")");
+          "_Tolvex hidden, nonextensible, dual (flags " + Hex(attr ? attr->wTypeFlags : 0) + ")");
     dispatch->ReleaseTypeAttr(attr);
 
     // The vtable side of the dual interface: slot order after IDispatch.
@@ -144,6 +142,11 @@ void CheckTypeLibrary() {
                             {0x40030000, INVOKE_PROPERTYPUT, 1},
                             {0x60030001, INVOKE_FUNC, 5},
                             {0x60030002, INVOKE_FUNC, 5}};
+      TYPEATTR* vattr = nullptr;
+      vtable->GetTypeAttr(&vattr);
+      Check(vattr && (vattr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION),
+            "_Tolvex vtable interface oleautomation");
+      vtable->ReleaseTypeAttr(vattr);
       const short first = static_cast<short>(7 * sizeof(void*));
       for (int i = 0; i < 4; ++i) {
         FUNCDESC* desc = nullptr;
