@@ -7,15 +7,23 @@ Option Explicit
 Dim failures, o, r, url, work, secure, dead, fso, recvDir, sendFile
 failures = 0
 
-Function U(hex)
-  Dim parts, i, s
-  s = ""
-  parts = Split(hex, " ")
-  For i = 0 To UBound(parts)
-    s = s & ChrW(CLng("&H" & parts(i)))
-  Next
-  U = s
+' Wine's VBScript has no ChrW: the Japanese texts come from texts.txt
+' (UTF-16) beside this script, one KEY=text a line.
+Function LoadTexts()
+  Dim here, f, line, d, eq
+  here = Left(WScript.ScriptFullName, InStrRev(WScript.ScriptFullName, "\"))
+  Set d = CreateObject("Scripting.Dictionary")
+  Set f = CreateObject("Scripting.FileSystemObject").OpenTextFile(here & "texts.txt", 1, False, -1)
+  Do While Not f.AtEndOfStream
+    line = f.ReadLine
+    eq = InStr(line, "=")
+    If eq > 0 Then d(Left(line, eq - 1)) = Mid(line, eq + 1)
+  Loop
+  f.Close
+  Set LoadTexts = d
 End Function
+Dim T
+Set T = LoadTexts()
 
 Sub Expect(what, got, want, wantMsg)
   If got = want And o.ErrorMsg = wantMsg Then
@@ -43,8 +51,8 @@ Set fso = CreateObject("Scripting.FileSystemObject")
 Set o = CreateObject("TolvexPro.Tolvex")
 
 ' Directory names in Japanese: "受信" (receive) and "進捗" (progress).
-recvDir = work & "\" & U("53D7 4FE1")
-sendFile = work & "\" & U("9032 6357") & "\progress.txt"
+recvDir = work & "\" & T("RECVDIR")
+sendFile = work & "\" & T("PROGRESSDIR") & "\progress.txt"
 
 r = o.RecvSO(url, "KEY001", "C001", recvDir & "\orders.txt")
 Expect "receive with data", r, 0, ""
@@ -56,14 +64,14 @@ r = o.RecvSO(url, "KEY001", "C001", recvDir & "\orders.txt")
 Expect "receive again over the old file", r, 0, ""
 
 r = o.RecvSO(url, "KEY002", "C002", recvDir & "\none.txt")
-Expect "receive without data", r, 0, U("53D7 4FE1 4F5C 696D 6307 793A 30C7 30FC 30BF 7121 3057")
+Expect "receive without data", r, 0, T("T0NODATA")
 ExpectFile "empty file left for no data", recvDir & "\none.txt", True
 
 r = o.SendProgress(url, "KEY001", "C001", sendFile)
 Expect "send", r, 0, ""
-ExpectFile "send work archive removed", work & "\" & U("9032 6357") & "\progress.zip", False
+ExpectFile "send work archive removed", work & "\" & T("PROGRESSDIR") & "\progress.zip", False
 
-Dim T90 : T90 = U("30B5 30FC 30D0 30FC 304B 3089 306E 30A8 30E9 30FC 8FD4 7B54")
+Dim T90 : T90 = T("T90")
 r = o.RecvSO(url, "WRONGKEY", "C001", recvDir & "\bad.txt")
 Expect "receive with a wrong key: server error reply", r, 90, T90
 r = o.SendProgress(url, "WRONGKEY", "C001", sendFile)
@@ -71,7 +79,7 @@ Expect "send with a wrong key: server error reply", r, 90, T90
 r = o.RecvSO(url, "KEY001", "C999", recvDir & "\bad.txt")
 Expect "receive for an unknown company", r, 90, T90
 
-Dim T9 : T9 = U("30DD 30B9 30C8 5B9F 884C 30A8 30E9 30FC")
+Dim T9 : T9 = T("T9")
 r = o.RecvSO(dead, "KEY001", "C001", recvDir & "\dead.txt")
 Expect "receive from a dead port: post failure", r, 9, T9
 r = o.SendProgress(dead, "KEY001", "C001", sendFile)
