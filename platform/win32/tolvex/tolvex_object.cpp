@@ -117,8 +117,13 @@ HRESULT TolvexObject::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS
         return DISP_E_MEMBERNOTFOUND;
     }
   } catch (...) {
-    // Only an allocation failure can come here; the member itself still
-    // reports nothing to the client.
+    // Only an allocation failure can come here; the member still reports
+    // nothing to the client beyond "no outcome".
+    if (result != nullptr && (id == kDispRecvSO || id == kDispSendProgress)) {
+      VariantClear(result);
+      V_VT(result) = VT_I2;
+      V_I2(result) = kResultNoOutcome;
+    }
     return S_OK;
   }
 }
