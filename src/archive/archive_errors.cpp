@@ -25,7 +25,7 @@ constexpr ErrorEntry kErrors[] = {
     {ArchiveErrc::kUnsupportedMethod, u"unsupported compression method"},
     {ArchiveErrc::kEncrypted, u"encrypted member"},
     {ArchiveErrc::kUnsafeName, u"unsafe member name"},
-    {ArchiveErrc::kLinkMember, u"link or special member"},
+    {ArchiveErrc::kLinkMember, u"link member"},
     {ArchiveErrc::kDuplicateName, u"duplicate name"},
     {ArchiveErrc::kCrcMismatch, u"CRC mismatch"},
     {ArchiveErrc::kSizeMismatch, u"size mismatch"},

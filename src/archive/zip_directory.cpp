@@ -107,12 +107,15 @@ void ApplyZip64Extra(ArchiveInput& archive, const std::uint8_t* extra, std::size
   archive.Damaged();
 }
 
-bool IsLinkOrSpecial(std::uint16_t made_by, std::uint32_t external_attributes) {
+// Only links are refused: whatever type another member claims (Info-ZIP
+// marks data read from a pipe as a FIFO), we write a plain file.
+bool IsLink(std::uint16_t made_by, std::uint32_t external_attributes) {
   constexpr std::uint32_t kReparsePoint = 0x400;
+  constexpr std::uint32_t kUnixTypeMask = 0xF000;
+  constexpr std::uint32_t kUnixSymlink = 0xA000;
   const auto host = made_by >> 8;
   if (host == kHostUnix || host == kHostMacOsX) {
-    const auto type = (external_attributes >> 16) & 0xF000;
-    return type != 0 && type != 0x8000 && type != 0x4000;
+    return ((external_attributes >> 16) & kUnixTypeMask) == kUnixSymlink;
   }
   return host == kHostDos && (external_attributes & kReparsePoint) != 0;
 }
@@ -157,7 +160,7 @@ RawMember ParseCentralHeader(ArchiveInput& archive, const std::vector<std::uint8
   if (m.method != kMethodStored && m.method != kMethodDeflated) {
     throw ArchiveFailure(ArchiveErrc::kUnsupportedMethod, display);
   }
-  if (IsLinkOrSpecial(Get16(h + 4), Get32(h + 38))) {
+  if (IsLink(Get16(h + 4), Get32(h + 38))) {
     throw ArchiveFailure(ArchiveErrc::kLinkMember, display);
   }
   CheckMemberName(m.name);

@@ -102,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
                        m.external_attributes = 0xA1FFu << 16;
                      })});
                    },
-                   ArchiveErrc::kLinkMember, "link or special member: link"},
+                   ArchiveErrc::kLinkMember, "link member: link"},
         SafetyCase{
             "encrypted",
             [] { return CraftZip({With(Member("C001.dat"), [](auto& m) { m.flags = 1; })}); },
