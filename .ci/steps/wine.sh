@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# The Windows DLLs under Wine, 32-bit and 64-bit (about a minute).
+# Needs the linux, mingw-i686 and mingw-x64 builds; TOLVEX_WITH_WINE=0 skips.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+if [ "${TOLVEX_WITH_WINE:-1}" != 1 ]; then
+  echo "Wine tests skipped (TOLVEX_WITH_WINE=${TOLVEX_WITH_WINE})"
+  exit 0
+fi
+tests/wine/run.sh

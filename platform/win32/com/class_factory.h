@@ -1,0 +1,54 @@
+// The class factory of an in-process server: makes Objects on request.
+// A factory counts as a live object, so DllCanUnloadNow stays false while
+// a client holds one.
+#pragma once
+
+#include "com/win32_api.h"
+
+#include <unknwn.h>
+
+#include "com/com_object.h"
+
+namespace tolvex::win32 {
+
+template <class Object>
+class ClassFactory final : public IClassFactory, private RefCounted<ClassFactory<Object>> {
+  using Counter = RefCounted<ClassFactory<Object>>;
+  friend Counter;
+
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+      *out = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return Counter::AddRefCount(); }
+  ULONG STDMETHODCALLTYPE Release() override { return Counter::ReleaseCount(); }
+
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    return MakeComObject<Object>(iid, out);
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    LockModule(lock != FALSE);
+    return S_OK;
+  }
+};
+
+// DllGetClassObject for a server with the one class `clsid`.
+template <class Object>
+HRESULT GetClassObjectFor(REFCLSID clsid, REFCLSID requested, REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (requested != clsid) return CLASS_E_CLASSNOTAVAILABLE;
+  return MakeComObject<ClassFactory<Object>>(iid, out);
+}
+
+}  // namespace tolvex::win32

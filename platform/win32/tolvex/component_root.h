@@ -1,0 +1,34 @@
+// What one loaded Tolvex.dll owns: the Windows back ends, the shared job
+// state and the one transfer dialog. Every Tolvex object takes its services
+// from here, so all of them share one dialog and one state.
+#pragma once
+
+#include "backends/cursor_pointer.h"
+#include "backends/late_bound_archive_control.h"
+#include "backends/win32_dialog_window.h"
+#include "backends/win32_file_system.h"
+#include "backends/wininet_http_session.h"
+#include "component/tolvex.h"
+#include "tolvex/transfer_dialog.h"
+
+namespace tolvex::win32 {
+
+class ComponentRoot {
+ public:
+  // Made by the first object, kept until the DLL is unloaded.
+  static ComponentRoot& Instance();
+
+  TolvexServices Services();
+
+ private:
+  ComponentRoot();
+
+  CursorPointer pointer_;
+  Win32FileSystem files_;
+  WinInetHttpSession http_;
+  LateBoundArchiveControl archive_;
+  Win32DialogWindow window_;
+  TransferDialog dialog_;
+};
+
+}  // namespace tolvex::win32

@@ -1,0 +1,189 @@
+#include "tolvex/tolvex_object.h"
+
+#include <string>
+
+#include "com/com_ptr.h"
+#include "com/dispatch_args.h"
+#include "com/module_state.h"
+#include "com/unique_bstr.h"
+#include "com/wide_string.h"
+#include "component/result_codes.h"
+#include "tolvex/component_root.h"
+
+namespace tolvex::win32 {
+namespace {
+
+struct NamedId {
+  const wchar_t* name;
+  DISPID id;
+};
+
+constexpr NamedId kMembers[] = {
+    {L"ErrorMsg", kDispErrorMsg},
+    {L"RecvSO", kDispRecvSO},
+    {L"SendProgress", kDispSendProgress},
+};
+
+// Parameter names, for clients that pass arguments by name.
+constexpr const wchar_t* kRecvParams[] = {L"RecvURL", L"RecvKey", L"RecvCode", L"vRecvFile"};
+constexpr const wchar_t* kSendParams[] = {L"SendURL", L"SendKey", L"SendCode", L"vSendFile"};
+
+bool SameName(const wchar_t* a, const wchar_t* b) {
+  return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+// A by-reference String the client may have left null.
+std::u16string Text(const BSTR* value) { return value ? FromBstr(*value) : std::u16string(); }
+
+}  // namespace
+
+TolvexObject::TolvexObject() : core_(ComponentRoot::Instance().Services()) {}
+
+HRESULT TolvexObject::QueryInterface(REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__Tolvex) {
+    *out = static_cast<_Tolvex*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+HRESULT TolvexObject::GetTypeInfoCount(UINT* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 1;
+  return S_OK;
+}
+
+HRESULT TolvexObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+  if (info == nullptr) return E_POINTER;
+  *info = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  com_ptr<ITypeLib> library;
+  const HRESULT hr = LoadTypeLibEx(ThisModulePath().c_str(), REGKIND_NONE, library.put());
+  if (FAILED(hr)) return hr;
+  return library->GetTypeInfoOfGuid(IID__Tolvex, info);
+}
+
+HRESULT TolvexObject::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
+  ids[0] = DISPID_UNKNOWN;
+  for (const NamedId& member : kMembers) {
+    if (SameName(names[0], member.name)) ids[0] = member.id;
+  }
+  const wchar_t* const* params = ids[0] == kDispRecvSO         ? kRecvParams
+                                 : ids[0] == kDispSendProgress ? kSendParams
+                                                               : nullptr;
+  HRESULT hr = ids[0] == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : S_OK;
+  for (UINT i = 1; i < count; ++i) {
+    ids[i] = DISPID_UNKNOWN;
+    for (DISPID p = 0; params != nullptr && p < 4; ++p) {
+      if (SameName(names[i], params[p])) ids[i] = p;
+    }
+    if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+  }
+  return hr;
+}
+
+HRESULT TolvexObject::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
+                             VARIANT* result, EXCEPINFO*, UINT* bad_argument) {
+  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  try {
+    switch (id) {
+      case kDispErrorMsg:
+        if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+          const VARIANT* value = PutArgument(params);
+          if (value == nullptr) return DISP_E_PARAMNOTOPTIONAL;
+          core_.ErrorMsg = StringArgument(value);
+          return S_OK;
+        }
+        if (flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) {
+          if (params != nullptr && params->cArgs != 0) return DISP_E_BADPARAMCOUNT;
+          if (result != nullptr) {
+            VariantInit(result);
+            V_VT(result) = VT_BSTR;
+            V_BSTR(result) = unique_bstr::From(core_.ErrorMsg).release();
+          }
+          return S_OK;
+        }
+        return DISP_E_MEMBERNOTFOUND;
+      case kDispRecvSO:
+      case kDispSendProgress:
+        if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
+        return InvokeMethod(id, params, result, bad_argument);
+      default:
+        return DISP_E_MEMBERNOTFOUND;
+    }
+  } catch (...) {
+    // Only an allocation failure can come here; the member still reports
+    // nothing to the client beyond "no outcome".
+    if (result != nullptr && (id == kDispRecvSO || id == kDispSendProgress)) {
+      VariantClear(result);
+      V_VT(result) = VT_I2;
+      V_I2(result) = kResultNoOutcome;
+    }
+    return S_OK;
+  }
+}
+
+HRESULT TolvexObject::InvokeMethod(DISPID id, DISPPARAMS* params, VARIANT* result,
+                                   UINT* bad_argument) {
+  const auto args = ArgumentsInOrder(params, 4, bad_argument);
+  if (!args) return DISP_E_BADPARAMCOUNT;
+  const std::u16string url = StringArgument((*args)[0]);
+  const std::u16string key = StringArgument((*args)[1]);
+  const std::u16string code = StringArgument((*args)[2]);
+  const Variant file = VariantArgument((*args)[3]);
+  const std::int16_t outcome = id == kDispRecvSO ? core_.RecvSO(url, key, code, file)
+                                                 : core_.SendProgress(url, key, code, file);
+  if (result != nullptr) {
+    VariantInit(result);
+    V_VT(result) = VT_I2;
+    V_I2(result) = outcome;
+  }
+  return S_OK;
+}
+
+HRESULT TolvexObject::get_ErrorMsg(BSTR* value) {
+  if (value == nullptr) return S_OK;
+  try {
+    *value = unique_bstr::From(core_.ErrorMsg).release();
+  } catch (...) {
+    *value = nullptr;
+  }
+  return S_OK;
+}
+
+HRESULT TolvexObject::put_ErrorMsg(BSTR value) {
+  try {
+    core_.ErrorMsg = FromBstr(value);
+  } catch (...) {
+  }
+  return S_OK;
+}
+
+HRESULT TolvexObject::RecvSO(BSTR* url, BSTR* key, BSTR* code, VARIANT* file, short* result) {
+  try {
+    const std::int16_t outcome =
+        core_.RecvSO(Text(url), Text(key), Text(code), VariantArgument(file));
+    if (result != nullptr) *result = outcome;
+  } catch (...) {
+    if (result != nullptr) *result = kResultNoOutcome;
+  }
+  return S_OK;
+}
+
+HRESULT TolvexObject::SendProgress(BSTR* url, BSTR* key, BSTR* code, VARIANT* file, short* result) {
+  try {
+    const std::int16_t outcome =
+        core_.SendProgress(Text(url), Text(key), Text(code), VariantArgument(file));
+    if (result != nullptr) *result = outcome;
+  } catch (...) {
+    if (result != nullptr) *result = kResultNoOutcome;
+  }
+  return S_OK;
+}
+
+}  // namespace tolvex::win32

@@ -1,0 +1,53 @@
+// The creatable class Tolvex: the dual interface _Tolvex over the portable
+// call sequence. The vtable serves early-bound clients; IDispatch is
+// written out here rather than handed to the type library, because the
+// standard implementation rejects script variables (VT_BYREF|VT_VARIANT)
+// for String parameters. No member ever fails: outcomes travel in the
+// result code and ErrorMsg only.
+#pragma once
+
+#include "com/com_object.h"
+#include "component/tolvex.h"
+#include "tolvex_h.h"
+
+namespace tolvex::win32 {
+
+inline constexpr DISPID kDispErrorMsg = 0x40030000;
+inline constexpr DISPID kDispRecvSO = 0x60030001;
+inline constexpr DISPID kDispSendProgress = 0x60030002;
+
+class TolvexObject final : public _Tolvex, private RefCounted<TolvexObject> {
+  friend RefCounted<TolvexObject>;
+
+ public:
+  TolvexObject();
+
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return AddRefCount(); }
+  ULONG STDMETHODCALLTYPE Release() override { return ReleaseCount(); }
+
+  // IDispatch
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
+                                          DISPID* ids) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID locale, WORD flags,
+                                   DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                                   UINT* bad_argument) override;
+
+  // _Tolvex
+  HRESULT STDMETHODCALLTYPE get_ErrorMsg(BSTR* value) override;
+  HRESULT STDMETHODCALLTYPE put_ErrorMsg(BSTR value) override;
+  HRESULT STDMETHODCALLTYPE RecvSO(BSTR* url, BSTR* key, BSTR* code, VARIANT* file,
+                                   short* result) override;
+  HRESULT STDMETHODCALLTYPE SendProgress(BSTR* url, BSTR* key, BSTR* code, VARIANT* file,
+                                         short* result) override;
+
+ private:
+  HRESULT InvokeMethod(DISPID id, DISPPARAMS* params, VARIANT* result, UINT* bad_argument);
+
+  tolvex::Tolvex core_;
+};
+
+}  // namespace tolvex::win32

@@ -1,0 +1,37 @@
+// frmTolvex as the call sequence shows it: the one dialog object, made by
+// the first call and reused, with the archive control made for each show
+// and let go when the dialog has closed.
+#pragma once
+
+#include <memory>
+
+#include "backends/late_bound_archive_control.h"
+#include "component/ports.h"
+#include "dialog/frm_tolvex.h"
+
+namespace tolvex::win32 {
+
+class TransferDialog final : public ModalDialog {
+ public:
+  struct Parts {
+    JobState& state;
+    ServerAddress& address;
+    HttpSession& http;
+    FileSystem& files;
+  };
+
+  TransferDialog(DialogWindow& window, LateBoundArchiveControl& archive, Parts parts);
+
+  // Throws when the dialog is already shown: a second call cannot show it
+  // again, and must not take the running job's archive control away.
+  void ShowModal() override;
+
+ private:
+  DialogWindow& window_;
+  LateBoundArchiveControl& archive_;
+  Parts parts_;
+  std::unique_ptr<FrmTolvex> form_;
+  bool showing_ = false;
+};
+
+}  // namespace tolvex::win32

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace wine_client {
+
+// Calls through the vtable and through IDispatch with by-reference BSTRs;
+// `work_dir` is a scratch directory for the file checks.
+void CheckCalls(const std::wstring& work_dir);
+// Many objects made and released; reference counts as COM defines them.
+void CheckLifetimes();
+// DllGetClassObject and DllCanUnloadNow called on the DLL directly.
+void CheckUnloading(const std::wstring& dll);
+
+}  // namespace wine_client

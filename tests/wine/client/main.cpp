@@ -1,0 +1,38 @@
+// Native test client of Tolvex.dll under Wine. One mode per run:
+//   registered          what registration must have written
+//   unregistered        that unregistration removed it
+//   calls WORKDIR       vtable and IDispatch calls, object lifetimes
+//   unload DLLPATH      the DLL's entry points called directly
+#include <windows.h>
+
+#include <objbase.h>
+
+#include <cstdio>
+#include <string>
+
+#include "call_checks.h"
+#include "check.h"
+#include "registration_checks.h"
+
+int wmain(int argc, wchar_t** argv) {
+  if (FAILED(CoInitialize(nullptr))) return 2;
+  const std::wstring mode = argc > 1 ? argv[1] : L"";
+  const std::wstring arg = argc > 2 ? argv[2] : L"";
+  if (mode == L"registered") {
+    wine_client::CheckRegistered();
+  } else if (mode == L"unregistered") {
+    wine_client::CheckUnregistered();
+  } else if (mode == L"calls" && !arg.empty()) {
+    wine_client::CheckCalls(arg);
+    wine_client::CheckLifetimes();
+  } else if (mode == L"unload" && !arg.empty()) {
+    wine_client::CheckUnloading(arg);
+  } else {
+    std::fprintf(stderr, "usage: tolvex_client registered|unregistered|calls DIR|unload DLL\n");
+    CoUninitialize();
+    return 2;
+  }
+  CoUninitialize();
+  std::printf("%d failure(s)\n", wine_client::Failures());
+  return wine_client::Failures() == 0 ? 0 : 1;
+}

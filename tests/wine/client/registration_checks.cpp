@@ -1,0 +1,211 @@
+// What registration must leave in the registry, the type library and the
+// DLL's resources, and that unregistration takes it all away again.
+#include "registration_checks.h"
+
+#include <windows.h>
+
+#include <oleauto.h>
+#include <winver.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "tolvex_h.h"
+
+namespace wine_client {
+namespace {
+
+const wchar_t kArchiverClsid[] = L"{01360216-3193-439A-AA8C-F2A96DD48E64}";
+
+std::wstring GuidText(REFGUID guid) {
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+std::optional<std::wstring> ReadString(const std::wstring& key, const wchar_t* name = nullptr) {
+  wchar_t data[1024] = {};
+  DWORD bytes = sizeof(data);
+  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &bytes) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::wstring(data);
+}
+
+bool KeyExists(const std::wstring& key) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(handle);
+  return true;
+}
+
+bool Equal(const std::optional<std::wstring>& value, const std::wstring& expected) {
+  return value &&
+         CompareStringOrdinal(value->c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+bool EndsWith(const std::optional<std::wstring>& value, const std::wstring& tail) {
+  if (!value || value->size() < tail.size()) return false;
+  return CompareStringOrdinal(value->c_str() + value->size() - tail.size(), -1, tail.c_str(), -1,
+                              TRUE) == CSTR_EQUAL;
+}
+
+std::wstring VersionString(const std::vector<BYTE>& block, const wchar_t* name) {
+  wchar_t* text = nullptr;
+  UINT length = 0;
+  const std::wstring path = std::wstring(L"\\StringFileInfo\\041104B0\\") + name;
+  if (!VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&text), &length) ||
+      text == nullptr) {
+    return L"<missing>";
+  }
+  return text;
+}
+
+void CheckVersionResource(const std::wstring& dll) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(dll.c_str(), &ignored);
+  if (!Check(size > 0, "version resource present")) return;
+  std::vector<BYTE> block(size);
+  GetFileVersionInfoW(dll.c_str(), 0, size, block.data());
+  WORD* translation = nullptr;
+  UINT length = 0;
+  VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
+                 reinterpret_cast<void**>(&translation), &length);
+  Check(translation && length >= 4 && translation[0] == 0x0411 && translation[1] == 1200,
+        "version language Japanese, code page 1200");
+  struct Expected {
+    const wchar_t* name;
+    const wchar_t* value;
+  };
+  const Expected expected[] = {
+      {L"FileVersion", L"1.00.0001"},       {L"ProductVersion", L"1.00.0001"},
+      {L"ProductName", L"Tolvex"},          {L"InternalName", L"Tolvex"},
+      {L"OriginalFilename", L"Tolvex.dll"}, {L"OLESelfRegister", L""}};
+  for (const Expected& e : expected) {
+    Check(VersionString(block, e.name) == e.value,
+          "version " + Narrow(e.name) + " = \"" + Narrow(e.value) + "\"");
+  }
+}
+
+void CheckInterfaceResource(const std::wstring& dll) {
+  const HMODULE module = LoadLibraryExW(dll.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!Check(module != nullptr, "DLL loads as data")) return;
+  const HRSRC found = FindResourceW(module, L"_IID_TOLVEX", L"CUSTOM");
+  bool ok = false;
+  if (found != nullptr && SizeofResource(module, found) == 20) {
+    const auto* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+    DWORD length = 0;
+    std::memcpy(&length, bytes, 4);
+    ok = length == 16 && std::memcmp(bytes + 4, &IID__Tolvex, 16) == 0;
+  }
+  Check(ok, "_IID_TOLVEX resource holds 16 and the interface identifier");
+  FreeLibrary(module);
+}
+
+void CheckTypeLibrary() {
+  ITypeLib* library = nullptr;
+  if (!Check(SUCCEEDED(LoadRegTypeLib(LIBID_TolvexPro, 1, 0, 0x0409, &library)),
+             "type library TolvexPro 1.0 registered")) {
+    return;
+  }
+  BSTR name = nullptr;
+  library->GetDocumentation(-1, &name, nullptr, nullptr, nullptr);
+  Check(name && std::wstring(name) == L"TolvexPro", "library named TolvexPro");
+  SysFreeString(name);
+
+  ITypeInfo* dispatch = nullptr;
+  if (Check(SUCCEEDED(library->GetTypeInfoOfGuid(IID__Tolvex, &dispatch)), "_Tolvex described")) {
+    TYPEATTR* attr = nullptr;
+    dispatch->GetTypeAttr(&attr);
+    const WORD wanted = TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDUAL;
+    Check(attr && (attr->wTypeFlags & wanted) == wanted,
+          "_Tolvex hidden, nonextensible, dual (flags " + Hex(attr ? attr->wTypeFlags : 0) + ")");
+    dispatch->ReleaseTypeAttr(attr);
+
+    // The vtable side of the dual interface: slot order after IDispatch.
+    HREFTYPE vtable_ref = 0;
+    ITypeInfo* vtable = nullptr;
+    if (SUCCEEDED(dispatch->GetRefTypeOfImplType(-1, &vtable_ref)) &&
+        SUCCEEDED(dispatch->GetRefTypeInfo(vtable_ref, &vtable))) {
+      struct Slot {
+        MEMBERID id;
+        INVOKEKIND kind;
+        short params;
+      };
+      const Slot slots[] = {{0x40030000, INVOKE_PROPERTYGET, 1},
+                            {0x40030000, INVOKE_PROPERTYPUT, 1},
+                            {0x60030001, INVOKE_FUNC, 5},
+                            {0x60030002, INVOKE_FUNC, 5}};
+      TYPEATTR* vattr = nullptr;
+      vtable->GetTypeAttr(&vattr);
+      Check(vattr && (vattr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION),
+            "_Tolvex vtable interface oleautomation");
+      vtable->ReleaseTypeAttr(vattr);
+      const short first = static_cast<short>(7 * sizeof(void*));
+      for (int i = 0; i < 4; ++i) {
+        FUNCDESC* desc = nullptr;
+        const bool ok = SUCCEEDED(vtable->GetFuncDesc(i, &desc)) && desc->memid == slots[i].id &&
+                        desc->invkind == slots[i].kind && desc->cParams == slots[i].params &&
+                        desc->oVft == first + i * static_cast<short>(sizeof(void*));
+        Check(ok, "vtable slot " + std::to_string(i + 1) + " member " + Hex(slots[i].id));
+        if (desc) vtable->ReleaseFuncDesc(desc);
+      }
+      vtable->Release();
+    } else {
+      Check(false, "_Tolvex vtable interface described");
+    }
+    dispatch->Release();
+  }
+  library->Release();
+}
+
+}  // namespace
+
+void CheckRegistered() {
+  const std::wstring clsid = GuidText(CLSID_Tolvex);
+  const std::wstring libid = GuidText(LIBID_TolvexPro);
+  const std::wstring iid = GuidText(IID__Tolvex);
+  const std::wstring klass = L"CLSID\\" + clsid;
+  const auto server = ReadString(klass + L"\\InprocServer32");
+
+  Check(Equal(ReadString(L"TolvexPro.Tolvex\\CLSID"), clsid), "ProgID TolvexPro.Tolvex -> CLSID");
+  Check(EndsWith(server, L"Tolvex.dll"), "InprocServer32 names Tolvex.dll");
+  Check(Equal(ReadString(klass + L"\\InprocServer32", L"ThreadingModel"), L"Apartment"),
+        "ThreadingModel Apartment");
+  Check(Equal(ReadString(klass + L"\\ProgID"), L"TolvexPro.Tolvex"), "CLSID -> ProgID");
+  Check(Equal(ReadString(klass + L"\\TypeLib"), libid), "CLSID -> TypeLib");
+  Check(KeyExists(L"TypeLib\\" + libid + L"\\1.0\\409"), "TypeLib 1.0 locale 409 key");
+  Check(Equal(ReadString(L"Interface\\" + iid + L"\\TypeLib"), libid), "Interface -> TypeLib");
+  Check(Equal(ReadString(L"Interface\\" + iid + L"\\ProxyStubClsid32"),
+              L"{00020424-0000-0000-C000-000000000046}"),
+        "Interface marshalled by the automation marshaler");
+  Check(Equal(ReadString(L"MarloxO.Marlox\\CLSID"), kArchiverClsid),
+        "stand-in registered as MarloxO.Marlox");
+  CheckTypeLibrary();
+  if (server) {
+    CheckVersionResource(*server);
+    CheckInterfaceResource(*server);
+  }
+}
+
+void CheckUnregistered() {
+  const std::wstring clsid = GuidText(CLSID_Tolvex);
+  Check(!KeyExists(L"TolvexPro.Tolvex"), "ProgID key removed");
+  Check(!KeyExists(L"CLSID\\" + clsid), "CLSID key removed");
+  Check(!KeyExists(L"TypeLib\\" + GuidText(LIBID_TolvexPro)), "TypeLib key removed");
+  Check(!KeyExists(L"Interface\\" + GuidText(IID__Tolvex)), "Interface key removed");
+  Check(!KeyExists(L"MarloxO.Marlox"), "stand-in ProgID removed");
+  Check(!KeyExists(std::wstring(L"CLSID\\") + kArchiverClsid), "stand-in CLSID removed");
+  ITypeLib* library = nullptr;
+  Check(FAILED(LoadRegTypeLib(LIBID_TolvexPro, 1, 0, 0x0409, &library)),
+        "type library no longer found");
+  if (library) library->Release();
+}
+
+}  // namespace wine_client

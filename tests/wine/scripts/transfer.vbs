@@ -1,0 +1,93 @@
+' Transfers against tolvex-server. Arguments: base URL, work directory,
+' HTTPS base URL (host localhost), a URL where nothing listens.
+' The work directory holds <progress dir>\progress.txt; the receive
+' directory does not exist yet: the job makes it. The driver compares
+' the files on disk afterwards.
+Option Explicit
+Dim failures, o, r, url, work, secure, dead, fso, recvDir, sendFile
+failures = 0
+
+' Wine's VBScript has no ChrW: the Japanese texts come from texts.txt
+' (UTF-16) beside this script, one KEY=text a line.
+Function LoadTexts()
+  Dim here, f, line, d, eq
+  here = Left(WScript.ScriptFullName, InStrRev(WScript.ScriptFullName, "\"))
+  Set d = CreateObject("Scripting.Dictionary")
+  Set f = CreateObject("Scripting.FileSystemObject").OpenTextFile(here & "texts.txt", 1, False, -1)
+  Do While Not f.AtEndOfStream
+    line = f.ReadLine
+    eq = InStr(line, "=")
+    If eq > 0 Then d(Left(line, eq - 1)) = Mid(line, eq + 1)
+  Loop
+  f.Close
+  Set LoadTexts = d
+End Function
+Dim T
+Set T = LoadTexts()
+
+Sub Expect(what, got, want, wantMsg)
+  If got = want And o.ErrorMsg = wantMsg Then
+    WScript.Echo "ok   " & what
+  Else
+    WScript.Echo "FAIL " & what & ": got " & got & ", wanted " & want & ", ErrorMsg match " & (o.ErrorMsg = wantMsg)
+    failures = failures + 1
+  End If
+End Sub
+
+Sub ExpectFile(what, path, exists)
+  If fso.FileExists(path) = exists Then
+    WScript.Echo "ok   " & what
+  Else
+    WScript.Echo "FAIL " & what
+    failures = failures + 1
+  End If
+End Sub
+
+url = WScript.Arguments(0)
+work = WScript.Arguments(1)
+secure = WScript.Arguments(2)
+dead = WScript.Arguments(3)
+Set fso = CreateObject("Scripting.FileSystemObject")
+Set o = CreateObject("TolvexPro.Tolvex")
+
+' Directory names in Japanese: "受信" (receive) and "進捗" (progress).
+recvDir = work & "\" & T("RECVDIR")
+sendFile = work & "\" & T("PROGRESSDIR") & "\progress.txt"
+
+r = o.RecvSO(url, "KEY001", "C001", recvDir & "\orders.txt")
+Expect "receive with data", r, 0, ""
+ExpectFile "received file in place", recvDir & "\orders.txt", True
+ExpectFile "work archive removed", recvDir & "\so.zip", False
+
+' A second receive replaces the file that the first one left.
+r = o.RecvSO(url, "KEY001", "C001", recvDir & "\orders.txt")
+Expect "receive again over the old file", r, 0, ""
+
+r = o.RecvSO(url, "KEY002", "C002", recvDir & "\none.txt")
+Expect "receive without data", r, 0, T("T0NODATA")
+ExpectFile "empty file left for no data", recvDir & "\none.txt", True
+
+r = o.SendProgress(url, "KEY001", "C001", sendFile)
+Expect "send", r, 0, ""
+ExpectFile "send work archive removed", work & "\" & T("PROGRESSDIR") & "\progress.zip", False
+
+Dim T90 : T90 = T("T90")
+r = o.RecvSO(url, "WRONGKEY", "C001", recvDir & "\bad.txt")
+Expect "receive with a wrong key: server error reply", r, 90, T90
+r = o.SendProgress(url, "WRONGKEY", "C001", sendFile)
+Expect "send with a wrong key: server error reply", r, 90, T90
+r = o.RecvSO(url, "KEY001", "C999", recvDir & "\bad.txt")
+Expect "receive for an unknown company", r, 90, T90
+
+Dim T9 : T9 = T("T9")
+r = o.RecvSO(dead, "KEY001", "C001", recvDir & "\dead.txt")
+Expect "receive from a dead port: post failure", r, 9, T9
+r = o.SendProgress(dead, "KEY001", "C001", sendFile)
+Expect "send to a dead port: post failure", r, 9, T9
+
+r = o.RecvSO(secure, "KEY001", "C001", recvDir & "\secure.txt")
+Expect "receive over HTTPS", r, 0, ""
+ExpectFile "file received over HTTPS", recvDir & "\secure.txt", True
+
+If failures = 0 Then WScript.Echo "transfer.vbs: all passed"
+WScript.Quit failures
