@@ -12,6 +12,8 @@ namespace tolvex::win32 {
 namespace {
 
 constexpr int kCancelId = 1001;
+// Posted by the post's worker so a pumping loop checks for its end.
+constexpr UINT kWakeMessage = WM_APP + 1;
 constexpr DWORD kDialogStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
 constexpr wchar_t kTitle[] = L"Tolvex";
 
@@ -79,7 +81,8 @@ void Win32DialogWindow::ShowModal(DialogEvents& events) {
       DialogBoxIndirectParamW(module_, reinterpret_cast<const DLGTEMPLATE*>(dialog.data()), nullptr,
                               DialogProc, reinterpret_cast<LPARAM>(this));
   events_ = nullptr;
-  window_ = label_ = cancel_ = progress_ = nullptr;
+  window_ = nullptr;
+  label_ = cancel_ = progress_ = nullptr;
   font_ = unique_hfont();
   if (escaped_) std::rethrow_exception(std::exchange(escaped_, nullptr));
   if (shown == -1) throw std::runtime_error("the transfer dialog could not be created");
@@ -206,7 +209,7 @@ float Win32DialogWindow::ProgressValue() { return progress_value_; }
 
 std::int32_t Win32DialogWindow::WindowHandle() {
   // Window handles carry 32 significant bits on 64-bit Windows as well.
-  return static_cast<std::int32_t>(reinterpret_cast<INT_PTR>(window_));
+  return static_cast<std::int32_t>(reinterpret_cast<INT_PTR>(window_.load()));
 }
 
 void Win32DialogWindow::SetTimerEnabled(DialogTimer timer, bool enabled) {
@@ -217,6 +220,28 @@ void Win32DialogWindow::SetTimerEnabled(DialogTimer timer, bool enabled) {
 void Win32DialogWindow::SetTimerInterval(DialogTimer timer, std::uint32_t milliseconds) {
   timers_[TimerIndex(timer)].interval = milliseconds;
   ApplyTimer(timer);
+}
+
+void Win32DialogWindow::PumpUntil(const std::function<bool()>& done) {
+  while (window_ != nullptr && !unloading_ && !done()) {
+    MSG message;
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) {
+      // WM_QUIT belongs to the caller's own loop: put it back and stop.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    if (got == -1) return;
+    if (!IsDialogMessageW(window_, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+}
+
+void Win32DialogWindow::Wake() {
+  const HWND window = window_.load();
+  if (window != nullptr) PostMessageW(window, kWakeMessage, 0, 0);
 }
 
 void Win32DialogWindow::ApplyTimer(DialogTimer timer) {

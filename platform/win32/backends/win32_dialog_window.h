@@ -7,7 +7,9 @@
 
 #include "com/win32_api.h"
 
+#include <atomic>
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "backends/cursor_pointer.h"
@@ -39,6 +41,8 @@ class Win32DialogWindow final : public DialogWindow {
 
   void SetTimerEnabled(DialogTimer timer, bool enabled) override;
   void SetTimerInterval(DialogTimer timer, std::uint32_t milliseconds) override;
+  void PumpUntil(const std::function<bool()>& done) override;
+  void Wake() override;
 
  private:
   struct TimerState {
@@ -60,7 +64,7 @@ class Win32DialogWindow final : public DialogWindow {
   const CursorPointer& pointer_;
   std::uint32_t start_hold_ms_;
   DialogEvents* events_ = nullptr;
-  HWND window_ = nullptr;
+  std::atomic<HWND> window_{nullptr};
   HWND label_ = nullptr;
   HWND cancel_ = nullptr;
   HWND progress_ = nullptr;

@@ -8,18 +8,23 @@ namespace tolvex::win32 {
 
 HttpSession::Handle WinInetHttpSession::Keep(HINTERNET handle) {
   if (handle == nullptr) return kNull;
+  unique_hinternet owned(handle);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (aborted_) return kNull;  // aborted while it was being opened
   const auto key = reinterpret_cast<Handle>(handle);
-  open_[key] = unique_hinternet(handle);
+  open_[key] = std::move(owned);
   return key;
 }
 
 HttpSession::Handle WinInetHttpSession::Open(const std::u16string& agent) {
+  if (Aborted()) return kNull;
   return Keep(
       InternetOpenA(ToAnsi(agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
 }
 
 HttpSession::Handle WinInetHttpSession::Connect(Handle internet, const std::u16string& host,
                                                 std::uint16_t port) {
+  if (Aborted()) return kNull;
   return Keep(InternetConnectA(Raw(internet), ToAnsi(host).c_str(), port, nullptr, nullptr,
                                INTERNET_SERVICE_HTTP, 0, 0));
 }
@@ -27,6 +32,7 @@ HttpSession::Handle WinInetHttpSession::Connect(Handle internet, const std::u16s
 HttpSession::Handle WinInetHttpSession::OpenRequest(Handle connection, const std::u16string& verb,
                                                     const std::u16string& path,
                                                     const std::u16string& version, bool secure) {
+  if (Aborted()) return kNull;
   const DWORD flags = secure ? INTERNET_FLAG_SECURE : INTERNET_FLAG_RELOAD;
   return Keep(HttpOpenRequestA(Raw(connection), ToAnsi(verb).c_str(), ToAnsi(path).c_str(),
                                ToAnsi(version).c_str(), nullptr, nullptr, flags, 0));
@@ -40,6 +46,7 @@ bool WinInetHttpSession::AddHeader(Handle request, const std::u16string& header)
 
 bool WinInetHttpSession::Send(Handle request, const std::u16string& body) {
   std::string bytes = ToAnsi(body);
+  if (Aborted()) return false;
   return HttpSendRequestA(Raw(request), nullptr, 0, bytes.empty() ? nullptr : bytes.data(),
                           static_cast<DWORD>(bytes.size())) != FALSE;
 }
@@ -47,6 +54,8 @@ bool WinInetHttpSession::Send(Handle request, const std::u16string& body) {
 HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* buffer,
                                                  std::size_t capacity, std::size_t& count) {
   DWORD read = 0;
+  count = 0;
+  if (Aborted()) return ReadStatus::Failed;
   const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(capacity, MAXDWORD));
   const BOOL ok = InternetReadFile(Raw(request), buffer, asked, &read);
   count = read;
@@ -55,12 +64,31 @@ HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* b
 }
 
 void WinInetHttpSession::Close(Handle handle) {
-  const auto found = open_.find(handle);
-  if (found != open_.end()) {
+  unique_hinternet closing;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = open_.find(handle);
+    // A handle that is not here was closed by Abort already.
+    if (found == open_.end()) return;
+    closing = std::move(found->second);
     open_.erase(found);
-  } else if (handle != kNull) {
-    InternetCloseHandle(Raw(handle));
   }
+}
+
+void WinInetHttpSession::Abort() {
+  std::map<Handle, unique_hinternet> closing;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    aborted_ = true;
+    closing.swap(open_);
+  }
+  // Closed outside the lock: closing a handle makes the worker's blocking
+  // call return, and the worker may then need the lock.
+}
+
+void WinInetHttpSession::ResetAbort() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  aborted_ = false;
 }
 
 }  // namespace tolvex::win32
