@@ -5,6 +5,13 @@
 #include <cstdint>
 #include <cstring>
 
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define TOLVEX_CODEC_X86 1
+#include <immintrin.h>
+#else
+#define TOLVEX_CODEC_X86 0
+#endif
+
 namespace tolvex {
 namespace {
 
@@ -165,6 +172,253 @@ bool DecodeTail(Lane& lane) {
   return true;
 }
 
+// Where the decoders below stopped: `src` is at an escape boundary and
+// `dst` holds exactly the bytes that the input before `src` decodes to.
+struct DecodeCursor {
+  const std::uint8_t* src;
+  const std::uint8_t* end;
+  std::uint8_t* dst;
+  std::uint8_t* dst_end;
+};
+
+// The exact walk without throwing, bounded by the output as well: false at a
+// malformed escape or when the output is full.
+bool DecodeRest(DecodeCursor& c) {
+  while (c.src < c.end) {
+    if (c.dst == c.dst_end) return false;
+    const std::uint8_t b = *c.src;
+    if (b == '%') {
+      if (c.end - c.src < 3) return false;
+      const int high = kHexTable[c.src[1]], low = kHexTable[c.src[2]];
+      if (high < 0 || low < 0) return false;
+      *c.dst++ = static_cast<std::uint8_t>(high * 16 + low);
+      c.src += 3;
+    } else {
+      *c.dst++ = kPlainTable[b];
+      ++c.src;
+    }
+  }
+  return true;
+}
+
+#if TOLVEX_CODEC_X86
+
+// For each 8-bit keep mask: the positions of its set bits, in order, as a
+// byte shuffle that packs the kept bytes of an 8-byte group to its front.
+struct PackTable {
+  std::uint8_t shuffle[256][8];
+  std::uint8_t count[256];
+};
+
+constexpr PackTable MakePackTable() {
+  PackTable table{};
+  for (unsigned keep = 0; keep < 256; ++keep) {
+    unsigned n = 0;
+    for (unsigned bit = 0; bit < 8; ++bit) {
+      if (keep >> bit & 1) table.shuffle[keep][n++] = static_cast<std::uint8_t>(bit);
+    }
+    table.count[keep] = static_cast<std::uint8_t>(n);
+  }
+  return table;
+}
+
+constexpr PackTable kPackTable = MakePackTable();
+
+#define TOLVEX_TARGET_SSSE3 __attribute__((target("ssse3")))
+#define TOLVEX_TARGET_AVX2 __attribute__((target("avx2")))
+
+// Bytes that are not hex digits, as 0xFF. The class of a byte is looked up
+// by each of its nibbles; a byte is a digit when both lookups share a bit.
+TOLVEX_TARGET_SSSE3 inline __m128i NotHex16(__m128i v) {
+  const __m128i by_low = _mm_setr_epi8(1, 3, 3, 3, 3, 3, 3, 1, 1, 1, 0, 0, 0, 0, 0, 0);
+  const __m128i by_high = _mm_setr_epi8(0, 0, 0, 1, 2, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m128i nibble = _mm_set1_epi8(0x0F);
+  const __m128i low = _mm_shuffle_epi8(by_low, _mm_and_si128(v, nibble));
+  const __m128i high = _mm_shuffle_epi8(by_high, _mm_and_si128(_mm_srli_epi16(v, 4), nibble));
+  return _mm_cmpeq_epi8(_mm_and_si128(low, high), _mm_setzero_si128());
+}
+
+// For each position the byte of the escape starting there (meaningful only
+// where the two following bytes are hex digits), else the plain byte.
+TOLVEX_TARGET_SSSE3 inline __m128i DecodedBytes16(__m128i here, __m128i next1, __m128i next2,
+                                                  __m128i percent) {
+  const __m128i nine = _mm_set1_epi8('9');
+  const __m128i high = _mm_add_epi8(
+      _mm_and_si128(_mm_slli_epi16(next1, 4), _mm_set1_epi8(static_cast<char>(0xF0))),
+      _mm_and_si128(_mm_cmpgt_epi8(next1, nine), _mm_set1_epi8(static_cast<char>(0x90))));
+  const __m128i low = _mm_add_epi8(_mm_and_si128(next2, _mm_set1_epi8(0x0F)),
+                                   _mm_and_si128(_mm_cmpgt_epi8(next2, nine), _mm_set1_epi8(9)));
+  const __m128i plus = _mm_cmpeq_epi8(here, _mm_set1_epi8('+'));
+  const __m128i plain = _mm_xor_si128(here, _mm_and_si128(plus, _mm_set1_epi8('+' ^ ' ')));
+  const __m128i escaped = _mm_add_epi8(high, low);
+  return _mm_or_si128(_mm_and_si128(percent, escaped), _mm_andnot_si128(percent, plain));
+}
+
+// Writes the bytes of `v` selected by the 16-bit `keep` mask, packed, at
+// `dst` (16 bytes writable), and returns how many.
+TOLVEX_TARGET_SSSE3 inline unsigned StoreKept16(std::uint8_t* dst, __m128i v, unsigned keep) {
+  const unsigned k0 = keep & 0xFF, k1 = keep >> 8;
+  const __m128i shuffle = _mm_add_epi8(
+      _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPackTable.shuffle[k0])),
+                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPackTable.shuffle[k1]))),
+      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8));
+  const __m128i packed = _mm_shuffle_epi8(v, shuffle);
+  const unsigned n0 = kPackTable.count[k0];
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), packed);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + n0), _mm_unpackhi_epi64(packed, packed));
+  return n0 + kPackTable.count[k1];
+}
+
+// An escape whose '%' is in one block has its digits dropped in the next;
+// `carry` holds those dropped positions. A block is decoded only when every
+// dropped position in it is a hex digit, which also rules out a '%' there.
+// Stops at the end of the fast path or at the block holding an anomaly,
+// backed up to the last escape boundary so the exact walk can go on.
+inline void BackUpToBoundary(DecodeCursor& c, std::uint64_t carry) {
+  if (carry != 0) {
+    c.src -= carry == 3 ? 1 : 2;
+    c.dst -= 1;
+  }
+}
+
+TOLVEX_TARGET_SSSE3 void DecodeBlocksSsse3(DecodeCursor& c) {
+  const __m128i percent_byte = _mm_set1_epi8('%');
+  std::uint64_t carry = 0;
+  while (c.end - c.src >= 18 && c.dst_end - c.dst >= 16) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.src));
+    const __m128i next1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.src + 1));
+    const __m128i next2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.src + 2));
+    const __m128i percent = _mm_cmpeq_epi8(here, percent_byte);
+    const std::uint64_t escapes = static_cast<unsigned>(_mm_movemask_epi8(percent));
+    const std::uint64_t not_hex = static_cast<unsigned>(_mm_movemask_epi8(NotHex16(here)));
+    const std::uint64_t dropped = escapes << 1 | escapes << 2 | carry;
+    if ((dropped & not_hex & 0xFFFF) != 0) break;
+    c.dst += StoreKept16(c.dst, DecodedBytes16(here, next1, next2, percent),
+                         static_cast<unsigned>(~dropped & 0xFFFF));
+    carry = dropped >> 16;
+    c.src += 16;
+  }
+  BackUpToBoundary(c, carry);
+}
+
+TOLVEX_TARGET_AVX2 void DecodeBlocksAvx2(DecodeCursor& c) {
+  const __m256i percent_byte = _mm256_set1_epi8('%');
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  const __m256i by_low = _mm256_setr_epi8(1, 3, 3, 3, 3, 3, 3, 1, 1, 1, 0, 0, 0, 0, 0, 0,  //
+                                          1, 3, 3, 3, 3, 3, 3, 1, 1, 1, 0, 0, 0, 0, 0, 0);
+  const __m256i by_high = _mm256_setr_epi8(0, 0, 0, 1, 2, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,  //
+                                           0, 0, 0, 1, 2, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m256i nine = _mm256_set1_epi8('9');
+  const __m256i group_offset = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8,  //
+                                                0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8);
+  std::uint64_t carry = 0;
+  while (c.end - c.src >= 34 && c.dst_end - c.dst >= 32) {
+    const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.src));
+    const __m256i next1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.src + 1));
+    const __m256i next2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.src + 2));
+    const __m256i percent = _mm256_cmpeq_epi8(here, percent_byte);
+    const __m256i low_class = _mm256_shuffle_epi8(by_low, _mm256_and_si256(here, nibble));
+    const __m256i high_class =
+        _mm256_shuffle_epi8(by_high, _mm256_and_si256(_mm256_srli_epi16(here, 4), nibble));
+    const __m256i not_hex_bytes =
+        _mm256_cmpeq_epi8(_mm256_and_si256(low_class, high_class), _mm256_setzero_si256());
+    const std::uint64_t escapes = static_cast<std::uint32_t>(_mm256_movemask_epi8(percent));
+    const std::uint64_t not_hex = static_cast<std::uint32_t>(_mm256_movemask_epi8(not_hex_bytes));
+    const std::uint64_t dropped = escapes << 1 | escapes << 2 | carry;
+    if ((dropped & not_hex & 0xFFFFFFFFu) != 0) break;
+
+    const __m256i high = _mm256_add_epi8(
+        _mm256_and_si256(_mm256_slli_epi16(next1, 4), _mm256_set1_epi8(static_cast<char>(0xF0))),
+        _mm256_and_si256(_mm256_cmpgt_epi8(next1, nine),
+                         _mm256_set1_epi8(static_cast<char>(0x90))));
+    const __m256i low =
+        _mm256_add_epi8(_mm256_and_si256(next2, nibble),
+                        _mm256_and_si256(_mm256_cmpgt_epi8(next2, nine), _mm256_set1_epi8(9)));
+    const __m256i plus = _mm256_cmpeq_epi8(here, _mm256_set1_epi8('+'));
+    const __m256i plain =
+        _mm256_xor_si256(here, _mm256_and_si256(plus, _mm256_set1_epi8('+' ^ ' ')));
+    const __m256i bytes = _mm256_blendv_epi8(plain, _mm256_add_epi8(high, low), percent);
+
+    const auto keep = static_cast<std::uint32_t>(~dropped);
+    const unsigned k0 = keep & 0xFF, k1 = keep >> 8 & 0xFF, k2 = keep >> 16 & 0xFF, k3 = keep >> 24;
+    const __m128i s01 = _mm_unpacklo_epi64(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPackTable.shuffle[k0])),
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPackTable.shuffle[k1])));
+    const __m128i s23 = _mm_unpacklo_epi64(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPackTable.shuffle[k2])),
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPackTable.shuffle[k3])));
+    const __m256i shuffle =
+        _mm256_add_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(s01), s23, 1), group_offset);
+    const __m256i packed = _mm256_shuffle_epi8(bytes, shuffle);
+    const __m128i p01 = _mm256_castsi256_si128(packed);
+    const __m128i p23 = _mm256_extracti128_si256(packed, 1);
+    std::uint8_t* dst = c.dst;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), p01);
+    dst += kPackTable.count[k0];
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_unpackhi_epi64(p01, p01));
+    dst += kPackTable.count[k1];
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), p23);
+    dst += kPackTable.count[k2];
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_unpackhi_epi64(p23, p23));
+    c.dst = dst + kPackTable.count[k3];
+    carry = dropped >> 32;
+    c.src += 32;
+  }
+  BackUpToBoundary(c, carry);
+}
+
+using DecodeBlocks = void (*)(DecodeCursor&);
+
+DecodeBlocks PickDecodeBlocks() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return DecodeBlocksAvx2;
+  if (__builtin_cpu_supports("ssse3")) return DecodeBlocksSsse3;
+  return nullptr;
+}
+
+// Counts '%' bytes, which fixes the decoded size of a well-formed input.
+TOLVEX_TARGET_SSSE3 std::size_t CountPercent(const std::uint8_t* src, std::size_t n) {
+  const __m128i percent = _mm_set1_epi8('%');
+  std::uint64_t total = 0;
+  std::size_t i = 0;
+  while (n - i >= 16) {
+    // Byte counters hold at most 255 blocks before they are summed.
+    const std::size_t blocks = std::min<std::size_t>((n - i) / 16, 255);
+    __m128i counts = _mm_setzero_si128();
+    for (std::size_t b = 0; b < blocks; ++b, i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+      counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, percent));
+    }
+    const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+    total += static_cast<std::uint64_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<std::uint64_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  }
+  for (; i < n; ++i) total += src[i] == '%';
+  return static_cast<std::size_t>(total);
+}
+
+// Sizes the output for a well-formed input, runs the block decoder and the
+// exact walk after it; any anomaly hands the rest to the throwing walk.
+void DecodeWithBlocks(DecodeBlocks blocks, const Bytes& source, Bytes& decoded) {
+  const std::size_t n = source.size();
+  const std::size_t escapes = CountPercent(source.data(), n);
+  const std::uint8_t* const src = source.data();
+  if (escapes * 3 > n) {
+    decoded.resize(n);
+    DecodeExactly(src, src + n, decoded, 0);
+    return;
+  }
+  decoded.resize(n - escapes * 2);
+  DecodeCursor c{src, src + n, decoded.data(), decoded.data() + decoded.size()};
+  blocks(c);
+  if (DecodeRest(c) && c.dst == c.dst_end) return;
+  const auto written = static_cast<std::size_t>(c.dst - decoded.data());
+  decoded.resize(n);
+  DecodeExactly(c.src, src + n, decoded, written);
+}
+
+#endif  // TOLVEX_CODEC_X86
+
 }  // namespace
 
 void DecodeFormBytes(const Bytes& source, Bytes& decoded) {
@@ -174,6 +428,13 @@ void DecodeFormBytes(const Bytes& source, Bytes& decoded) {
     return;
   }
   const std::size_t n = source.size();
+#if TOLVEX_CODEC_X86
+  static const DecodeBlocks blocks = PickDecodeBlocks();
+  if (blocks != nullptr && n >= 64) {
+    DecodeWithBlocks(blocks, source, decoded);
+    return;
+  }
+#endif
   decoded.resize(n);
   const std::uint8_t* const src = source.data();
   std::uint8_t* const out = decoded.data();
