@@ -177,6 +177,7 @@ bool DecodeTail(Lane& lane) {
 struct DecodeCursor {
   const std::uint8_t* src;
   const std::uint8_t* end;
+  const std::uint8_t* stop;  // the block decoders start no block at or past it
   std::uint8_t* dst;
   std::uint8_t* dst_end;
 };
@@ -272,8 +273,9 @@ TOLVEX_TARGET_SSSE3 inline unsigned StoreKept16(std::uint8_t* dst, __m128i v, un
 // An escape whose '%' is in one block has its digits dropped in the next;
 // `carry` holds those dropped positions. A block is decoded only when every
 // dropped position in it is a hex digit, which also rules out a '%' there.
-// Stops at the end of the fast path or at the block holding an anomaly,
-// backed up to the last escape boundary so the exact walk can go on.
+// Stops at `stop`, near the end or at the block holding an anomaly (then
+// returns false), backed up to the last escape boundary so the exact walk
+// can go on.
 inline void BackUpToBoundary(DecodeCursor& c, std::uint64_t carry) {
   if (carry != 0) {
     c.src -= carry == 3 ? 1 : 2;
@@ -281,10 +283,10 @@ inline void BackUpToBoundary(DecodeCursor& c, std::uint64_t carry) {
   }
 }
 
-TOLVEX_TARGET_SSSE3 void DecodeBlocksSsse3(DecodeCursor& c) {
+TOLVEX_TARGET_SSSE3 bool DecodeBlocksSsse3(DecodeCursor& c) {
   const __m128i percent_byte = _mm_set1_epi8('%');
   std::uint64_t carry = 0;
-  while (c.end - c.src >= 18 && c.dst_end - c.dst >= 16) {
+  while (c.src < c.stop && c.end - c.src >= 18 && c.dst_end - c.dst >= 16) {
     const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.src));
     const __m128i next1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.src + 1));
     const __m128i next2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.src + 2));
@@ -292,16 +294,20 @@ TOLVEX_TARGET_SSSE3 void DecodeBlocksSsse3(DecodeCursor& c) {
     const std::uint64_t escapes = static_cast<unsigned>(_mm_movemask_epi8(percent));
     const std::uint64_t not_hex = static_cast<unsigned>(_mm_movemask_epi8(NotHex16(here)));
     const std::uint64_t dropped = escapes << 1 | escapes << 2 | carry;
-    if ((dropped & not_hex & 0xFFFF) != 0) break;
+    if ((dropped & not_hex & 0xFFFF) != 0) {
+      BackUpToBoundary(c, carry);
+      return false;
+    }
     c.dst += StoreKept16(c.dst, DecodedBytes16(here, next1, next2, percent),
                          static_cast<unsigned>(~dropped & 0xFFFF));
     carry = dropped >> 16;
     c.src += 16;
   }
   BackUpToBoundary(c, carry);
+  return true;
 }
 
-TOLVEX_TARGET_AVX2 void DecodeBlocksAvx2(DecodeCursor& c) {
+TOLVEX_TARGET_AVX2 bool DecodeBlocksAvx2(DecodeCursor& c) {
   const __m256i percent_byte = _mm256_set1_epi8('%');
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   const __m256i by_low = _mm256_setr_epi8(1, 3, 3, 3, 3, 3, 3, 1, 1, 1, 0, 0, 0, 0, 0, 0,  //
@@ -312,7 +318,7 @@ TOLVEX_TARGET_AVX2 void DecodeBlocksAvx2(DecodeCursor& c) {
   const __m256i group_offset = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8,  //
                                                 0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8);
   std::uint64_t carry = 0;
-  while (c.end - c.src >= 34 && c.dst_end - c.dst >= 32) {
+  while (c.src < c.stop && c.end - c.src >= 34 && c.dst_end - c.dst >= 32) {
     const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.src));
     const __m256i next1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.src + 1));
     const __m256i next2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.src + 2));
@@ -325,7 +331,10 @@ TOLVEX_TARGET_AVX2 void DecodeBlocksAvx2(DecodeCursor& c) {
     const std::uint64_t escapes = static_cast<std::uint32_t>(_mm256_movemask_epi8(percent));
     const std::uint64_t not_hex = static_cast<std::uint32_t>(_mm256_movemask_epi8(not_hex_bytes));
     const std::uint64_t dropped = escapes << 1 | escapes << 2 | carry;
-    if ((dropped & not_hex & 0xFFFFFFFFu) != 0) break;
+    if ((dropped & not_hex & 0xFFFFFFFFu) != 0) {
+      BackUpToBoundary(c, carry);
+      return false;
+    }
 
     const __m256i high = _mm256_add_epi8(
         _mm256_and_si256(_mm256_slli_epi16(next1, 4), _mm256_set1_epi8(static_cast<char>(0xF0))),
@@ -365,9 +374,10 @@ TOLVEX_TARGET_AVX2 void DecodeBlocksAvx2(DecodeCursor& c) {
     c.src += 32;
   }
   BackUpToBoundary(c, carry);
+  return true;
 }
 
-using DecodeBlocks = void (*)(DecodeCursor&);
+using DecodeBlocks = bool (*)(DecodeCursor&);
 
 DecodeBlocks PickDecodeBlocks() {
   __builtin_cpu_init();
@@ -376,45 +386,45 @@ DecodeBlocks PickDecodeBlocks() {
   return nullptr;
 }
 
-// Counts '%' bytes, which fixes the decoded size of a well-formed input.
-TOLVEX_TARGET_SSSE3 std::size_t CountPercent(const std::uint8_t* src, std::size_t n) {
-  const __m128i percent = _mm_set1_epi8('%');
-  std::uint64_t total = 0;
-  std::size_t i = 0;
-  while (n - i >= 16) {
-    // Byte counters hold at most 255 blocks before they are summed.
-    const std::size_t blocks = std::min<std::size_t>((n - i) / 16, 255);
-    __m128i counts = _mm_setzero_si128();
-    for (std::size_t b = 0; b < blocks; ++b, i += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-      counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, percent));
-    }
-    const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
-    total += static_cast<std::uint64_t>(_mm_cvtsi128_si32(sums)) +
-             static_cast<std::uint64_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
-  }
-  for (; i < n; ++i) total += src[i] == '%';
-  return static_cast<std::size_t>(total);
-}
-
-// Sizes the output for a well-formed input, runs the block decoder and the
-// exact walk after it; any anomaly hands the rest to the throwing walk.
+// Decodes in cache-sized chunks, growing `decoded` a chunk ahead of the
+// output: a fresh buffer is then zero-filled only where the next stores land
+// while it is still in cache, and a reused one that is long enough already is
+// not filled at all. Any anomaly hands the rest to the throwing walk.
 void DecodeWithBlocks(DecodeBlocks blocks, const Bytes& source, Bytes& decoded) {
+  constexpr std::size_t kChunk = 32 * 1024;
+  constexpr std::size_t kBlockSlack = 64;
   const std::size_t n = source.size();
-  const std::size_t escapes = CountPercent(source.data(), n);
   const std::uint8_t* const src = source.data();
-  if (escapes * 3 > n) {
-    decoded.resize(n);
-    DecodeExactly(src, src + n, decoded, 0);
+  if (decoded.capacity() < n) {
+    // The old bytes are overwritten anyway: no point copying them over.
+    decoded.clear();
+    decoded.reserve(n);
+  }
+  DecodeCursor c{src, src + n, nullptr, nullptr, nullptr};
+  std::size_t written = 0;
+  // Makes room for the decoded form of the next `input` bytes, at most.
+  auto make_room = [&](std::size_t input) {
+    const std::size_t need = std::min(n, written + input);
+    if (decoded.size() < need) decoded.resize(need);
+    c.dst = decoded.data() + written;
+    c.dst_end = decoded.data() + decoded.size();
+  };
+  bool ok = true;
+  for (;;) {
+    const std::size_t input = std::min(kChunk, static_cast<std::size_t>(c.end - c.src));
+    c.stop = c.src + input;
+    make_room(input + kBlockSlack);
+    const std::uint8_t* const before = c.src;
+    ok = blocks(c);
+    written = static_cast<std::size_t>(c.dst - decoded.data());
+    if (!ok || c.src == before) break;
+  }
+  make_room(static_cast<std::size_t>(c.end - c.src));
+  if (ok && DecodeRest(c)) {
+    decoded.resize(static_cast<std::size_t>(c.dst - decoded.data()));
     return;
   }
-  decoded.resize(n - escapes * 2);
-  DecodeCursor c{src, src + n, decoded.data(), decoded.data() + decoded.size()};
-  blocks(c);
-  if (DecodeRest(c) && c.dst == c.dst_end) return;
-  const auto written = static_cast<std::size_t>(c.dst - decoded.data());
-  decoded.resize(n);
-  DecodeExactly(c.src, src + n, decoded, written);
+  DecodeExactly(c.src, c.end, decoded, static_cast<std::size_t>(c.dst - decoded.data()));
 }
 
 #endif  // TOLVEX_CODEC_X86
