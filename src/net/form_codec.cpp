@@ -226,7 +226,7 @@ constexpr PackTable MakePackTable() {
 constexpr PackTable kPackTable = MakePackTable();
 
 #define TOLVEX_TARGET_SSSE3 __attribute__((target("ssse3")))
-#define TOLVEX_TARGET_AVX2 __attribute__((target("avx2")))
+#define TOLVEX_TARGET_AVX2 __attribute__((target("avx2,popcnt")))
 
 // Bytes that are not hex digits, as 0xFF. The class of a byte is looked up
 // by each of its nibbles; a byte is a digit when both lookups share a bit.
@@ -285,26 +285,33 @@ inline void BackUpToBoundary(DecodeCursor& c, std::uint64_t carry) {
 
 TOLVEX_TARGET_SSSE3 bool DecodeBlocksSsse3(DecodeCursor& c) {
   const __m128i percent_byte = _mm_set1_epi8('%');
+  const std::uint8_t* src = c.src;
+  std::uint8_t* dst = c.dst;
+  std::uint8_t* const dst_end = c.dst_end;
+  const std::uint8_t* const limit = c.end - src < 18 ? src : std::min(c.stop, c.end - 17);
   std::uint64_t carry = 0;
-  while (c.src < c.stop && c.end - c.src >= 18 && c.dst_end - c.dst >= 16) {
-    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.src));
-    const __m128i next1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.src + 1));
-    const __m128i next2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.src + 2));
+  bool ok = true;
+  while (src < limit && dst_end - dst >= 16) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    const __m128i next1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 1));
+    const __m128i next2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2));
     const __m128i percent = _mm_cmpeq_epi8(here, percent_byte);
     const std::uint64_t escapes = static_cast<unsigned>(_mm_movemask_epi8(percent));
     const std::uint64_t not_hex = static_cast<unsigned>(_mm_movemask_epi8(NotHex16(here)));
     const std::uint64_t dropped = escapes << 1 | escapes << 2 | carry;
     if ((dropped & not_hex & 0xFFFF) != 0) {
-      BackUpToBoundary(c, carry);
-      return false;
+      ok = false;
+      break;
     }
-    c.dst += StoreKept16(c.dst, DecodedBytes16(here, next1, next2, percent),
-                         static_cast<unsigned>(~dropped & 0xFFFF));
+    dst += StoreKept16(dst, DecodedBytes16(here, next1, next2, percent),
+                       static_cast<unsigned>(~dropped & 0xFFFF));
     carry = dropped >> 16;
-    c.src += 16;
+    src += 16;
   }
+  c.src = src;
+  c.dst = dst;
   BackUpToBoundary(c, carry);
-  return true;
+  return ok;
 }
 
 TOLVEX_TARGET_AVX2 bool DecodeBlocksAvx2(DecodeCursor& c) {
@@ -315,13 +322,23 @@ TOLVEX_TARGET_AVX2 bool DecodeBlocksAvx2(DecodeCursor& c) {
   const __m256i by_high = _mm256_setr_epi8(0, 0, 0, 1, 2, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,  //
                                            0, 0, 0, 1, 2, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0);
   const __m256i nine = _mm256_set1_epi8('9');
+  const __m256i letter_offset = _mm256_set1_epi8(9);
+  const __m256i plus_byte = _mm256_set1_epi8('+');
+  const __m256i plus_to_space = _mm256_set1_epi8('+' ^ ' ');
   const __m256i group_offset = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8,  //
                                                 0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8);
+  // Locals, not the cursor: stores through `dst` could alias it.
+  const std::uint8_t* src = c.src;
+  std::uint8_t* dst = c.dst;
+  std::uint8_t* const dst_end = c.dst_end;
+  // A block starts only where 34 bytes are readable: its own and two digits.
+  const std::uint8_t* const limit = c.end - src < 34 ? src : std::min(c.stop, c.end - 33);
   std::uint64_t carry = 0;
-  while (c.src < c.stop && c.end - c.src >= 34 && c.dst_end - c.dst >= 32) {
-    const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.src));
-    const __m256i next1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.src + 1));
-    const __m256i next2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.src + 2));
+  bool ok = true;
+  while (src < limit && dst_end - dst >= 32) {
+    const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
+    const __m256i next1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 1));
+    const __m256i next2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 2));
     const __m256i percent = _mm256_cmpeq_epi8(here, percent_byte);
     const __m256i low_class = _mm256_shuffle_epi8(by_low, _mm256_and_si256(here, nibble));
     const __m256i high_class =
@@ -332,21 +349,24 @@ TOLVEX_TARGET_AVX2 bool DecodeBlocksAvx2(DecodeCursor& c) {
     const std::uint64_t not_hex = static_cast<std::uint32_t>(_mm256_movemask_epi8(not_hex_bytes));
     const std::uint64_t dropped = escapes << 1 | escapes << 2 | carry;
     if ((dropped & not_hex & 0xFFFFFFFFu) != 0) {
-      BackUpToBoundary(c, carry);
-      return false;
+      ok = false;
+      break;
     }
 
-    const __m256i high = _mm256_add_epi8(
-        _mm256_and_si256(_mm256_slli_epi16(next1, 4), _mm256_set1_epi8(static_cast<char>(0xF0))),
-        _mm256_and_si256(_mm256_cmpgt_epi8(next1, nine),
-                         _mm256_set1_epi8(static_cast<char>(0x90))));
-    const __m256i low =
+    // Digit values, right for hex digits only. A value above 15 spills into
+    // the next byte when shifted, but only where that next byte is not '%'
+    // (a '%' here makes the digit read for it '%', value 5), so the spill
+    // only lands in bytes the blend below discards.
+    const __m256i high_digit =
+        _mm256_add_epi8(_mm256_and_si256(next1, nibble),
+                        _mm256_and_si256(_mm256_cmpgt_epi8(next1, nine), letter_offset));
+    const __m256i low_digit =
         _mm256_add_epi8(_mm256_and_si256(next2, nibble),
-                        _mm256_and_si256(_mm256_cmpgt_epi8(next2, nine), _mm256_set1_epi8(9)));
-    const __m256i plus = _mm256_cmpeq_epi8(here, _mm256_set1_epi8('+'));
-    const __m256i plain =
-        _mm256_xor_si256(here, _mm256_and_si256(plus, _mm256_set1_epi8('+' ^ ' ')));
-    const __m256i bytes = _mm256_blendv_epi8(plain, _mm256_add_epi8(high, low), percent);
+                        _mm256_and_si256(_mm256_cmpgt_epi8(next2, nine), letter_offset));
+    const __m256i escaped = _mm256_add_epi8(_mm256_slli_epi16(high_digit, 4), low_digit);
+    const __m256i plus = _mm256_cmpeq_epi8(here, plus_byte);
+    const __m256i plain = _mm256_xor_si256(here, _mm256_and_si256(plus, plus_to_space));
+    const __m256i bytes = _mm256_blendv_epi8(plain, escaped, percent);
 
     const auto keep = static_cast<std::uint32_t>(~dropped);
     const unsigned k0 = keep & 0xFF, k1 = keep >> 8 & 0xFF, k2 = keep >> 16 & 0xFF, k3 = keep >> 24;
@@ -361,27 +381,27 @@ TOLVEX_TARGET_AVX2 bool DecodeBlocksAvx2(DecodeCursor& c) {
     const __m256i packed = _mm256_shuffle_epi8(bytes, shuffle);
     const __m128i p01 = _mm256_castsi256_si128(packed);
     const __m128i p23 = _mm256_extracti128_si256(packed, 1);
-    std::uint8_t* dst = c.dst;
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), p01);
-    dst += kPackTable.count[k0];
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_unpackhi_epi64(p01, p01));
-    dst += kPackTable.count[k1];
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), p23);
-    dst += kPackTable.count[k2];
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_unpackhi_epi64(p23, p23));
-    c.dst = dst + kPackTable.count[k3];
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + __builtin_popcount(keep & 0xFF)),
+                     _mm_unpackhi_epi64(p01, p01));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + __builtin_popcount(keep & 0xFFFF)), p23);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + __builtin_popcount(keep & 0xFFFFFF)),
+                     _mm_unpackhi_epi64(p23, p23));
+    dst += __builtin_popcount(keep);
     carry = dropped >> 32;
-    c.src += 32;
+    src += 32;
   }
+  c.src = src;
+  c.dst = dst;
   BackUpToBoundary(c, carry);
-  return true;
+  return ok;
 }
 
 using DecodeBlocks = bool (*)(DecodeCursor&);
 
 DecodeBlocks PickDecodeBlocks() {
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return DecodeBlocksAvx2;
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) return DecodeBlocksAvx2;
   if (__builtin_cpu_supports("ssse3")) return DecodeBlocksSsse3;
   return nullptr;
 }
