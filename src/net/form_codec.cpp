@@ -8,6 +8,8 @@
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define TOLVEX_CODEC_X86 1
 #include <immintrin.h>
+#define TOLVEX_TARGET_SSSE3 __attribute__((target("ssse3")))
+#define TOLVEX_TARGET_AVX2 __attribute__((target("avx2,popcnt")))
 #else
 #define TOLVEX_CODEC_X86 0
 #endif
@@ -59,6 +61,107 @@ constexpr auto kHexTable = MakeHexTable();
 
 }  // namespace
 
+namespace {
+
+// One table entry per byte up to `stop`, advancing `src` and `dst`. Needs
+// one byte of slack after the output for the four-byte store of each entry.
+void EncodeBytes(const std::uint8_t*& src, const std::uint8_t* stop, std::uint8_t*& dst) {
+  for (; src < stop; ++src) {
+    const EncodeEntry& entry = kEncodeTable[*src];
+    std::memcpy(dst, &entry, sizeof entry);
+    dst += entry.length;
+  }
+}
+
+#if TOLVEX_CODEC_X86
+
+// Each source byte is widened to a four-byte slot "c H L 0" (c its plain
+// form or '%'); a vector of four slots is then packed by a shuffle chosen by
+// which of the four are escapes.
+struct SlotPackTable {
+  std::uint8_t shuffle[16][16];
+  std::uint8_t count[16];
+};
+
+constexpr SlotPackTable MakeSlotPackTable() {
+  SlotPackTable table{};
+  for (unsigned escapes = 0; escapes < 16; ++escapes) {
+    unsigned n = 0;
+    for (unsigned slot = 0; slot < 4; ++slot) {
+      table.shuffle[escapes][n++] = static_cast<std::uint8_t>(slot * 4);
+      if (escapes >> slot & 1) {
+        table.shuffle[escapes][n++] = static_cast<std::uint8_t>(slot * 4 + 1);
+        table.shuffle[escapes][n++] = static_cast<std::uint8_t>(slot * 4 + 2);
+      }
+    }
+    table.count[escapes] = static_cast<std::uint8_t>(n);
+    while (n < 16) table.shuffle[escapes][n++] = 0x80;
+  }
+  return table;
+}
+
+constexpr SlotPackTable kSlotPackTable = MakeSlotPackTable();
+
+TOLVEX_TARGET_SSSE3 inline std::uint8_t* StoreSlots(std::uint8_t* dst, __m128i slots,
+                                                    unsigned escapes) {
+  const __m128i shuffle =
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kSlotPackTable.shuffle[escapes]));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_shuffle_epi8(slots, shuffle));
+  return dst + kSlotPackTable.count[escapes];
+}
+
+// Sixteen source bytes per step while at least 64 output bytes are free.
+TOLVEX_TARGET_SSSE3 void EncodeBlocksSsse3(const std::uint8_t*& src_ref, const std::uint8_t* stop,
+                                           std::uint8_t*& dst_ref, const std::uint8_t* dst_end) {
+  // Plain bytes by nibble classes: 1 = digit, 2 = "A".."O" and "a".."o",
+  // 4 = "P".."Z" and "p".."z", 8 = space.
+  const __m128i by_low = _mm_setr_epi8(13, 7, 7, 7, 7, 7, 7, 7, 7, 7, 6, 2, 2, 2, 2, 2);
+  const __m128i by_high = _mm_setr_epi8(0, 0, 8, 1, 2, 4, 2, 4, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m128i hex_digits =
+      _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F');
+  const __m128i nibble = _mm_set1_epi8(0x0F);
+  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i space_to_plus = _mm_set1_epi8(' ' ^ '+');
+  const __m128i percent = _mm_set1_epi8('%');
+  const __m128i zero = _mm_setzero_si128();
+  const std::uint8_t* src = src_ref;
+  std::uint8_t* dst = dst_ref;
+  while (stop - src >= 16 && dst_end - dst >= 64) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    const __m128i low = _mm_and_si128(bytes, nibble);
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble);
+    const __m128i escaped = _mm_cmpeq_epi8(
+        _mm_and_si128(_mm_shuffle_epi8(by_low, low), _mm_shuffle_epi8(by_high, high)), zero);
+    const __m128i plain =
+        _mm_xor_si128(bytes, _mm_and_si128(_mm_cmpeq_epi8(bytes, space), space_to_plus));
+    const __m128i first =
+        _mm_or_si128(_mm_and_si128(escaped, percent), _mm_andnot_si128(escaped, plain));
+    const __m128i high_digit = _mm_shuffle_epi8(hex_digits, high);
+    const __m128i low_digit = _mm_shuffle_epi8(hex_digits, low);
+    const __m128i pairs_lo = _mm_unpacklo_epi8(first, high_digit);
+    const __m128i pairs_hi = _mm_unpackhi_epi8(first, high_digit);
+    const __m128i lows_lo = _mm_unpacklo_epi8(low_digit, zero);
+    const __m128i lows_hi = _mm_unpackhi_epi8(low_digit, zero);
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(escaped));
+    dst = StoreSlots(dst, _mm_unpacklo_epi16(pairs_lo, lows_lo), mask & 15);
+    dst = StoreSlots(dst, _mm_unpackhi_epi16(pairs_lo, lows_lo), mask >> 4 & 15);
+    dst = StoreSlots(dst, _mm_unpacklo_epi16(pairs_hi, lows_hi), mask >> 8 & 15);
+    dst = StoreSlots(dst, _mm_unpackhi_epi16(pairs_hi, lows_hi), mask >> 12);
+    src += 16;
+  }
+  src_ref = src;
+  dst_ref = dst;
+}
+
+bool HasSsse3() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3");
+}
+
+#endif  // TOLVEX_CODEC_X86
+
+}  // namespace
+
 void EncodeFormBytes(const Bytes& source, Bytes& encoded) {
   if (&source == &encoded) {
     const Bytes copy = source;
@@ -66,17 +169,37 @@ void EncodeFormBytes(const Bytes& source, Bytes& encoded) {
     return;
   }
   // Three bytes per source byte at most, plus one of slack for the
-  // unconditional four-byte store of the last entry.
-  // The result reuses the caller's buffer when it is large enough already.
-  Bytes& out = encoded;
-  out.resize(source.size() * 3 + 1);
-  std::uint8_t* dst = out.data();
-  for (const std::uint8_t b : source) {
-    const EncodeEntry& entry = kEncodeTable[b];
-    std::memcpy(dst, &entry, sizeof entry);
-    dst += entry.length;
+  // unconditional four-byte store of the last entry. The buffer grows a
+  // chunk ahead of the output, so a fresh one is zero-filled only where the
+  // next stores land while it is in cache, and a reused one long enough
+  // already is not filled at all.
+  constexpr std::size_t kChunk = 16 * 1024;
+  constexpr std::size_t kBlockSlack = 64;
+  const std::size_t n = source.size();
+  const std::size_t bound = n * 3 + 1;
+  if (encoded.capacity() < bound) {
+    encoded.clear();
+    encoded.reserve(bound);
   }
-  out.resize(static_cast<std::size_t>(dst - out.data()));
+#if TOLVEX_CODEC_X86
+  static const bool blocks = HasSsse3();
+#endif
+  const std::uint8_t* src = source.data();
+  const std::uint8_t* const end = src + n;
+  std::size_t written = 0;
+  while (src < end) {
+    const std::size_t input = std::min(kChunk, static_cast<std::size_t>(end - src));
+    const std::size_t need = std::min(bound, written + input * 3 + kBlockSlack);
+    if (encoded.size() < need) encoded.resize(need);
+    std::uint8_t* dst = encoded.data() + written;
+    const std::uint8_t* const stop = src + input;
+#if TOLVEX_CODEC_X86
+    if (blocks) EncodeBlocksSsse3(src, stop, dst, encoded.data() + encoded.size());
+#endif
+    EncodeBytes(src, stop, dst);
+    written = static_cast<std::size_t>(dst - encoded.data());
+  }
+  encoded.resize(written);
 }
 
 namespace {
@@ -224,9 +347,6 @@ constexpr PackTable MakePackTable() {
 }
 
 constexpr PackTable kPackTable = MakePackTable();
-
-#define TOLVEX_TARGET_SSSE3 __attribute__((target("ssse3")))
-#define TOLVEX_TARGET_AVX2 __attribute__((target("avx2,popcnt")))
 
 // Bytes that are not hex digits, as 0xFF. The class of a byte is looked up
 // by each of its nibbles; a byte is a digit when both lookups share a bit.
