@@ -59,10 +59,6 @@ constexpr std::array<std::int8_t, 256> MakeHexTable() {
 
 constexpr auto kHexTable = MakeHexTable();
 
-}  // namespace
-
-namespace {
-
 // One table entry per byte up to `stop`, advancing `src` and `dst`. Needs
 // one byte of slack after the output for the four-byte store of each entry.
 void EncodeBytes(const std::uint8_t*& src, const std::uint8_t* stop, std::uint8_t*& dst) {
