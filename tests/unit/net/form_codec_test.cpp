@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <random>
 #include <string>
 
@@ -31,6 +33,38 @@ TEST(EncodeFormBytes, Table) {
     Bytes out{1, 2, 3};
     EncodeFormBytes(B(c.in), out);
     EXPECT_EQ(S(out), c.out);
+  }
+}
+
+// Long inputs go through the encoder's block path; every byte value, in
+// every position of a block, must come out as the byte-by-byte rule says.
+TEST(EncodeFormBytes, LongInputsMatchTheByteByByteRule) {
+  auto reference = [](const Bytes& in) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (const std::uint8_t b : in) {
+      if (std::isalnum(b) && b < 0x80) {
+        out += static_cast<char>(b);
+      } else if (b == ' ') {
+        out += '+';
+      } else {
+        out += {'%', digits[b >> 4], digits[b & 15]};
+      }
+    }
+    return out;
+  };
+  std::mt19937 rng(77);
+  Bytes out(100000, 0xEE);  // reused, longer than some results, shorter than others
+  for (int round = 0; round < 60; ++round) {
+    Bytes in(round % 6 == 0 ? 16384 * 3 + rng() % 100 : rng() % 3000);
+    const unsigned plain_share = rng() % 3 * 45;  // 0, 45 or 90 percent
+    for (auto& b : in) {
+      const char* const plain = "az09AZ Mm";
+      b = rng() % 100 < plain_share ? static_cast<std::uint8_t>(plain[rng() % 9])
+                                    : static_cast<std::uint8_t>(rng());
+    }
+    EncodeFormBytes(in, out);
+    ASSERT_EQ(S(out), reference(in)) << "round " << round;
   }
 }
 
@@ -158,15 +192,118 @@ TEST(DecodeFormBytes, LongInputsFailExactlyWhereTheShortWalkFails) {
       ASSERT_EQ(long_failed, short_failed) << at;
       if (long_failed) {
         EXPECT_EQ(long_kind, short_kind) << at;
-        // On failure the partial result from the short walk is in `one`,
-        // which was lost; compare the kept prefix length instead.
-        EXPECT_LE(got.size(), raw.size()) << at;
-        EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin())) << at;
+        // A failing piece decodes to nothing, so `expected` is exactly the
+        // prefix the whole input must keep.
+        EXPECT_EQ(got, expected) << at;
       } else {
         EXPECT_EQ(got, expected) << at;
       }
     }
   }
+}
+
+// The plain walk, written out here as the oracle for the decoder's faster
+// paths: returns the failure kind, or nothing, and fills `out` either way.
+struct Reference {
+  bool failed = false;
+  DecodeErrorKind kind{};
+  Bytes out;
+};
+
+Reference DecodeOneByOne(const Bytes& in) {
+  auto hex = [](std::uint8_t d) {
+    if (d >= '0' && d <= '9') return d - '0';
+    if (d >= 'A' && d <= 'F') return d - 'A' + 10;
+    if (d >= 'a' && d <= 'f') return d - 'a' + 10;
+    return -1;
+  };
+  Reference r;
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    if (in[i] == '+') {
+      r.out.push_back(' ');
+    } else if (in[i] != '%') {
+      r.out.push_back(in[i]);
+    } else {
+      const int high = i + 1 < in.size() ? hex(in[i + 1]) : -2;
+      const int low = i + 2 < in.size() ? hex(in[i + 2]) : -2;
+      if (high < 0 || low < 0) {
+        r.failed = true;
+        r.kind = (high == -2 || (high >= 0 && low == -2)) ? DecodeErrorKind::IndexOutOfRange
+                                                          : DecodeErrorKind::Overflow;
+        return r;
+      }
+      r.out.push_back(static_cast<std::uint8_t>(high * 16 + low));
+      i += 2;
+    }
+  }
+  return r;
+}
+
+// Well-formed text mixing every kind of token, escapes in either case, some
+// long enough to cross the decoder's internal chunks, then a few bytes
+// overwritten with ones that can break an escape.
+TEST(DecodeFormBytes, MatchesThePlainWalkOnRandomAndCorruptedInputs) {
+  std::mt19937 rng(4242);
+  const char hex_upper[] = "0123456789ABCDEF", hex_lower[] = "0123456789abcdef";
+  const std::uint8_t breakers[] = {'%', 'G', 'g', '/', ':', '@', '`', 0x80, 0xC6, '+', '0', 'f'};
+  for (int round = 0; round < 3000; ++round) {
+    const std::size_t length = round % 10 == 0 ? 1000 + rng() % 80000 : rng() % 400;
+    // Dense escapes like an archive, or mostly plain bytes like a form.
+    const unsigned escape_share = rng() % 2 ? 75 : 10;
+    Bytes in;
+    while (in.size() < length) {
+      const unsigned pick = rng() % 100;
+      if (pick < escape_share) {
+        const char* digits = rng() % 4 == 0 ? hex_lower : hex_upper;
+        in.push_back('%');
+        in.push_back(static_cast<std::uint8_t>(digits[rng() % 16]));
+        in.push_back(static_cast<std::uint8_t>(digits[rng() % 16]));
+      } else if (pick % 5 == 0) {
+        in.push_back('+');
+      } else {
+        const auto b = static_cast<std::uint8_t>(rng());
+        in.push_back(b == '%' ? 'x' : b);
+      }
+    }
+    const unsigned corruptions = rng() % 3;
+    for (unsigned k = 0; k < corruptions && !in.empty(); ++k) {
+      in[rng() % in.size()] = breakers[rng() % sizeof breakers];
+    }
+    if (rng() % 8 == 0 && !in.empty())
+      in.resize(in.size() - 1 - rng() % std::min<std::size_t>(in.size(), 3));
+
+    const Reference want = DecodeOneByOne(in);
+    Bytes got{7, 7, 7};
+    bool failed = false;
+    DecodeErrorKind kind{};
+    try {
+      DecodeFormBytes(in, got);
+    } catch (const DecodeError& e) {
+      failed = true;
+      kind = e.kind;
+    }
+    ASSERT_EQ(failed, want.failed) << "round " << round;
+    if (failed) {
+      ASSERT_EQ(kind, want.kind) << "round " << round;
+    }
+    ASSERT_EQ(got, want.out) << "round " << round;
+  }
+}
+
+// Decoding into the buffer it reads from, and into one already holding a
+// longer result, leaves exactly the decoded bytes.
+TEST(DecodeFormBytes, ReusedAndAliasedBuffers) {
+  Bytes raw(5000);
+  std::mt19937 rng(5);
+  for (auto& b : raw) b = static_cast<std::uint8_t>(rng());
+  Bytes encoded;
+  EncodeFormBytes(raw, encoded);
+  Bytes out(encoded.size() * 2, 0xAA);
+  DecodeFormBytes(encoded, out);
+  EXPECT_EQ(out, raw);
+  Bytes same = encoded;
+  DecodeFormBytes(same, same);
+  EXPECT_EQ(same, raw);
 }
 
 }  // namespace
