@@ -1,110 +1,62 @@
 #include "pack_company_data.h"
 
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <ctime>
-
-#include <fstream>
-#include <iterator>
-#include <limits>
 #include <stdexcept>
-#include <string>
+
+#include "archive/zip_writer.h"
+#include "component/file_system.h"
+#include "component/text.h"
 
 namespace tolvex::server {
 namespace {
 
-void Put16(Bytes& out, std::uint32_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(Bytes& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
-
-bool IsAscii(const std::string& s) {
-  for (const unsigned char c : s) {
-    if (c >= 0x80) return false;
+class MemoryFile : public WritableFile {
+ public:
+  explicit MemoryFile(Bytes& out) : out_(out) {}
+  void Write(const std::uint8_t* data, std::size_t size) override {
+    out_.insert(out_.end(), data, data + size);
   }
-  return true;
-}
+  void Close() override {}
 
-// The file's modification time in the zip's DOS form (local time, 2 s).
-std::pair<std::uint32_t, std::uint32_t> DosTimeAndDate(const std::filesystem::path& file) {
+ private:
+  Bytes& out_;
+};
+
+// The member carries the data file's own modification time, as an archiver
+// packing it on the client's side would record it.
+void SetDosTime(const std::filesystem::path& data, zip::ZipWriteOptions& options) {
   struct stat info {};
-  std::tm t{};
-  if (stat(file.c_str(), &info) != 0 || localtime_r(&info.st_mtime, &t) == nullptr ||
-      t.tm_year < 80) {
-    return {0, (1 << 5) | 1};  // 1980-01-01, the format's first day
-  }
-  return {static_cast<std::uint32_t>((t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec / 2)),
-          static_cast<std::uint32_t>(((t.tm_year - 80) << 9) | ((t.tm_mon + 1) << 5) | t.tm_mday)};
+  if (stat(data.c_str(), &info) != 0) return;
+  std::tm local{};
+  localtime_r(&info.st_mtime, &local);
+  if (local.tm_year < 80) return;
+  options.dos_date = static_cast<std::uint16_t>(((local.tm_year - 80) << 9) |
+                                                ((local.tm_mon + 1) << 5) | local.tm_mday);
+  options.dos_time =
+      static_cast<std::uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
 }
 
 }  // namespace
 
-// One stored (uncompressed) entry: small, and readable by every unzip.
 Bytes PackCompanyData(const std::filesystem::path& data) {
-  std::ifstream in(data, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + data.string());
-  const Bytes content(std::istreambuf_iterator<char>(in), {});
-  const std::string name = data.filename().string();
-  if (content.size() > 0xFFFF0000u || name.size() > 0xFFFF) {
-    throw std::runtime_error(data.string() + " is too large for a zip without zip64");
+  StdFileSystem files;
+  const std::u16string path = FromUtf8(data.string());
+  const std::u16string name = FromUtf8(data.filename().string());
+  try {
+    auto source = files.OpenForRead(path);
+    Bytes archive;
+    MemoryFile out(archive);
+    zip::ZipWriteOptions options;
+    SetDosTime(data, options);
+    zip::ZipWriter writer(out, u"outgoing archive", options);
+    writer.AddFile(name, *source, source->Size());
+    writer.Finish();
+    return archive;
+  } catch (const std::exception& e) {
+    throw std::runtime_error("cannot pack " + data.string() + ": " + e.what());
   }
-  const auto size = static_cast<std::uint32_t>(content.size());
-  const auto crc = static_cast<std::uint32_t>(
-      crc32(crc32(0L, Z_NULL, 0), content.data(), static_cast<uInt>(content.size())));
-  const std::uint32_t flags = IsAscii(name) ? 0 : 0x0800;  // bit 11: the name is UTF-8
-  const auto [dos_time, dos_date] = DosTimeAndDate(data);
-
-  Bytes out;
-  out.reserve(content.size() + 2 * name.size() + 128);
-  Put32(out, 0x04034b50);  // local file header
-  Put16(out, 20);
-  Put16(out, flags);
-  Put16(out, 0);  // stored
-  Put16(out, dos_time);
-  Put16(out, dos_date);
-  Put32(out, crc);
-  Put32(out, size);
-  Put32(out, size);
-  Put16(out, static_cast<std::uint32_t>(name.size()));
-  Put16(out, 0);
-  out.insert(out.end(), name.begin(), name.end());
-  out.insert(out.end(), content.begin(), content.end());
-
-  const auto central_offset = static_cast<std::uint32_t>(out.size());
-  Put32(out, 0x02014b50);  // central directory entry
-  Put16(out, 20);
-  Put16(out, 20);
-  Put16(out, flags);
-  Put16(out, 0);
-  Put16(out, dos_time);
-  Put16(out, dos_date);
-  Put32(out, crc);
-  Put32(out, size);
-  Put32(out, size);
-  Put16(out, static_cast<std::uint32_t>(name.size()));
-  Put16(out, 0);  // extra
-  Put16(out, 0);  // comment
-  Put16(out, 0);  // disk
-  Put16(out, 0);  // internal attributes
-  Put32(out, 0);  // external attributes
-  Put32(out, 0);  // local header offset
-  out.insert(out.end(), name.begin(), name.end());
-  const auto central_size = static_cast<std::uint32_t>(out.size()) - central_offset;
-
-  Put32(out, 0x06054b50);  // end of central directory
-  Put16(out, 0);
-  Put16(out, 0);
-  Put16(out, 1);
-  Put16(out, 1);
-  Put32(out, central_size);
-  Put32(out, central_offset);
-  Put16(out, 0);
-  return out;
 }
 
 }  // namespace tolvex::server
