@@ -27,6 +27,13 @@ cmake --build --preset linux-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset linux-asan -j"$jobs"
 
+step "ThreadSanitizer: the dialog's loop beside the post"
+cmake --preset linux-tsan >/dev/null
+cmake --build --preset linux-tsan -j"$jobs" --target dialog_test e2e_responsive_post_test tolvex
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/linux-tsan/tests/unit/dialog/dialog_test --gtest_brief=1
+TSAN_OPTIONS=halt_on_error=1 TOLVEX_TEST_SERVER=$PWD/build/linux/server/tolvex-server \
+  build/linux-tsan/tests/e2e/e2e_responsive_post_test --gtest_brief=1
+
 step "Windows cross builds"
 for preset in mingw-i686 mingw-x64; do
   cmake --preset "$preset" >/dev/null

@@ -1,10 +1,12 @@
 #include "interrupt.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <thread>
 
 namespace tolvex::posix {
 namespace {
@@ -13,31 +15,39 @@ std::atomic<int> presses{0};
 std::atomic<int> taken{0};
 int pipe_fds[2] = {-1, -1};
 
-void OnInterrupt(int) {
-  if (presses.fetch_add(1) >= 1) {
-    // A second press while the first is being honoured: the user means it.
-    static const char kMessage[] = "\n";
-    (void)!write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
-    _exit(130);
+// SIGINT is blocked in every thread and taken here, so it never interrupts
+// a system call of the post's worker (which would fail the post instead of
+// cancelling it).
+void WaitForPresses(sigset_t set) {
+  for (;;) {
+    int signal_number = 0;
+    if (sigwait(&set, &signal_number) != 0) continue;
+    if (presses.fetch_add(1) >= 1) {
+      // A second press while the first is being honoured: the user means it.
+      static const char kNewline[] = "\n";
+      (void)!write(STDERR_FILENO, kNewline, 1);
+      _exit(130);
+    }
+    const char byte = 1;
+    (void)!write(pipe_fds[1], &byte, 1);
   }
-  const char byte = 1;
-  (void)!write(pipe_fds[1], &byte, 1);
 }
 
 }  // namespace
 
 void InstallInterruptHandler() {
-  if (pipe_fds[0] < 0 && pipe(pipe_fds) == 0) {
-    for (const int fd : pipe_fds) {
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-      fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
+  if (pipe_fds[0] >= 0) return;
+  if (pipe(pipe_fds) != 0) return;
+  for (const int fd : pipe_fds) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
   }
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  // Threads started later inherit the mask of the thread that starts them.
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread(WaitForPresses, set).detach();
 }
 
 bool TakeInterrupt() {
@@ -46,7 +56,7 @@ bool TakeInterrupt() {
     while (read(pipe_fds[0], drain, sizeof drain) > 0) {
     }
   }
-  int seen = taken.load();
+  const int seen = taken.load();
   if (presses.load() > seen) {
     taken.store(seen + 1);
     return true;

@@ -1,4 +1,5 @@
-// Ctrl-C for the terminal front end: the first press asks the running call
+// Ctrl-C for the terminal front end (install before any other thread starts):
+// the first press asks the running call
 // to cancel (the dialog's Cancel button); a second press exits at once.
 #pragma once
 

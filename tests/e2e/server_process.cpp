@@ -16,8 +16,11 @@ namespace tolvex::e2e {
 ServerProcess::ServerProcess(const std::filesystem::path& root,
                              const std::vector<std::string>& args)
     : log_(root / "server.log") {
-  std::vector<std::string> argv_storage = {TOLVEX_SERVER_PATH, "--listen", "127.0.0.1:0", "--root",
-                                           root.string()};
+  // The ThreadSanitizer run uses a server from a plain build: the server is
+  // the test's tool, not what is under test.
+  const char* server = std::getenv("TOLVEX_TEST_SERVER");
+  std::vector<std::string> argv_storage = {server != nullptr ? server : TOLVEX_SERVER_PATH,
+                                           "--listen", "127.0.0.1:0", "--root", root.string()};
   argv_storage.insert(argv_storage.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : argv_storage) argv.push_back(a.data());
