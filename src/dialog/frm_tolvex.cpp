@@ -8,6 +8,7 @@
 
 #include "component/result_codes.h"
 #include "net/post_request.h"
+#include "net/servlet_protocol.h"
 
 namespace tolvex {
 
@@ -149,6 +150,28 @@ FrmTolvex::PostOutcome FrmTolvex::Post(const std::u16string& body) {
   if (unloaded_) return PostOutcome::Interrupted;
   status.Apply();
   return sent ? PostOutcome::Done : PostOutcome::Failed;
+}
+
+bool FrmTolvex::PostToServlet(const TransferJob& job, std::u16string_view servlet,
+                              const std::u16string& body, bool half_progress_while_posting) {
+  services_.state.PostUrl = BuildPostUrl(job.ServerUrl, servlet);
+  ParseServerUrl(services_.state.PostUrl, services_.address);
+  ResponseBytes.assign(1, kReplySeed);
+
+  window_.SetLabelCaption(job.ServerUrl + u"へ ﾎﾟｽﾄしています ...");
+  if (half_progress_while_posting) ShowHalfProgress();
+  window_.Refresh();
+  switch (Post(body)) {
+    case PostOutcome::Done:
+      StopResponseTimer();
+      return true;
+    case PostOutcome::Failed:
+      Finish(kResultPostFailed);
+      return false;
+    case PostOutcome::Interrupted:
+      break;
+  }
+  return false;
 }
 
 void FrmTolvex::StopResponseTimer() {

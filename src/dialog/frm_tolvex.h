@@ -61,6 +61,12 @@ class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDispla
   // unloads the dialog. Every path of every job ends here.
   void Finish(std::int16_t code, std::u16string_view text);
   void Finish(std::int16_t code);
+  // Points PostUrl at the servlet, seeds the reply, shows the posting
+  // caption (and half progress when asked) and posts. True when the post
+  // succeeded and the response timer is stopped; false when the job has
+  // ended: the post failed (result 9 stored) or the dialog was closed.
+  bool PostToServlet(const TransferJob& job, std::u16string_view servlet,
+                     const std::u16string& body, bool half_progress_while_posting);
   enum class PostOutcome { Done, Failed, Interrupted };
   // Posts on a worker thread while the dialog keeps running its message
   // loop, so it repaints, the response timer runs and Cancel is honoured.

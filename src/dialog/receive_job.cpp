@@ -19,22 +19,7 @@ void FrmTolvex::RunReceive() {
   window_.Refresh();
 
   const std::u16string body = BuildRequestHeader(job);
-  services_.state.PostUrl = BuildPostUrl(job.ServerUrl, kServletGetSOData);
-  ParseServerUrl(services_.state.PostUrl, services_.address);
-  ResponseBytes.assign(1, kReplySeed);
-
-  window_.SetLabelCaption(job.ServerUrl + u"へ ﾎﾟｽﾄしています ...");
-  window_.Refresh();
-  switch (Post(body)) {
-    case PostOutcome::Done:
-      break;
-    case PostOutcome::Failed:
-      return Finish(kResultPostFailed);
-    case PostOutcome::Interrupted:
-      return;
-  }
-
-  StopResponseTimer();
+  if (!PostToServlet(job, kServletGetSOData, body, false)) return;
   window_.SetLabelCaption(u"ﾎﾟｽﾄが終了しました");
   window_.Refresh();
   ShowHalfProgress();

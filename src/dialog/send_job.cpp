@@ -54,23 +54,7 @@ void FrmTolvex::RunSend() {
   body.append(encoded.begin(), encoded.end());
   encoded = Bytes();
 
-  services_.state.PostUrl = BuildPostUrl(job.ServerUrl, kServletPutProgressData);
-  ParseServerUrl(services_.state.PostUrl, services_.address);
-  ResponseBytes.assign(1, kReplySeed);
-
-  window_.SetLabelCaption(job.ServerUrl + u"へ ﾎﾟｽﾄしています ...");
-  ShowHalfProgress();
-  window_.Refresh();
-  switch (Post(body)) {
-    case PostOutcome::Done:
-      break;
-    case PostOutcome::Failed:
-      return Finish(kResultPostFailed);
-    case PostOutcome::Interrupted:
-      return;
-  }
-
-  StopResponseTimer();
+  if (!PostToServlet(job, kServletPutProgressData, body, true)) return;
   window_.SetLabelCaption(u"ﾎﾟｽﾄが終了しました.");
   window_.Refresh();
   window_.SetProgressValue(static_cast<float>(window_.ProgressMax()));
