@@ -58,4 +58,13 @@ std::optional<std::uint64_t> Win32FileSystem::FreeSpace(const std::u16string& di
   }
 }
 
+bool Win32FileSystem::IsLink(const std::u16string& path) noexcept {
+  try {
+    const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  } catch (...) {
+    return false;
+  }
+}
+
 }  // namespace tolvex::win32

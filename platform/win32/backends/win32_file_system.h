@@ -15,6 +15,8 @@ class Win32FileSystem final : public StdFileSystem {
   void DeleteFile(const std::u16string& path) override;
   void RenameReplacing(const std::u16string& from, const std::u16string& to) override;
   std::optional<std::uint64_t> FreeSpace(const std::u16string& dir) noexcept override;
+  // Symbolic links and junctions alike: any reparse point.
+  bool IsLink(const std::u16string& path) noexcept override;
 };
 
 }  // namespace tolvex::win32
