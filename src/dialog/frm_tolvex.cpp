@@ -152,6 +152,15 @@ FrmTolvex::PostOutcome FrmTolvex::Post(const std::u16string& body) {
   return sent ? PostOutcome::Done : PostOutcome::Failed;
 }
 
+ArchiveControl& FrmTolvex::PreparedArchiveControl() {
+  ArchiveControl& trans = services_.archive;
+  trans.PutArchiveMode(1);
+  trans.PutOwnerHwnd(window_.WindowHandle());
+  trans.PutOptionA(false);
+  trans.PutOptionB(false);
+  return trans;
+}
+
 bool FrmTolvex::PostToServlet(const TransferJob& job, std::u16string_view servlet,
                               const std::u16string& body, bool half_progress_while_posting) {
   services_.state.PostUrl = BuildPostUrl(job.ServerUrl, servlet);

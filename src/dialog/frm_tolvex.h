@@ -73,6 +73,9 @@ class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDispla
   // Interrupted: the dialog was unloaded during the post (timeout or
   // Cancel), the exchange has been aborted and the outcome is stored.
   PostOutcome Post(const std::u16string& body);
+  // objTrans with the settings both jobs give it before packing or
+  // unpacking; any of them may raise.
+  ArchiveControl& PreparedArchiveControl();
   void UnloadWindow();
   void StopResponseTimer();
   void ShowHalfProgress();

@@ -75,11 +75,7 @@ void FrmTolvex::RunReceive() {
   }
 
   try {
-    ArchiveControl& trans = services_.archive;
-    trans.PutArchiveMode(1);
-    trans.PutOwnerHwnd(window_.WindowHandle());
-    trans.PutOptionA(false);
-    trans.PutOptionB(false);
+    ArchiveControl& trans = PreparedArchiveControl();
     std::u16string unpack_dir = job.LocalDir;
     trans.PutUnpackDir(unpack_dir);
     trans.PutUnpackArchiveName(std::u16string(u"so") + u".zip");

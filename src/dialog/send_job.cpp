@@ -17,11 +17,7 @@ void FrmTolvex::RunSend() {
   DeleteIgnoringErrors(services_.files, work_path);
 
   try {
-    ArchiveControl& trans = services_.archive;
-    trans.PutArchiveMode(1);
-    trans.PutOwnerHwnd(window_.WindowHandle());
-    trans.PutOptionA(false);
-    trans.PutOptionB(false);
+    ArchiveControl& trans = PreparedArchiveControl();
     std::u16string pack_dir = job.LocalDir;
     trans.PutPackDir(pack_dir);
     trans.PutPackArchiveName(std::u16string(u"progress") + u".zip");
