@@ -33,6 +33,10 @@ struct JobState {
   std::u16string PostUrl;
   TransferJob RecvJob;
   TransferJob SendJob;
+  // A call is showing the transfer dialog. While it is, the dialog runs the
+  // message loop, so a client's own handlers can call again; such a call
+  // must not rewrite the record of the job that is running.
+  bool CallInProgress = false;
 
   // The record of the job JobMode selects.
   TransferJob& RunningJob() { return JobMode == kJobModeSend ? SendJob : RecvJob; }

@@ -28,6 +28,9 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
                          const std::u16string& code, const Variant& file) {
   JobState& state = services_.state;
   TransferJob& job = mode == kJobModeSend ? state.SendJob : state.RecvJob;
+  // Refused before it touches anything: the running job keeps its record,
+  // and this call reports no outcome.
+  if (state.CallInProgress) return kResultNoOutcome;
   try {
     services_.pointer.Set(kPointerHourglass);
     job.ResultCode = kResultNoOutcome;
@@ -56,6 +59,11 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
     job.LocalFile = std::move(parts.file);
 
     state.ErrorText.clear();
+    struct InProgress {
+      bool& flag;
+      explicit InProgress(bool& f) : flag(f) { flag = true; }
+      ~InProgress() { flag = false; }
+    } in_progress(state.CallInProgress);
     services_.dialog.ShowModal();
 
     const std::int16_t result = job.ResultCode;

@@ -216,6 +216,28 @@ TEST(TolvexCall, UnexpectedErrorsReturnTheRecordAndKeepErrorMsg) {
   EXPECT_EQ(h.tolvex.ErrorMsg, u"kept");
 }
 
+TEST(TolvexCall, CallMadeWhileTheDialogIsShownIsRefusedUntouched) {
+  Harness h;
+  Tolvex other({h.state, h.dialog, h.pointer, h.files});
+  std::int16_t nested = -1;
+  TransferJob seen;
+  h.dialog.job = [&](JobState& s) {
+    other.ErrorMsg = u"other's";
+    nested = other.RecvSO(u"http://elsewhere/", u"k2", u"C002", Variant::String(u"E:\\x\\y.txt"));
+    seen = s.RecvJob;
+    s.RecvJob.ResultCode = 0;
+  };
+  EXPECT_EQ(h.tolvex.RecvSO(kUrl, kKey, kCode, kFile), 0);
+  EXPECT_EQ(nested, 99);
+  EXPECT_EQ(other.ErrorMsg, u"other's");
+  EXPECT_EQ(seen.ServerUrl, kUrl);
+  EXPECT_EQ(seen.LocalDir, u"D:\\work");
+  EXPECT_EQ(seen.ResultCode, 99);
+  EXPECT_EQ(h.dialog.shows, 1);
+  // Once the call has returned, calls run normally again.
+  EXPECT_EQ(other.RecvSO(u"", u"k", u"C", kFile), 1);
+}
+
 TEST(SplitPath, SplitsAtTheLastSeparatorOfEitherKind) {
   const struct {
     std::u16string path, dir, file;
