@@ -61,6 +61,11 @@ void FrmTolvex::RunReceive() {
   // When the caller's file is the archive's own member, it is replaced by
   // the unpack once that member is verified, never deleted beforehand.
   const bool target_is_member = SameFileName(services_.paths, data_name, job.LocalFile);
+  // A caller's file named like the work file would be overwritten by the
+  // archive and deleted with it at the end.
+  if (SameFileName(services_.paths, job.LocalFile, kReceiveWorkFile)) {
+    return Finish(kResultUnpackFailed);
+  }
 
   CreateDirectoryChain(services_.files, services_.paths, job.LocalDir);
   // The caller's old file is kept until the new data is known good: the

@@ -13,7 +13,13 @@ void FrmTolvex::RunSend() {
   window_.SetLabelCaption(u"送信(" + job.ServerUrl + u")");
   window_.Refresh();
 
-  const std::u16string work_path = LocalPath(job, u"progress.zip");
+  constexpr std::u16string_view kSendWorkFile = u"progress.zip";
+  const std::u16string work_path = LocalPath(job, kSendWorkFile);
+  // The work file is deleted before packing: a progress file of that very
+  // name would be lost instead of sent.
+  if (SameFileName(services_.paths, job.LocalFile, kSendWorkFile)) {
+    return Finish(kResultPackFailed);
+  }
   DeleteIgnoringErrors(services_.files, work_path);
 
   try {

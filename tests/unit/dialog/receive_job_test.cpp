@@ -141,6 +141,15 @@ TEST_F(ReceiveJob, CallersFileNamedLikeTheMemberIsReplacedOnlyByAVerifiedUnpack)
   EXPECT_FALSE(Exists("d/so.zip"));
 }
 
+TEST_F(ReceiveJob, CallersFileNamedLikeTheWorkFileIsRefusedNotLost) {
+  Write("d/so.zip", "the caller's old data");
+  http.Reply("0PK");
+  archive.on_unpack = [&] { Write("d/C001.dat", "new"); };
+  EXPECT_EQ(Recv("d/so.zip"), 12);
+  EXPECT_EQ(Read("d/so.zip"), "the caller's old data");
+  EXPECT_TRUE(archive.calls.empty());
+}
+
 TEST_F(ReceiveJob, OneBytePayloadIsWrittenLikeAnyOther) {
   http.Reply("0+");
   archive.on_unpack = [&] {

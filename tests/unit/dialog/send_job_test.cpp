@@ -87,6 +87,15 @@ TEST_F(SendJob, PackingFailures) {
   }
 }
 
+TEST_F(SendJob, ProgressFileNamedLikeTheWorkFileIsRefusedNotLost) {
+  Write("p/progress.zip", "the caller's own data");
+  EXPECT_EQ(Send("p/progress.zip"), 8);
+  EXPECT_EQ(tolvex.ErrorMsg, u"ファイル圧縮実行エラー");
+  EXPECT_EQ(Read("p/progress.zip"), "the caller's own data");
+  EXPECT_TRUE(archive.calls.empty());
+  EXPECT_EQ(http.posts, 0);
+}
+
 TEST_F(SendJob, FailedPostKeepsTheWorkFile) {
   Write("p/progress.txt", "x");
   archive.on_pack = [&] { Write("p/progress.zip", "PK"); };
