@@ -61,6 +61,12 @@ Bytes ReadWholeFile(FileSystem& files, const std::u16string& path) {
   return data;
 }
 
+bool IsBareFileName(const PathStyle& style, std::u16string_view name) {
+  if (name.empty() || name == u"." || name == u"..") return false;
+  const std::u16string_view forbidden = style.separator == u'\\' ? u"/\\:" : u"/\\";
+  return name.find_first_of(forbidden) == std::u16string_view::npos;
+}
+
 bool SameFileName(const PathStyle& style, std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   const bool fold = style.separator == u'\\';

@@ -32,6 +32,10 @@ void WriteWholeFile(FileSystem& files, const std::u16string& path, const Bytes& 
 // Reads a whole file; throws FileError.
 Bytes ReadWholeFile(FileSystem& files, const std::u16string& path);
 
+// A name that stays inside the directory it is joined to: no separator of
+// either kind and, on Windows, no drive or stream colon.
+bool IsBareFileName(const PathStyle& style, std::u16string_view name);
+
 // Whether two bare file names name the same file (Windows folds ASCII case).
 bool SameFileName(const PathStyle& style, std::u16string_view a, std::u16string_view b);
 

@@ -66,6 +66,10 @@ void FrmTolvex::RunReceive() {
   if (SameFileName(services_.paths, job.LocalFile, kReceiveWorkFile)) {
     return Finish(kResultUnpackFailed);
   }
+  // The member must be a file of the caller's directory. A company code
+  // that reaches elsewhere ("../x", "D:x") could never be extracted, and
+  // deleting its old copy would delete a file outside that directory.
+  if (!IsBareFileName(services_.paths, data_name)) return Finish(kResultUnpackFailed);
 
   CreateDirectoryChain(services_.files, services_.paths, job.LocalDir);
   // The caller's old file is kept until the new data is known good: the

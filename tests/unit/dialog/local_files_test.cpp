@@ -42,6 +42,19 @@ TEST(CreateDirectoryChain, WindowsAndPosixRules) {
   }
 }
 
+TEST(IsBareFileName, NamesThatStayInTheirDirectory) {
+  for (const std::u16string ok : {u"C001.dat", u"受注.dat", u"a b.dat", u"..x.dat"}) {
+    EXPECT_TRUE(IsBareFileName(kWindowsPathStyle, ok));
+    EXPECT_TRUE(IsBareFileName(kPosixPathStyle, ok));
+  }
+  for (const std::u16string bad : {u"../x.dat", u"a/b.dat", u"a\\b.dat", u"..", u""}) {
+    EXPECT_FALSE(IsBareFileName(kWindowsPathStyle, bad));
+    EXPECT_FALSE(IsBareFileName(kPosixPathStyle, bad));
+  }
+  EXPECT_FALSE(IsBareFileName(kWindowsPathStyle, u"D:x.dat"));
+  EXPECT_TRUE(IsBareFileName(kPosixPathStyle, u"D:x.dat"));
+}
+
 TEST(SameFileName, FoldsAsciiCaseOnlyOnWindows) {
   EXPECT_TRUE(SameFileName(kWindowsPathStyle, u"c001.DAT", u"C001.dat"));
   EXPECT_FALSE(SameFileName(kPosixPathStyle, u"c001.DAT", u"C001.dat"));

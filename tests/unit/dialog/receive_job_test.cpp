@@ -150,6 +150,16 @@ TEST_F(ReceiveJob, CallersFileNamedLikeTheWorkFileIsRefusedNotLost) {
   EXPECT_TRUE(archive.calls.empty());
 }
 
+TEST_F(ReceiveJob, CompanyCodeReachingOutsideTheDirectoryDeletesNothingThere) {
+  Write("victim.dat", "must survive");
+  Write("d/orders.txt", "old");
+  http.Reply("0PK");
+  EXPECT_EQ(Recv("d/orders.txt", u"../victim"), 12);
+  EXPECT_EQ(Read("victim.dat"), "must survive");
+  EXPECT_EQ(Read("d/orders.txt"), "old");
+  EXPECT_TRUE(archive.calls.empty());
+}
+
 TEST_F(ReceiveJob, OneBytePayloadIsWrittenLikeAnyOther) {
   http.Reply("0+");
   archive.on_unpack = [&] {
