@@ -104,7 +104,6 @@ rm -rf "$DIR_UNIX"
 mkdir -p "$DIR_UNIX"
 printf 'old orders\r\n' >"$DIR_UNIX/orders.txt"
 printf 'progress\r\n' >"$DIR_UNIX/progress.txt"
-silent_before=$(wc -l <"$ARTIFACTS/server-silent.log")
 start_client cancel $WINE "$CS" //nologo 'C:\tolvex\post.js' cancel 0 "$URL_silent" "$URL_http" "$DIR"
 if window=$(dialog_window); then
   sleep 1.5
@@ -125,10 +124,6 @@ else
   fail "no dialog window"
 fi
 finish_client close "close command during the send, then a normal send"
-silent_after=$(wc -l <"$ARTIFACTS/server-silent.log")
-# Both interrupted posts had reached the server.
-[ $((silent_after - silent_before)) -eq 2 ] && ok "both interrupted posts reached the server" ||
-  fail "the silent server saw $((silent_after - silent_before)) posts, 2 expected"
 
 echo "-- repainting during a slow post"
 # The dialog is covered by a plain window and uncovered again during the
