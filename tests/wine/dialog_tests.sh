@@ -29,11 +29,11 @@ DIR='C:\work-x86\dialog'
 
 register() { $WINE "$SYS\\regsvr32.exe" /s "$X86\\$1" && ok "regsvr32 $1" || fail "regsvr32 $1"; }
 
-# The dialog's X window, waited for up to 30 s.
+# The dialog's X window once it is on the screen, waited for up to 30 s.
 dialog_window() {
   local window
   for _ in $(seq 300); do
-    window=$(xdotool search --name '^Tolvex$' 2>/dev/null | head -1)
+    window=$(xdotool search --onlyvisible --name '^Tolvex$' 2>/dev/null | head -1)
     [ -n "$window" ] && { echo "$window"; return 0; }
     sleep 0.1
   done
@@ -136,7 +136,7 @@ start_client shown $WINE "$CS" //nologo 'C:\tolvex\post.js' shown 0 "$URL_slower
 if window=$(dialog_window); then
   sleep 1.5
   client_origin "$window"
-  display -size "${WIDTH}x${HEIGHT}" -geometry "+${X}+${Y}" xc:gray50 &
+  display -size "${WIDTH}x${HEIGHT}" -geometry "+${X}+${Y}" xc:gray50 2>/dev/null &
   cover=$!
   sleep 1
   import -window root "$WORK/covered.png"
@@ -151,6 +151,25 @@ if window=$(dialog_window); then
     ok "the label was drawn again during the post (slow-post.png)"
   else
     fail "the label stayed blank during the post"
+  fi
+  # The control: with the dialog's process stopped, the same leaves the
+  # label blank, so the check above does tell a dialog that cannot repaint.
+  pid=$(xdotool getwindowpid "$window" 2>/dev/null)
+  if [ -n "$pid" ] && kill -STOP "$pid"; then
+    display -size "${WIDTH}x${HEIGHT}" -geometry "+${X}+${Y}" xc:gray50 2>/dev/null &
+    cover=$!
+    sleep 1
+    kill $cover
+    wait $cover 2>/dev/null
+    sleep 0.5
+    import -window root "$WORK/frozen.png"
+    kill -CONT "$pid"
+    frozen=$(label_deviation "$WORK/frozen.png")
+    echo "    with the dialog's process stopped: $frozen"
+    awk -v f="$frozen" 'BEGIN { exit !(f < 0.01) }' && ok "a dialog that cannot repaint fails the check" ||
+      fail "the repaint check passes a stopped dialog"
+  else
+    fail "no process for the dialog's window"
   fi
 else
   fail "no dialog window"

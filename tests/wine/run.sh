@@ -151,10 +151,10 @@ start_server() {  # name, extra args...; sets URL_<name>
 start_server http --listen 127.0.0.1:0
 start_server https --listen localhost:0 --tls-cert "$WORK/server.pem" --tls-key "$WORK/server.key"
 # The reply to C001's receive is about 400 bytes: "slow" sends it in about
-# 2.5 s, "slower" in about 6 s.
+# 2.5 s, "slower" in about 8 s.
 start_server silent --listen 127.0.0.1:0 --never-answer
 start_server slow --listen 127.0.0.1:0 --trickle 40/250
-start_server slower --listen 127.0.0.1:0 --trickle 10/150
+start_server slower --listen 127.0.0.1:0 --trickle 10/200
 [ -n "${URL_http:-}" ] && [ -n "${URL_https:-}" ] && [ -n "${URL_silent:-}" ] &&
   [ -n "${URL_slow:-}" ] && [ -n "${URL_slower:-}" ] || { echo "tolvex-server did not start"; exit 1; }
 # The certificate names localhost; the server may report another spelling.
