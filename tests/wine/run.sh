@@ -196,7 +196,8 @@ for arch in $ARCHES; do
 
   log "$arch: native client"
   run_check "$arch native client: calls" $W "$D\\tolvex_client.exe" calls "$WORKDIR"
-  run_check "$arch native client: unloading" $W "$D\\tolvex_client.exe" unload "$D\\Tolvex.dll"
+  run_check "$arch native client: unloading" $W "$D\\tolvex_client.exe" unload "$D\\Tolvex.dll" \
+    "$URL_http" "$WORKDIR\\unload-orders.txt"
 
   log "$arch: script clients"
   CS="$SYS\\cscript.exe"
