@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The Windows build under Wine, 32-bit and 64-bit: registration, the native
 # client, the script clients against tolvex-server on loopback (HTTP and
-# HTTPS), unregistration, and the real dialog under Xvfb with Cancel.
+# HTTPS), the response timer against a silent and a slow server,
+# unregistration, and the real dialog under Xvfb (dialog_tests.sh).
 # Builds nothing: expects build/mingw-i686, build/mingw-x64 and build/linux.
-# Exits non-zero on any failure. Artefacts (screenshot, logs) go to
+# Exits non-zero on any failure. Artefacts (screenshots, logs) go to
 # $TOLVEX_WINE_ARTIFACTS (default build/wine-artifacts).
+# TOLVEX_WINE_ARCHES (default "x86 x64") narrows the per-architecture part.
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -20,6 +22,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 WINE=wine
 WINE64=wine
+ARCHES=${TOLVEX_WINE_ARCHES:-x86 x64}
 [ -x /usr/lib/wine/wine64 ] && WINE64=/usr/lib/wine/wine64
 
 FAILED=0
@@ -39,7 +42,9 @@ cleanup() {
 trap cleanup EXIT
 
 for need in "$ROOT/build/mingw-i686/platform/win32/Tolvex.dll" \
-            "$ROOT/build/mingw-x64/platform/win32/Tolvex.dll" "$SERVER"; do
+            "$ROOT/build/mingw-x64/platform/win32/Tolvex.dll" \
+            "$ROOT/build/mingw-i686/platform/win32/TolvexTestHooks.dll" \
+            "$ROOT/build/mingw-x64/platform/win32/TolvexTestHooks.dll" "$SERVER"; do
   [ -e "$need" ] || { echo "missing $need: build the mingw-i686, mingw-x64 and linux presets first"; exit 2; }
 done
 
@@ -78,6 +83,19 @@ set_graphics() {  # null | x11
   wineserver -w
 }
 
+# The shipped DLL takes no configuration: the timing overrides' names occur
+# (as ANSI or UTF-16 strings) in the test build only.
+hook_names() { { strings -a "$1"; strings -a -el "$1"; } | grep -c -E 'TOLVEX_(START_HOLD|RESPONSE_PERIOD)_MS'; }
+log "no test hook in Tolvex.dll"
+for build in mingw-i686 mingw-x64; do
+  dir=$ROOT/build/$build/platform/win32
+  if [ "$(hook_names "$dir/Tolvex.dll")" -eq 0 ] && [ "$(hook_names "$dir/TolvexTestHooks.dll")" -eq 2 ]; then
+    echo "ok   $build Tolvex.dll names no hook; TolvexTestHooks.dll names both"
+  else
+    fail "$build hook names: Tolvex.dll $(hook_names "$dir/Tolvex.dll"), TolvexTestHooks.dll $(hook_names "$dir/TolvexTestHooks.dll")"
+  fi
+done
+
 log "fresh prefix $WINEPREFIX"
 $WINE wineboot -i >"$WORK/wineboot.log" 2>&1
 wineserver -w
@@ -89,7 +107,9 @@ for arch in x86 x64; do
   [ $arch = x64 ] && build=$ROOT/build/mingw-x64
   mkdir -p "$C/tolvex/$arch"
   cp "$build/platform/win32/Tolvex.dll" "$build/platform/win32/TolvexArchiver.dll" \
-     "$build/tests/wine/tolvex_client.exe" "$build/tests/wine/import_root_ca.exe" "$C/tolvex/$arch/"
+     "$build/platform/win32/TolvexTestHooks.dll" "$build/tests/wine/tolvex_client.exe" \
+     "$build/tests/wine/import_root_ca.exe" "$build/tests/wine/send_close_command.exe" \
+     "$C/tolvex/$arch/"
 done
 cp "$HERE"/scripts/*.vbs "$HERE"/scripts/*.js "$C/tolvex/"
 iconv -f UTF-8 -t UTF-16 "$HERE/scripts/texts.txt" >"$C/tolvex/texts.txt"
@@ -130,7 +150,13 @@ start_server() {  # name, extra args...; sets URL_<name>
 }
 start_server http --listen 127.0.0.1:0
 start_server https --listen localhost:0 --tls-cert "$WORK/server.pem" --tls-key "$WORK/server.key"
-[ -n "${URL_http:-}" ] && [ -n "${URL_https:-}" ] || { echo "tolvex-server did not start"; exit 1; }
+# The reply to C001's receive is about 400 bytes: "slow" sends it in about
+# 2.5 s, "slower" in about 8 s.
+start_server silent --listen 127.0.0.1:0 --never-answer
+start_server slow --listen 127.0.0.1:0 --trickle 40/250
+start_server slower --listen 127.0.0.1:0 --trickle 10/200
+[ -n "${URL_http:-}" ] && [ -n "${URL_https:-}" ] && [ -n "${URL_silent:-}" ] &&
+  [ -n "${URL_slow:-}" ] && [ -n "${URL_slower:-}" ] || { echo "tolvex-server did not start"; exit 1; }
 # The certificate names localhost; the server may report another spelling.
 PORT_https=${URL_https##*:}
 URL_https="https://localhost:${PORT_https}"
@@ -138,7 +164,19 @@ URL_https="https://localhost:${PORT_https}"
 DEAD_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 URL_dead="http://127.0.0.1:${DEAD_PORT}/"
 
-for arch in x86 x64; do
+# A work directory for the long posts: the caller's old file and a progress
+# file.
+long_post_dir() {
+  rm -rf "$1"
+  mkdir -p "$1"
+  printf 'old orders\r\n' >"$1/orders.txt"
+  printf 'progress\r\n' >"$1/progress.txt"
+}
+same_file() {  # what, got, want
+  if cmp -s "$2" "$3"; then echo "ok   $1"; else fail "$1"; fi
+}
+
+for arch in $ARCHES; do
   if [ $arch = x86 ]; then
     W=$WINE; SYS='C:\windows\syswow64'
   else
@@ -158,7 +196,8 @@ for arch in x86 x64; do
 
   log "$arch: native client"
   run_check "$arch native client: calls" $W "$D\\tolvex_client.exe" calls "$WORKDIR"
-  run_check "$arch native client: unloading" $W "$D\\tolvex_client.exe" unload "$D\\Tolvex.dll"
+  run_check "$arch native client: unloading" $W "$D\\tolvex_client.exe" unload "$D\\Tolvex.dll" \
+    "$URL_http" "$WORKDIR\\unload-orders.txt"
 
   log "$arch: script clients"
   CS="$SYS\\cscript.exe"
@@ -192,51 +231,38 @@ PY
   then echo "ok   $arch the sent archive holds progress.txt unchanged"
   else fail "$arch sent archive content"; fi
 
+  log "$arch: response timer (TolvexTestHooks.dll)"
+  long_post_dir "$WORKDIR_UNIX/timing"
+  run_check "$arch regsvr32 TolvexTestHooks.dll" $W "$SYS\\regsvr32.exe" /s "$D\\TolvexTestHooks.dll"
+  TOLVEX_RESPONSE_PERIOD_MS=300 run_script "$arch silent server: timeouts, then normal calls" \
+    $W "$CS" //nologo 'C:\tolvex\post.js' timeout 300 "$URL_silent" "$URL_http" "$WORKDIR\\timing"
+  TOLVEX_RESPONSE_PERIOD_MS=1500 run_script "$arch slow but live reply" \
+    $W "$CS" //nologo 'C:\tolvex\post.js' slow 1500 "$URL_slow" "$URL_http" "$WORKDIR\\timing"
+  run_check "$arch regsvr32 Tolvex.dll again" $W "$SYS\\regsvr32.exe" /s "$D\\Tolvex.dll"
+  same_file "$arch old file unchanged by the timeout" "$WORKDIR_UNIX/timing/orders.txt" <(printf 'old orders\r\n')
+  same_file "$arch receive after the timeouts" "$WORKDIR_UNIX/timing/fresh.txt" "$DATA/outgoing/C001.dat"
+  same_file "$arch slow reply's data" "$WORKDIR_UNIX/timing/slow.txt" "$DATA/outgoing/C001.dat"
+
   log "$arch: unregistration"
   run_check "$arch regsvr32 /u Tolvex.dll" $W "$SYS\\regsvr32.exe" /s /u "$D\\Tolvex.dll"
   run_check "$arch regsvr32 /u TolvexArchiver.dll" $W "$SYS\\regsvr32.exe" /s /u "$D\\TolvexArchiver.dll"
   run_check "$arch native client: unregistration" $W "$D\\tolvex_client.exe" unregistered
 done
 
-log "the real dialog under Xvfb: screenshot and Cancel"
+log "the real dialog under Xvfb: Cancel, close command, repainting"
 if command -v xvfb-run >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null; then
   set_graphics x11
-  run_check "x86 regsvr32 for the dialog test" $WINE 'C:\windows\syswow64\regsvr32.exe' /s 'C:\tolvex\x86\Tolvex.dll'
-  run_check "x86 regsvr32 stand-in for the dialog test" $WINE 'C:\windows\syswow64\regsvr32.exe' /s 'C:\tolvex\x86\TolvexArchiver.dll'
+  run_check "x86 regsvr32 stand-in for the dialog tests" \
+    $WINE 'C:\windows\syswow64\regsvr32.exe' /s 'C:\tolvex\x86\TolvexArchiver.dll'
   # The session started without a display; the dialog's must start inside Xvfb.
   wineserver -k
   wineserver -w
-  cat >"$WORK/dialog.sh" <<EOS
-#!/usr/bin/env bash
-export TOLVEX_START_HOLD_MS=60000
-$WINE 'C:\\windows\\syswow64\\cscript.exe' //nologo 'C:\\tolvex\\cancel.vbs' '$URL_http' 'C:\\work-x86' >"$WORK/cancel.out" 2>&1 &
-client=\$!
-window=
-for _ in \$(seq 300); do
-  window=\$(xdotool search --name '^Tolvex\$' 2>/dev/null | head -1)
-  [ -n "\$window" ] && break
-  sleep 0.1
-done
-[ -n "\$window" ] || { echo "no dialog window"; kill \$client; exit 1; }
-sleep 1
-import -window root "$ARTIFACTS/dialog.png"
-eval \$(xdotool getwindowgeometry --shell "\$window")
-# The middle of the Cancel button: 5347 by 172 twips into the client area,
-# at 96 dpi; the client area sits at the bottom of the window.
-xdotool mousemove --sync \$((X + WIDTH - (5805 - 5347) * 96 / 1440)) \$((Y + HEIGHT - (720 - 172) * 96 / 1440))
-xdotool click 1
-wait \$client
-EOS
-  chmod +x "$WORK/dialog.sh"
-  if xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" "$WORK/dialog.sh"; then
-    echo "ok   Cancel pressed before the job: 99, empty ErrorMsg"
-  else
-    fail "dialog Cancel test"
-  fi
-  cat "$WORK/cancel.out" 2>/dev/null
+  export WINE WORK ARTIFACTS DATA C URL_http URL_silent URL_slower
+  xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" "$HERE/dialog_tests.sh"
+  status=$?
+  FAILED=$((FAILED + status))
   [ -s "$ARTIFACTS/dialog.png" ] && echo "screenshot: $ARTIFACTS/dialog.png"
-  [ ! -e "$C/work-x86/cancelled.txt" ] && echo "ok   no file touched by the cancelled call" \
-    || fail "the cancelled call touched a file"
+  [ -s "$ARTIFACTS/slow-post.png" ] && echo "screenshot: $ARTIFACTS/slow-post.png"
 else
   fail "xvfb-run, xdotool or ImageMagick's import missing"
 fi

@@ -28,8 +28,9 @@ class unique_hfont {
 };
 
 // A 9-point Japanese UI face at `dpi`: the usual Windows faces first, then
-// any installed face with the Japanese character set; null when there is
-// none, and the caller keeps the system font.
+// any installed face with the Japanese character set that draws Latin
+// letters, kana and kanji alike; null when there is none, and the caller
+// keeps the system font.
 unique_hfont CreateJapaneseDialogFont(int dpi);
 
 }  // namespace tolvex::win32

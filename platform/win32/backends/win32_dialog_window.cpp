@@ -25,7 +25,11 @@ int TimerIndex(DialogTimer timer) { return timer == DialogTimer::Start ? 0 : 1; 
 std::vector<WORD> EmptyTemplate() {
   std::vector<WORD> words(sizeof(DLGTEMPLATE) / sizeof(WORD), 0);
   auto* header = reinterpret_cast<DLGTEMPLATE*>(words.data());
-  header->style = kDialogStyle;
+  // Shown as soon as WM_INITDIALOG returns. Without WS_VISIBLE the modal
+  // loop shows the window only once it first finds its queue empty, and
+  // the job's start tick can come before that: the job would then run
+  // with the dialog hidden.
+  header->style = kDialogStyle | WS_VISIBLE;
   header->cdit = 0;
   words.push_back(0);  // no menu
   words.push_back(0);  // the predefined dialog class

@@ -22,7 +22,7 @@ class Win32DialogWindow final : public DialogWindow {
  public:
   // start_hold_ms lengthens the start timer's period to at least that
   // much, so that a test driving the real window can press Cancel before
-  // the job starts; 0 in normal use.
+  // the job starts; only the test build TolvexTestHooks.dll sets it.
   Win32DialogWindow(HINSTANCE module, const CursorPointer& pointer,
                     std::uint32_t start_hold_ms = 0);
 

@@ -1,10 +1,64 @@
 #include "backends/wininet_http_session.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "com/module_state.h"
 #include "com/wide_string.h"
 
 namespace tolvex::win32 {
+
+struct WinInetHttpSession::Operation {
+  explicit Operation(WinInetHttpSession& session)
+      : owner(session), done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    // WinINet calls back into this DLL until the request's last callback.
+    LockModule(true);
+  }
+  Operation(const Operation&) = delete;
+  Operation& operator=(const Operation&) = delete;
+  ~Operation() { LockModule(false); }
+
+  WinInetHttpSession& owner;
+  Handle request = kNull;
+  unique_kernel_handle done;
+  DWORD_PTR result = 0;
+  std::string body;
+  std::vector<std::uint8_t> buffer;
+  DWORD read = 0;
+};
+
+WinInetHttpSession::WinInetHttpSession()
+    : abort_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+WinInetHttpSession::~WinInetHttpSession() {
+  std::map<Handle, unique_hinternet> closing;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closing.swap(open_);
+  }
+}
+
+void CALLBACK WinInetHttpSession::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status,
+                                                 LPVOID info, DWORD) {
+  auto* operation = reinterpret_cast<Operation*>(context);
+  if (operation == nullptr) return;
+  if (status == INTERNET_STATUS_REQUEST_COMPLETE && info != nullptr) {
+    operation->result = static_cast<const INTERNET_ASYNC_RESULT*>(info)->dwResult;
+    SetEvent(operation->done.get());
+  } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
+    operation->owner.Forget(operation);
+  }
+}
+
+void WinInetHttpSession::Forget(Operation* operation) {
+  std::shared_ptr<Operation> last;  // may be the last owner: released unlocked
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = operations_.find(operation->request);
+  if (found != operations_.end() && found->second.get() == operation) {
+    last = std::move(found->second);
+    operations_.erase(found);
+  }
+}
 
 HttpSession::Handle WinInetHttpSession::Keep(HINTERNET handle) {
   if (handle == nullptr) return kNull;
@@ -16,10 +70,24 @@ HttpSession::Handle WinInetHttpSession::Keep(HINTERNET handle) {
   return key;
 }
 
+std::shared_ptr<WinInetHttpSession::Operation> WinInetHttpSession::OperationOf(Handle request) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (aborted_ || open_.count(request) == 0) return nullptr;
+  const auto found = operations_.find(request);
+  return found == operations_.end() ? nullptr : found->second;
+}
+
+bool WinInetHttpSession::Await(Operation& operation) {
+  const HANDLE events[2] = {operation.done.get(), abort_event_.get()};
+  return WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0;
+}
+
 HttpSession::Handle WinInetHttpSession::Open(const std::u16string& agent) {
   if (Aborted()) return kNull;
-  return Keep(
-      InternetOpenA(ToAnsi(agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  const HINTERNET internet = InternetOpenA(ToAnsi(agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
+                                           nullptr, nullptr, INTERNET_FLAG_ASYNC);
+  if (internet != nullptr) InternetSetStatusCallbackA(internet, &StatusCallback);
+  return Keep(internet);
 }
 
 HttpSession::Handle WinInetHttpSession::Connect(Handle internet, const std::u16string& host,
@@ -33,9 +101,18 @@ HttpSession::Handle WinInetHttpSession::OpenRequest(Handle connection, const std
                                                     const std::u16string& path,
                                                     const std::u16string& version, bool secure) {
   if (Aborted()) return kNull;
+  auto operation = std::make_shared<Operation>(*this);
   const DWORD flags = secure ? INTERNET_FLAG_SECURE : INTERNET_FLAG_RELOAD;
-  return Keep(HttpOpenRequestA(Raw(connection), ToAnsi(verb).c_str(), ToAnsi(path).c_str(),
-                               ToAnsi(version).c_str(), nullptr, nullptr, flags, 0));
+  const HINTERNET request = HttpOpenRequestA(
+      Raw(connection), ToAnsi(verb).c_str(), ToAnsi(path).c_str(), ToAnsi(version).c_str(), nullptr,
+      nullptr, flags, reinterpret_cast<DWORD_PTR>(operation.get()));
+  if (request == nullptr) return kNull;
+  operation->request = reinterpret_cast<Handle>(request);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    operations_[operation->request] = operation;
+  }
+  return Keep(request);
 }
 
 bool WinInetHttpSession::AddHeader(Handle request, const std::u16string& header) {
@@ -45,22 +122,35 @@ bool WinInetHttpSession::AddHeader(Handle request, const std::u16string& header)
 }
 
 bool WinInetHttpSession::Send(Handle request, const std::u16string& body) {
-  std::string bytes = ToAnsi(body);
-  if (Aborted()) return false;
-  return HttpSendRequestA(Raw(request), nullptr, 0, bytes.empty() ? nullptr : bytes.data(),
-                          static_cast<DWORD>(bytes.size())) != FALSE;
+  const std::shared_ptr<Operation> operation = OperationOf(request);
+  if (!operation) return false;
+  std::string& bytes = operation->body;
+  bytes = ToAnsi(body);
+  ResetEvent(operation->done.get());
+  if (HttpSendRequestA(Raw(request), nullptr, 0, bytes.empty() ? nullptr : bytes.data(),
+                       static_cast<DWORD>(bytes.size()))) {
+    return true;
+  }
+  if (GetLastError() != ERROR_IO_PENDING) return false;
+  return Await(*operation) && operation->result != 0;
 }
 
 HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* buffer,
                                                  std::size_t capacity, std::size_t& count) {
-  DWORD read = 0;
   count = 0;
-  if (Aborted()) return ReadStatus::Failed;
+  const std::shared_ptr<Operation> operation = OperationOf(request);
+  if (!operation) return ReadStatus::Failed;
   const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(capacity, MAXDWORD));
-  const BOOL ok = InternetReadFile(Raw(request), buffer, asked, &read);
-  count = read;
-  if (!ok) return ReadStatus::Failed;
-  return read == 0 ? ReadStatus::End : ReadStatus::Data;
+  operation->buffer.resize(asked);
+  operation->read = 0;
+  ResetEvent(operation->done.get());
+  if (!InternetReadFile(Raw(request), operation->buffer.data(), asked, &operation->read)) {
+    if (GetLastError() != ERROR_IO_PENDING) return ReadStatus::Failed;
+    if (!Await(*operation) || operation->result == 0) return ReadStatus::Failed;
+  }
+  count = std::min<DWORD>(operation->read, asked);
+  if (count > 0) std::memcpy(buffer, operation->buffer.data(), count);
+  return count == 0 ? ReadStatus::End : ReadStatus::Data;
 }
 
 void WinInetHttpSession::Close(Handle handle) {
@@ -82,13 +172,15 @@ void WinInetHttpSession::Abort() {
     aborted_ = true;
     closing.swap(open_);
   }
-  // Closed outside the lock: closing a handle makes the worker's blocking
-  // call return, and the worker may then need the lock.
+  SetEvent(abort_event_.get());
+  // Closed outside the lock: closing a handle cancels its pending
+  // operation, whose last callback needs the lock.
 }
 
 void WinInetHttpSession::ResetAbort() {
   std::lock_guard<std::mutex> lock(mutex_);
   aborted_ = false;
+  ResetEvent(abort_event_.get());
 }
 
 }  // namespace tolvex::win32

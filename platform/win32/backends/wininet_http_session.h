@@ -1,20 +1,32 @@
-// The HTTP session on WinINet's ANSI entry points, used synchronously.
-// Handles stay owned here until the caller closes them, so any the caller
-// fails to close are still closed when the session goes. Abort closes them
-// all from the dialog's thread, which is how a blocking WinINet call is
-// made to return.
+// The HTTP session on WinINet's ANSI entry points, in WinINet's
+// asynchronous mode behind a blocking interface: the exchange's thread
+// waits for each send and read to complete, or for Abort. Abort closes all
+// handles from the dialog's thread, which cancels the pending operation,
+// and releases the waiting thread at once even where the operation is
+// slow to give up (Wine lets it run on until the server answers). Handles
+// stay owned here until the caller closes them, so any the caller fails to
+// close are still closed when the session goes.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "backends/unique_hinternet.h"
+#include "backends/unique_kernel_handle.h"
 #include "net/http_session.h"
 
 namespace tolvex::win32 {
 
 class WinInetHttpSession final : public HttpSession {
  public:
+  WinInetHttpSession();
+  ~WinInetHttpSession() override;
+  WinInetHttpSession(const WinInetHttpSession&) = delete;
+  WinInetHttpSession& operator=(const WinInetHttpSession&) = delete;
+
   Handle Open(const std::u16string& agent) override;
   Handle Connect(Handle internet, const std::u16string& host, std::uint16_t port) override;
   Handle OpenRequest(Handle connection, const std::u16string& verb, const std::u16string& path,
@@ -34,7 +46,18 @@ class WinInetHttpSession final : public HttpSession {
   }
 
  private:
+  // What a request's pending operation writes when it completes: WinINet's
+  // callback may come after the exchange has given up, so the memory it
+  // fills lives until the request handle's last callback.
+  struct Operation;
+
+  static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
+                                      LPVOID info, DWORD length);
   Handle Keep(HINTERNET handle);
+  std::shared_ptr<Operation> OperationOf(Handle request);
+  // Waits for the pending operation; false when aborted first.
+  bool Await(Operation& operation);
+  void Forget(Operation* operation);
   static HINTERNET Raw(Handle handle) { return reinterpret_cast<HINTERNET>(handle); }
 
   bool Aborted() const {
@@ -43,8 +66,12 @@ class WinInetHttpSession final : public HttpSession {
   }
 
   mutable std::mutex mutex_;
-  std::map<Handle, unique_hinternet> open_;
+  unique_kernel_handle abort_event_;
   bool aborted_ = false;
+  // By request handle; each kept until its request handle closes.
+  std::map<Handle, std::shared_ptr<Operation>> operations_;
+  // Declared last, so closed first when the session goes.
+  std::map<Handle, unique_hinternet> open_;
 };
 
 }  // namespace tolvex::win32

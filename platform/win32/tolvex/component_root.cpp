@@ -2,8 +2,6 @@
 
 #include "tolvex/component_root.h"
 
-#include <cwchar>
-
 #include "com/module_state.h"
 #include "component/job_state.h"
 
@@ -14,23 +12,11 @@ ComponentRoot& ComponentRoot::Instance() {
   return root;
 }
 
-namespace {
-
-// TOLVEX_START_HOLD_MS holds the job back after the dialog has appeared,
-// for the test that presses Cancel on the real window; unset in normal use.
-std::uint32_t StartHoldFromEnvironment() {
-  wchar_t text[16] = {};
-  const DWORD length = GetEnvironmentVariableW(L"TOLVEX_START_HOLD_MS", text, 16);
-  if (length == 0 || length >= 16) return 0;
-  return static_cast<std::uint32_t>(std::wcstoul(text, nullptr, 10));
-}
-
-}  // namespace
-
 ComponentRoot::ComponentRoot()
-    : window_(ThisModule(), pointer_, StartHoldFromEnvironment()),
-      dialog_(window_, archive_, TransferDialog::Parts{basTolvex(), InetConnect(), http_, files_}) {
-}
+    : hooks_(ReadTestHooks()),
+      window_(ThisModule(), pointer_, hooks_.start_hold_ms),
+      dialog_(window_, archive_, TransferDialog::Parts{basTolvex(), InetConnect(), http_, files_},
+              hooks_.response_period_ms) {}
 
 TolvexServices ComponentRoot::Services() {
   return TolvexServices{basTolvex(), dialog_, pointer_, files_};

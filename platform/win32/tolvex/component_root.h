@@ -9,6 +9,7 @@
 #include "backends/win32_file_system.h"
 #include "backends/wininet_http_session.h"
 #include "component/tolvex.h"
+#include "tolvex/test_hooks.h"
 #include "tolvex/transfer_dialog.h"
 
 namespace tolvex::win32 {
@@ -23,6 +24,7 @@ class ComponentRoot {
  private:
   ComponentRoot();
 
+  TestHooks hooks_;
   CursorPointer pointer_;
   Win32FileSystem files_;
   WinInetHttpSession http_;

@@ -6,8 +6,9 @@
 
 namespace tolvex::win32 {
 
-TransferDialog::TransferDialog(DialogWindow& window, LateBoundArchiveControl& archive, Parts parts)
-    : window_(window), archive_(archive), parts_(parts) {}
+TransferDialog::TransferDialog(DialogWindow& window, LateBoundArchiveControl& archive, Parts parts,
+                               std::uint32_t response_period_ms)
+    : window_(window), archive_(archive), parts_(parts), response_period_ms_(response_period_ms) {}
 
 void TransferDialog::ShowModal() {
   if (showing_) throw std::logic_error("the transfer dialog is already shown");
@@ -15,6 +16,7 @@ void TransferDialog::ShowModal() {
     form_ = std::make_unique<FrmTolvex>(
         window_, DialogServices{parts_.state, parts_.address, parts_.http, archive_, parts_.files,
                                 kWindowsPathStyle});
+    if (response_period_ms_ != 0) form_->response_period_ms = response_period_ms_;
   }
   class Showing {
    public:

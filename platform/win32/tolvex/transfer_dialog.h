@@ -3,6 +3,7 @@
 // and let go when the dialog has closed.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "backends/late_bound_archive_control.h"
@@ -20,7 +21,9 @@ class TransferDialog final : public ModalDialog {
     FileSystem& files;
   };
 
-  TransferDialog(DialogWindow& window, LateBoundArchiveControl& archive, Parts parts);
+  // response_period_ms replaces the form's response period unless 0.
+  TransferDialog(DialogWindow& window, LateBoundArchiveControl& archive, Parts parts,
+                 std::uint32_t response_period_ms = 0);
 
   // Throws when the dialog is already shown: a second call cannot show it
   // again, and must not take the running job's archive control away.
@@ -30,6 +33,7 @@ class TransferDialog final : public ModalDialog {
   DialogWindow& window_;
   LateBoundArchiveControl& archive_;
   Parts parts_;
+  std::uint32_t response_period_ms_;
   std::unique_ptr<FrmTolvex> form_;
   bool showing_ = false;
 };

@@ -226,7 +226,7 @@ void CheckLifetimes() {
   }
 }
 
-void CheckUnloading(const std::wstring& dll) {
+void CheckUnloading(const std::wstring& dll, const std::wstring& url, const std::wstring& file) {
   const HMODULE module = LoadLibraryW(dll.c_str());
   if (!Check(module != nullptr, "LoadLibrary " + Narrow(dll))) return;
   using CanUnload = HRESULT(STDAPICALLTYPE*)();
@@ -252,6 +252,27 @@ void CheckUnloading(const std::wstring& dll) {
             "DllCanUnloadNow S_FALSE while an object lives");
       if (object) object->Release();
       Check(can_unload() == S_OK, "DllCanUnloadNow S_OK after the last release");
+
+      if (!url.empty()) {
+        // A transfer leaves nothing behind that keeps the DLL in use: every
+        // WinINet request has had its last callback.
+        _Tolvex* tolvex = nullptr;
+        get_class(CLSID_Tolvex, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        factory->CreateInstance(nullptr, IID__Tolvex, reinterpret_cast<void**>(&tolvex));
+        factory->Release();
+        if (Check(tolvex != nullptr, "object for a transfer")) {
+          VARIANT target;
+          VariantInit(&target);
+          V_VT(&target) = VT_BSTR;
+          V_BSTR(&target) = SysAllocString(file.c_str());
+          HRESULT hr = E_FAIL;
+          const short got = EarlyBound(tolvex, false, url, L"KEY001", L"C001", &target, &hr);
+          VariantClear(&target);
+          Check(hr == S_OK && got == 0, "a receive through the loaded DLL returns 0");
+          tolvex->Release();
+          Check(can_unload() == S_OK, "DllCanUnloadNow S_OK after a transfer");
+        }
+      }
 
       get_class(CLSID_Tolvex, IID_IClassFactory, reinterpret_cast<void**>(&factory));
       factory->LockServer(TRUE);

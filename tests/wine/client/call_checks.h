@@ -10,6 +10,8 @@ void CheckCalls(const std::wstring& work_dir);
 // Many objects made and released; reference counts as COM defines them.
 void CheckLifetimes();
 // DllGetClassObject and DllCanUnloadNow called on the DLL directly.
-void CheckUnloading(const std::wstring& dll);
+// With a URL, also a receive into `file` through the loaded DLL.
+void CheckUnloading(const std::wstring& dll, const std::wstring& url = L"",
+                    const std::wstring& file = L"");
 
 }  // namespace wine_client

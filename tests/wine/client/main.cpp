@@ -2,7 +2,9 @@
 //   registered          what registration must have written
 //   unregistered        that unregistration removed it
 //   calls WORKDIR       vtable and IDispatch calls, object lifetimes
-//   unload DLLPATH      the DLL's entry points called directly
+//   unload DLLPATH [URL FILE]
+//                       the DLL's entry points called directly; with a URL
+//                       also after a receive into FILE
 #include <windows.h>
 
 #include <objbase.h>
@@ -26,9 +28,10 @@ int wmain(int argc, wchar_t** argv) {
     wine_client::CheckCalls(arg);
     wine_client::CheckLifetimes();
   } else if (mode == L"unload" && !arg.empty()) {
-    wine_client::CheckUnloading(arg);
+    wine_client::CheckUnloading(arg, argc > 4 ? argv[3] : L"", argc > 4 ? argv[4] : L"");
   } else {
-    std::fprintf(stderr, "usage: tolvex_client registered|unregistered|calls DIR|unload DLL\n");
+    std::fprintf(stderr,
+                 "usage: tolvex_client registered|unregistered|calls DIR|unload DLL [URL FILE]\n");
     CoUninitialize();
     return 2;
   }

@@ -1,0 +1,87 @@
+// Calls whose post runs long, each followed by a normal call where the
+// mode says so. Arguments: MODE, PERIOD, URL of the silent or slow
+// server, URL of a normal server, work directory (holds orders.txt and
+// progress.txt; the driver compares the files afterwards). Modes:
+//   timeout   silent server, TolvexTestHooks.dll with
+//             TOLVEX_RESPONSE_PERIOD_MS=PERIOD: 91 after four periods
+//   slow      slow server, the same with a longer PERIOD: no timeout
+//   cancel    silent server, the driver presses Cancel during the receive
+//   close     silent server, the driver gives the close command during
+//             the send
+//   shown     slow server, the driver takes a screenshot meanwhile
+var failures = 0;
+var mode = WScript.Arguments(0);
+var period = parseInt(WScript.Arguments(1), 10);
+var odd = WScript.Arguments(2);
+var live = WScript.Arguments(3);
+var work = WScript.Arguments(4);
+var o = new ActiveXObject("TolvexPro.Tolvex");
+var r;
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+var kTimeoutText = "\u5fdc\u7b54\u30bf\u30a4\u30e0\u30a2\u30a6\u30c8";
+
+function expect(what, ok) {
+  WScript.Echo((ok ? "ok   " : "FAIL ") + what);
+  if (!ok) failures++;
+}
+
+// Runs one call; returns [result, elapsed ms].
+function timed(call) {
+  var start = new Date().getTime();
+  var r = call();
+  return [r, new Date().getTime() - start];
+}
+
+function recv(url, file) {
+  return function () { return o.RecvSO(url, "KEY001", "C001", work + "\\" + file); };
+}
+function send(url) {
+  return function () { return o.SendProgress(url, "KEY001", "C001", work + "\\progress.txt"); };
+}
+
+// The fourth period ends the call; window creation and teardown add a
+// little, a stuck exchange far more.
+function expectTimeout(what, got) {
+  expect(what + ": 91 with the timeout text (got " + got[0] + ")",
+         got[0] === 91 && o.ErrorMsg === kTimeoutText);
+  expect(what + ": after four periods (" + got[1] + " ms, period " + period + ")",
+         got[1] >= 4 * period - 50 && got[1] < 4 * period + 2500);
+}
+
+if (mode === "timeout") {
+  expectTimeout("receive from a silent server", timed(recv(odd, "orders.txt")));
+  expectTimeout("send to a silent server", timed(send(odd)));
+  expect("send work archive kept after the timeout", fso.FileExists(work + "\\progress.zip"));
+  r = o.RecvSO(live, "KEY001", "C001", work + "\\fresh.txt");
+  expect("receive right after the timeouts (got " + r + ")", r === 0 && o.ErrorMsg === "");
+  r = o.SendProgress(live, "KEY001", "C001", work + "\\progress.txt");
+  expect("send right after the timeouts (got " + r + ")", r === 0 && o.ErrorMsg === "");
+  expect("send work archive removed", !fso.FileExists(work + "\\progress.zip"));
+} else if (mode === "slow") {
+  var got = timed(recv(odd, "slow.txt"));
+  expect("slow but live reply: 0 (got " + got[0] + ", ErrorMsg '" + o.ErrorMsg + "')",
+         got[0] === 0 && o.ErrorMsg === "");
+  expect("slow reply outlasted a period without timing out (" + got[1] + " ms, period " +
+         period + ")", got[1] > period && got[1] < 4 * period);
+} else if (mode === "cancel" || mode === "close") {
+  var what = mode === "cancel" ? "Cancel during the receive" : "close command during the send";
+  r = mode === "cancel" ? recv(odd, "orders.txt")() : send(odd)();
+  expect(what + ": 99, empty ErrorMsg (got " + r + ", ErrorMsg '" + o.ErrorMsg + "')",
+         r === 99 && o.ErrorMsg === "");
+  if (mode === "close") {
+    expect("send work archive kept after the close command",
+           fso.FileExists(work + "\\progress.zip"));
+    r = send(live)();
+  } else {
+    r = recv(live, "fresh.txt")();
+  }
+  expect("the same call right after (got " + r + ")", r === 0 && o.ErrorMsg === "");
+} else if (mode === "shown") {
+  r = recv(odd, "slow.txt")();
+  expect("receive while the screenshot is taken (got " + r + ")", r === 0 && o.ErrorMsg === "");
+} else {
+  expect("known mode " + mode, false);
+}
+
+if (failures === 0) WScript.Echo("post.js " + mode + ": all passed");
+WScript.Quit(failures);
