@@ -150,6 +150,12 @@ HttpSession::ReadStatus CurlHttpSession::Read(Handle handle, std::uint8_t* buffe
   return request->transfer->Read(buffer, capacity, count);
 }
 
+std::optional<std::uint64_t> CurlHttpSession::ReplyLengthHint(Handle handle) {
+  auto* request = Find<Request>(handle);
+  if (request == nullptr || !request->transfer) return std::nullopt;
+  return request->transfer->AnnouncedLength();
+}
+
 void CurlHttpSession::Close(Handle handle) {
   const auto it = objects_.find(handle);
   if (it == objects_.end()) return;

@@ -33,6 +33,7 @@ class CurlHttpSession : public HttpSession {
   ReadStatus Read(Handle request, std::uint8_t* buffer, std::size_t capacity,
                   std::size_t& count) override;
   void Close(Handle handle) override;
+  std::optional<std::uint64_t> ReplyLengthHint(Handle request) override;
 
   // Makes a running Send or Read, and every later one, fail as soon as
   // possible. Safe from any thread; the session stays aborted until

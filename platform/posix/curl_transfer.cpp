@@ -81,6 +81,16 @@ bool CurlTransfer::Configure() {
   return ok;
 }
 
+std::optional<std::uint64_t> CurlTransfer::AnnouncedLength() {
+  curl_off_t length = -1;
+  if (!headers_done_ ||
+      curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+      length < 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(length);
+}
+
 bool CurlTransfer::Start() {
   if (!easy_ || !multi_ || attached_ || !Configure()) return false;
   if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) return false;

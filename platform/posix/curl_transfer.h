@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ class CurlTransfer {
   HttpSession::ReadStatus Read(std::uint8_t* buffer, std::size_t capacity, std::size_t& count);
   // Safe from any thread.
   void Wakeup();
+  // The Content-Length of the reply, once Start has succeeded.
+  std::optional<std::uint64_t> AnnouncedLength();
 
  private:
   struct EasyDeleter {

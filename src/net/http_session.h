@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tolvex {
@@ -36,6 +37,11 @@ class HttpSession {
   virtual ReadStatus Read(Handle request, std::uint8_t* buffer, std::size_t capacity,
                           std::size_t& count) = 0;
   virtual void Close(Handle handle) = 0;
+
+  // The reply's announced length once Send has succeeded, when the back end
+  // has it without asking anything more of the server. Only a sizing hint:
+  // the reply is read to its end whatever it says.
+  virtual std::optional<std::uint64_t> ReplyLengthHint(Handle /*request*/) { return std::nullopt; }
 
   // Makes a blocking Send or Read of the running exchange fail at once.
   // Called from another thread than the exchange; the exchange still closes

@@ -58,6 +58,13 @@ bool PostOrThrow(HttpSession& http, const ServerAddress& address, StatusDisplay&
   if (!sent) return false;
 
   ResponseBytes.assign(1, 0);
+  // Sized once for an announced length, so a long reply is neither copied
+  // on growth nor held twice at its peak. A server cannot make us reserve
+  // more than kMaxReplyReserve this way.
+  if (const auto announced = http.ReplyLengthHint(handles.request)) {
+    ResponseBytes.reserve(
+        static_cast<std::size_t>(std::min<std::uint64_t>(*announced, kMaxReplyReserve)));
+  }
   ReplyCollector reply{ResponseBytes};
   for (;;) {
     switch (ReadResponseChunk(http, handles.request, reply)) {

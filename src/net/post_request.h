@@ -43,6 +43,7 @@ inline constexpr char16_t kPostContentTypeHeader[] =
     u"Content-Type:application/x-www-form-urlencoded";
 inline constexpr char16_t kConnectedNotice[] = u"Client Connected to ";
 inline constexpr std::size_t kReadChunkSize = 32000;
+inline constexpr std::uint64_t kMaxReplyReserve = std::uint64_t{256} << 20;
 
 bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
                  const std::u16string& body, Bytes& ResponseBytes);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@ class FakeHttpSession : public HttpSession {
   std::vector<ReadStep> reads;
   std::string throw_in;  // name of the call that throws, e.g. "Read"
   std::function<void()> on_read;
+  std::optional<std::uint64_t> length_hint;
 
   std::vector<std::string> calls;
   std::vector<Handle> closed;
@@ -38,6 +40,7 @@ class FakeHttpSession : public HttpSession {
   bool secure = false;
   std::size_t largest_capacity_asked = 0;
 
+  std::optional<std::uint64_t> ReplyLengthHint(Handle) override { return length_hint; }
   Handle Open(const std::u16string& a) override {
     Log("Open");
     agent = a;

@@ -136,6 +136,32 @@ TEST(PostRequest, ReplyIsExactlyTheBytesRead) {
   }
 }
 
+TEST(PostRequest, AnnouncedLengthSizesTheReplyOnceButNeverDecidesIt) {
+  const Bytes body = Pattern(300000);
+  const struct {
+    const char* name;
+    std::optional<std::uint64_t> hint;
+    std::size_t min_capacity, max_capacity;
+  } cases[] = {
+      {"exact", 300000, 300000, 300000},
+      {"short of the truth", 1000, 300000, 600000},
+      {"beyond the cap", std::uint64_t{1} << 40, kMaxReplyReserve, kMaxReplyReserve},
+      {"unknown", std::nullopt, 300000, 600000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeHttpSession session;
+    session.length_hint = c.hint;
+    session.reads = {{Status::Data, body}};
+    RecordingDisplay display;
+    Bytes reply;
+    ASSERT_TRUE(PostRequest(session, kAddress, display, u"3", reply));
+    EXPECT_EQ(reply, body);
+    EXPECT_GE(reply.capacity(), c.min_capacity);
+    EXPECT_LE(reply.capacity(), c.max_capacity);
+  }
+}
+
 TEST(PostRequest, FailedReadMidReplyIsAFailureWithWhatWasRead) {
   const struct {
     const char* name;
