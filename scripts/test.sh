@@ -34,6 +34,10 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/linux-tsan/tests/unit
 TSAN_OPTIONS=halt_on_error=1 TOLVEX_TEST_SERVER=$PWD/build/linux/server/tolvex-server \
   build/linux-tsan/tests/e2e/e2e_responsive_post_test --gtest_brief=1
 
+step "benchmarks build (run them by hand: build/bench/bench/*)"
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j"$jobs"
+
 step "Windows cross builds"
 for preset in mingw-i686 mingw-x64; do
   cmake --preset "$preset" >/dev/null
