@@ -61,6 +61,34 @@ Bytes ReadWholeFile(FileSystem& files, const std::u16string& path) {
   return data;
 }
 
+KeptFile::~KeptFile() {
+  if (aside_.empty()) return;
+  try {
+    files_.RenameReplacing(aside_, path_);
+  } catch (...) {
+    // Left under its aside name, never deleted.
+  }
+}
+
+bool KeptFile::SetAside(const std::u16string& path, const std::u16string& aside) {
+  if (!files_.Exists(path)) return true;
+  DeleteIgnoringErrors(files_, aside);
+  try {
+    files_.RenameReplacing(path, aside);
+  } catch (const FileError&) {
+    return false;
+  }
+  path_ = path;
+  aside_ = aside;
+  return true;
+}
+
+void KeptFile::Discard() noexcept {
+  if (aside_.empty()) return;
+  DeleteIgnoringErrors(files_, aside_);
+  aside_.clear();
+}
+
 bool IsBareFileName(const PathStyle& style, std::u16string_view name) {
   if (name.empty() || name == u"." || name == u"..") return false;
   const std::u16string_view forbidden = style.separator == u'\\' ? u"/\\:" : u"/\\";

@@ -36,6 +36,25 @@ Bytes ReadWholeFile(FileSystem& files, const std::u16string& path);
 // either kind and, on Windows, no drive or stream colon.
 bool IsBareFileName(const PathStyle& style, std::u16string_view name);
 
+// A file moved out of the way for the length of a step: put back when the
+// object goes, unless Discard() has been called, which deletes it.
+class KeptFile {
+ public:
+  explicit KeptFile(FileSystem& files) : files_(files) {}
+  KeptFile(const KeptFile&) = delete;
+  KeptFile& operator=(const KeptFile&) = delete;
+  ~KeptFile();
+
+  // Moves an existing `path` to `aside`; true also when there is nothing to
+  // move. False when the file exists but cannot be moved.
+  bool SetAside(const std::u16string& path, const std::u16string& aside);
+  void Discard() noexcept;
+
+ private:
+  FileSystem& files_;
+  std::u16string path_, aside_;
+};
+
 // Whether two bare file names name the same file (Windows folds ASCII case).
 bool SameFileName(const PathStyle& style, std::u16string_view a, std::u16string_view b);
 

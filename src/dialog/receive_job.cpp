@@ -76,6 +76,13 @@ void FrmTolvex::RunReceive() {
   // rename at the end replaces it in one step.
   DeleteIgnoringErrors(services_.files, work_path);
   if (!target_is_member) DeleteIgnoringErrors(services_.files, data_path);
+  // A caller's file named like the member is set aside instead, so that an
+  // archive without that member cannot pass the old file off as new data,
+  // and comes back on every failure.
+  KeptFile kept(services_.files);
+  if (target_is_member && !kept.SetAside(target_path, target_path + u".~tolvex-kept")) {
+    return Finish(kResultUnpackFailed);
+  }
 
   try {
     WriteWholeFile(services_.files, work_path, archive);
@@ -100,15 +107,12 @@ void FrmTolvex::RunReceive() {
 
   window_.SetProgressValue(static_cast<float>(window_.ProgressMax()));
   try {
-    if (target_is_member) {
-      if (!services_.files.Exists(data_path)) throw FileError("missing member");
-      if (data_name != job.LocalFile) services_.files.RenameReplacing(data_path, target_path);
-    } else {
-      services_.files.RenameReplacing(data_path, target_path);
-    }
+    if (!services_.files.Exists(data_path)) throw FileError("the archive lacks its member");
+    if (data_name != job.LocalFile) services_.files.RenameReplacing(data_path, target_path);
   } catch (const FileError&) {
     return Finish(kResultUnpackFailed);
   }
+  kept.Discard();
   DeleteIgnoringErrors(services_.files, work_path);
   Finish(kResultOk, u"");
 }

@@ -134,11 +134,21 @@ TEST_F(ReceiveJob, CallersFileNamedLikeTheMemberIsReplacedOnlyByAVerifiedUnpack)
   EXPECT_EQ(Recv("d/C001.dat"), 11);
   EXPECT_EQ(Read("d/C001.dat"), "old");
 
+  // An archive without the member must not pass the old file off as new.
   archive.error = 0;
+  EXPECT_EQ(Recv("d/C001.dat"), 12);
+  EXPECT_EQ(Read("d/C001.dat"), "old");
+
+  archive.raise_at = "Unpack";
+  EXPECT_EQ(Recv("d/C001.dat"), 12);
+  EXPECT_EQ(Read("d/C001.dat"), "old");
+
+  archive.raise_at.clear();
   archive.on_unpack = [&] { Write("d/C001.dat", "new"); };
   EXPECT_EQ(Recv("d/C001.dat"), 0);
   EXPECT_EQ(Read("d/C001.dat"), "new");
   EXPECT_FALSE(Exists("d/so.zip"));
+  EXPECT_FALSE(Exists("d/C001.dat.~tolvex-kept"));
 }
 
 TEST_F(ReceiveJob, CallersFileNamedLikeTheWorkFileIsRefusedNotLost) {
