@@ -20,21 +20,9 @@ tolvex::win32::ServerRegistration ArchiverRegistration() {
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    tolvex::win32::SetThisModule(instance);
-    DisableThreadLibraryCalls(instance);
-  }
-  return TRUE;
-}
-
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   return tolvex::win32::GetClassObjectFor<tolvex::win32::ArchiverObject>(
       tolvex::win32::kArchiverClsid, clsid, iid, out);
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return tolvex::win32::ModuleInUse() ? S_FALSE : S_OK;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {

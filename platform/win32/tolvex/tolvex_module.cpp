@@ -27,21 +27,9 @@ SYSKIND ThisSysKind() { return sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32; }
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    tolvex::win32::SetThisModule(instance);
-    DisableThreadLibraryCalls(instance);
-  }
-  return TRUE;
-}
-
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   return tolvex::win32::GetClassObjectFor<tolvex::win32::TolvexObject>(CLSID_Tolvex, clsid, iid,
                                                                        out);
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return tolvex::win32::ModuleInUse() ? S_FALSE : S_OK;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
