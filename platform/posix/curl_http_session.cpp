@@ -61,7 +61,7 @@ std::string HeaderName(const std::string& header) {
 
 }  // namespace
 
-CurlHttpSession::CurlHttpSession() = default;
+CurlHttpSession::CurlHttpSession(Trace& trace) : trace_(trace) {}
 CurlHttpSession::~CurlHttpSession() = default;
 
 template <typename T>
@@ -130,11 +130,13 @@ bool CurlHttpSession::AddHeader(Handle handle, const std::u16string& header) {
 
 bool CurlHttpSession::Send(Handle handle, const std::u16string& body) {
   Request* request = Find<Request>(handle);
-  if (request == nullptr || request->transfer || !request->url_usable || aborted_.load()) {
+  if (request == nullptr || request->transfer || aborted_.load()) return false;
+  if (!request->url_usable) {
+    trace_.Fail("the server address cannot be used", request->url);
     return false;
   }
   CurlRequest wire{request->url, request->agent, request->headers, ToLocaleCharset(body)};
-  request->transfer = std::make_unique<CurlTransfer>(std::move(wire), aborted_);
+  request->transfer = std::make_unique<CurlTransfer>(std::move(wire), aborted_, trace_);
   {
     std::lock_guard<std::mutex> lock(active_mutex_);
     active_.insert(request->transfer.get());

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 
+#include "component/trace.h"
 #include "net/http_session.h"
 
 namespace tolvex::posix {
@@ -21,7 +22,8 @@ class CurlTransfer;
 
 class CurlHttpSession : public HttpSession {
  public:
-  CurlHttpSession();
+  // The steps of each exchange and the cause of a failure go to `trace`.
+  explicit CurlHttpSession(Trace& trace = DiscardingTrace());
   ~CurlHttpSession() override;
 
   Handle Open(const std::u16string& agent) override;
@@ -48,6 +50,7 @@ class CurlHttpSession : public HttpSession {
   T* Find(Handle handle);
   Handle Keep(std::unique_ptr<Object> object);
 
+  Trace& trace_;
   std::map<Handle, std::unique_ptr<Object>> objects_;
   Handle next_handle_ = 1;
   std::atomic<bool> aborted_{false};

@@ -27,9 +27,10 @@ constexpr std::size_t kMaxPending = 256 * 1024;
 
 }  // namespace
 
-CurlTransfer::CurlTransfer(CurlRequest request, const std::atomic<bool>& abort)
+CurlTransfer::CurlTransfer(CurlRequest request, const std::atomic<bool>& abort, Trace& trace)
     : request_(std::move(request)),
       abort_(abort),
+      trace_(trace),
       easy_(curl_easy_init()),
       multi_(curl_multi_init()) {}
 
@@ -72,6 +73,7 @@ bool CurlTransfer::Configure() {
   ok = ok && curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlTransfer::OnProgress) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_XFERINFODATA, this) == CURLE_OK;
+  ok = ok && trace_.Attach(e);
   if (const char* bundle = CaBundleFromEnvironment()) {
     ok = ok && curl_easy_setopt(e, CURLOPT_CAINFO, bundle) == CURLE_OK;
   }
@@ -96,7 +98,9 @@ bool CurlTransfer::Start() {
   if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) return false;
   attached_ = true;
   while (!headers_done_ && !finished_) Step();
-  return headers_done_ || result_ == CURLE_OK;
+  if (headers_done_ || result_ == CURLE_OK) return true;
+  trace_.Failed(easy_.get(), result_);
+  return false;
 }
 
 HttpSession::ReadStatus CurlTransfer::Read(std::uint8_t* buffer, std::size_t capacity,
@@ -128,7 +132,9 @@ HttpSession::ReadStatus CurlTransfer::Read(std::uint8_t* buffer, std::size_t cap
   target_ = nullptr;
   count = target_count_;
   if (count > 0) return HttpSession::ReadStatus::Data;
-  return result_ == CURLE_OK ? HttpSession::ReadStatus::End : HttpSession::ReadStatus::Failed;
+  if (result_ == CURLE_OK) return HttpSession::ReadStatus::End;
+  trace_.Failed(easy_.get(), result_);
+  return HttpSession::ReadStatus::Failed;
 }
 
 void CurlTransfer::Wakeup() {

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "component/trace.h"
+#include "curl_trace.h"
 #include "net/http_session.h"
 
 namespace tolvex::posix {
@@ -29,7 +31,8 @@ struct CurlRequest {
 class CurlTransfer {
  public:
   // `abort` is checked while the transfer runs; Wakeup interrupts a wait.
-  CurlTransfer(CurlRequest request, const std::atomic<bool>& abort);
+  // Its steps and the cause of a failure go to `trace`.
+  CurlTransfer(CurlRequest request, const std::atomic<bool>& abort, Trace& trace);
   ~CurlTransfer();
   CurlTransfer(const CurlTransfer&) = delete;
   CurlTransfer& operator=(const CurlTransfer&) = delete;
@@ -62,6 +65,8 @@ class CurlTransfer {
 
   CurlRequest request_;
   const std::atomic<bool>& abort_;
+  // Before the handles: curl reports its last steps while they close.
+  CurlTrace trace_;
   std::unique_ptr<CURL, EasyDeleter> easy_;
   std::unique_ptr<CURLM, MultiDeleter> multi_;
   std::unique_ptr<curl_slist, ListDeleter> header_list_;

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -11,6 +12,10 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path ToPath(const std::u16string& path) { return fs::path(path); }
+
+// The system's reason for a failed stream operation ("No space left on
+// device"); the streams report only that they failed.
+std::error_code LastError() { return std::error_code(errno, std::generic_category()); }
 
 [[noreturn]] void Fail(const char* operation, const std::u16string& path,
                        const std::error_code& ec = {}) {
@@ -56,13 +61,15 @@ class StdWritableFile : public WritableFile {
       : stream_(std::move(stream)), path_(std::move(path)) {}
 
   void Write(const std::uint8_t* data, std::size_t size) override {
+    errno = 0;
     stream_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!stream_) Fail("write", path_);
+    if (!stream_) Fail("write", path_, LastError());
   }
 
   void Close() override {
+    errno = 0;
     stream_.close();
-    if (!stream_) Fail("close", path_);
+    if (!stream_) Fail("close", path_, LastError());
   }
 
  private:
@@ -80,8 +87,9 @@ std::unique_ptr<ReadableFile> StdFileSystem::OpenForRead(const std::u16string& p
 }
 
 std::unique_ptr<WritableFile> StdFileSystem::OpenForWrite(const std::u16string& path) {
+  errno = 0;
   std::ofstream stream(ToPath(path), std::ios::binary | std::ios::trunc);
-  if (!stream) Fail("create", path);
+  if (!stream) Fail("create", path, LastError());
   return std::make_unique<StdWritableFile>(std::move(stream), path);
 }
 

@@ -5,6 +5,19 @@
 #include "component/text.h"
 
 namespace tolvex {
+namespace {
+
+// The call as the trace's first line shows it; the key only by its length.
+std::string CallTitle(std::int16_t mode, const std::u16string& url, const std::u16string& key,
+                      const std::u16string& code, const Variant& file) {
+  std::string title = mode == kJobModeSend ? "SendProgress" : "RecvSO";
+  title += " URL \"" + ToUtf8(url) + "\" code \"" + ToUtf8(code) + "\" key (" +
+           std::to_string(key.size()) + " characters, masked) file ";
+  title += file.IsString() ? "\"" + ToUtf8(file.text()) + "\"" : std::string("(not a string)");
+  return title;
+}
+
+}  // namespace
 
 std::int16_t Tolvex::RecvSO(const std::u16string& url, const std::u16string& key,
                             const std::u16string& code, const Variant& file) {
@@ -16,10 +29,12 @@ std::int16_t Tolvex::SendProgress(const std::u16string& url, const std::u16strin
   return Run(kJobModeSend, url, key, code, file);
 }
 
-std::int16_t Tolvex::Fail(TransferJob& job, std::int16_t code) {
+std::int16_t Tolvex::Fail(TransferJob& job, std::int16_t code, std::string detail) {
   job.ResultCode = code;
   services_.state.ErrorText = std::u16string(ResultText(code));
   ErrorMsg = services_.state.ErrorText;
+  if (!detail.empty()) trace().Fail(std::string(DefaultCause(code)), std::move(detail));
+  trace().EndCall(code, ErrorMsg);
   services_.pointer.Set(kPointerDefault);
   return code;
 }
@@ -32,6 +47,7 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
   // and this call reports no outcome.
   if (state.CallInProgress) return kResultNoOutcome;
   try {
+    trace().BeginCall(CallTitle(mode, url, key, code, file), key);
     services_.pointer.Set(kPointerHourglass);
     job.ResultCode = kResultNoOutcome;
     state.ErrorText.clear();
@@ -43,10 +59,14 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
     if (path.empty()) return Fail(job, kResultBadLocalFile);
 
     if (mode == kJobModeSend) {
-      if (!services_.files.ProbeOpenForRead(path)) return Fail(job, kResultLocalFileNotFound);
+      if (!services_.files.ProbeOpenForRead(path)) {
+        return Fail(job, kResultLocalFileNotFound, "open for reading: " + ToUtf8(path));
+      }
       // Outside the open check on purpose: a length query that fails after a
       // successful open is an unexpected error, not "file not found".
-      if (services_.files.FileLength(path) == 0) return Fail(job, kResultLocalFileEmpty);
+      if (services_.files.FileLength(path) == 0) {
+        return Fail(job, kResultLocalFileEmpty, "0 bytes: " + ToUtf8(path));
+      }
     }
 
     PathParts parts = SplitPath(path);
@@ -68,6 +88,7 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
 
     const std::int16_t result = job.ResultCode;
     ErrorMsg = state.ErrorText;
+    trace().EndCall(result, ErrorMsg);
     services_.pointer.Set(kPointerDefault);
     return result;
   } catch (...) {
@@ -75,6 +96,10 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
     // and ErrorMsg keeps its previous value.
     try {
       services_.pointer.Set(kPointerDefault);
+    } catch (...) {
+    }
+    try {
+      trace().EndCall(job.ResultCode, {});
     } catch (...) {
     }
     return job.ResultCode;

@@ -10,6 +10,7 @@
 #include "component/file_system.h"
 #include "component/job_state.h"
 #include "component/ports.h"
+#include "component/trace.h"
 #include "component/variant.h"
 
 namespace tolvex {
@@ -19,6 +20,7 @@ struct TolvexServices {
   ModalDialog& dialog;
   MousePointer& pointer;
   FileSystem& files;
+  Trace* trace = nullptr;  // none: causes are kept for nobody
 };
 
 class Tolvex {
@@ -35,7 +37,8 @@ class Tolvex {
  private:
   std::int16_t Run(std::int16_t mode, const std::u16string& url, const std::u16string& key,
                    const std::u16string& code, const Variant& file);
-  std::int16_t Fail(TransferJob& job, std::int16_t code);
+  std::int16_t Fail(TransferJob& job, std::int16_t code, std::string detail = {});
+  Trace& trace() { return services_.trace != nullptr ? *services_.trace : DiscardingTrace(); }
 
   TolvexServices services_;
 };

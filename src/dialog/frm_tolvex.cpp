@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "component/result_codes.h"
+#include "component/text.h"
 #include "net/post_request.h"
 #include "net/servlet_protocol.h"
 
@@ -37,7 +38,10 @@ void FrmTolvex::OnTimer(DialogTimer timer) {
   RunJob();
 }
 
-void FrmTolvex::OnCancel() { UnloadWindow(); }
+void FrmTolvex::OnCancel() {
+  if (!finished_) trace().Fail("cancelled: the dialog was closed before the job ended");
+  UnloadWindow();
+}
 
 void FrmTolvex::UnloadWindow() {
   unloaded_ = true;
@@ -56,9 +60,13 @@ void FrmTolvex::RunJob() {
     } else {
       RunReceive();
     }
-  } catch (...) {
+  } catch (const std::exception& error) {
     // A failure no step maps: the call still ends with a stored result and
     // a closed dialog, and nothing reaches the caller.
+    trace().Fail("an unexpected error ended the job", error.what());
+    if (!finished_) Finish(kResultNoOutcome, u"");
+  } catch (...) {
+    trace().Fail("an unexpected error ended the job");
     if (!finished_) Finish(kResultNoOutcome, u"");
   }
 }
@@ -67,10 +75,13 @@ void FrmTolvex::OnResponseTimer() {
   window_.SetTimerEnabled(DialogTimer::Out, false);
   window_.SetTimerInterval(DialogTimer::Out, 0);
   if (TimeoutCount == 3) {
+    trace().Fail("the server did not answer in time",
+                 "no reply within 4 periods of " + std::to_string(response_period_ms) + " ms");
     Finish(kResultTimeout);
     return;
   }
   ++TimeoutCount;
+  trace().Step("response timer: period " + std::to_string(TimeoutCount) + " of 4 passed");
   window_.SetTimerInterval(DialogTimer::Out, response_period_ms);
   window_.SetTimerEnabled(DialogTimer::Out, true);
 }
@@ -135,7 +146,7 @@ FrmTolvex::PostOutcome FrmTolvex::Post(const std::u16string& body) {
   bool sent = false;
   services_.http.ResetAbort();
   std::thread worker([&] {
-    sent = PostRequest(services_.http, services_.address, status, body, ResponseBytes);
+    sent = PostRequest(services_.http, services_.address, status, body, ResponseBytes, trace());
     done = true;
     window_.Wake();
   });
@@ -170,9 +181,17 @@ bool FrmTolvex::PostToServlet(const TransferJob& job, std::u16string_view servle
   window_.SetLabelCaption(job.ServerUrl + u"へ ﾎﾟｽﾄしています ...");
   if (half_progress_while_posting) ShowHalfProgress();
   window_.Refresh();
+  trace().Step("POST " + ToUtf8(services_.state.PostUrl));
+  trace().Step("request body: " + std::to_string(body.size()) + " characters, header \"" +
+               MaskedRequestHeader(std::u16string_view(body).substr(0, kRequestHeaderLength)) +
+               "\"");
+  const StepClock clock;
   switch (Post(body)) {
     case PostOutcome::Done:
       StopResponseTimer();
+      trace().Step("reply: " + std::to_string(ResponseBytes.size()) + " bytes, " +
+                   QuotedBytes(ResponseBytes.data(), ResponseBytes.size(), 16) + ", in " +
+                   clock.Elapsed());
       return true;
     case PostOutcome::Failed:
       Finish(kResultPostFailed);

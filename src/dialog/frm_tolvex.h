@@ -13,6 +13,7 @@
 #include "component/job_state.h"
 #include "component/path_style.h"
 #include "component/ports.h"
+#include "component/trace.h"
 #include "dialog/dialog_window.h"
 #include "net/http_session.h"
 #include "net/server_address.h"
@@ -29,6 +30,7 @@ struct DialogServices {
   ArchiveControl& archive;
   FileSystem& files;
   PathStyle paths;
+  Trace* trace = nullptr;  // none: causes are kept for nobody
 };
 
 class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDisplay {
@@ -80,6 +82,7 @@ class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDispla
   void StopResponseTimer();
   void ShowHalfProgress();
   std::u16string LocalPath(const TransferJob& job, std::u16string_view name) const;
+  Trace& trace() const { return services_.trace != nullptr ? *services_.trace : DiscardingTrace(); }
 
   DialogWindow& window_;
   DialogServices services_;

@@ -1,7 +1,9 @@
 // RunReceive: fetches the company's work-instruction archive from GetSOData
 // and leaves its data in the caller's file.
 #include "component/result_codes.h"
+#include "component/text.h"
 #include "dialog/frm_tolvex.h"
+#include "dialog/job_trace.h"
 #include "dialog/local_files.h"
 #include "net/form_codec.h"
 #include "net/servlet_protocol.h"
@@ -26,33 +28,43 @@ void FrmTolvex::RunReceive() {
 
   switch (ClassifyGetSODataReply(ResponseBytes)) {
     case GetSODataReply::Data:
+      trace().Step("reply classified: data");
       break;
     case GetSODataReply::NoData: {
+      trace().Step("reply classified: no data for the company");
       CreateLocalDir(services_.files, services_.paths, job.LocalDir);
       try {
         WriteWholeFile(services_.files, LocalPath(job, job.LocalFile), {});
-      } catch (const FileError&) {
+      } catch (const FileError& error) {
+        FailOnError(trace(), "the empty data file could not be written", error);
         return Finish(kResultUnpackFailed);
       }
       return Finish(kResultOk, kTextNoData);
     }
     case GetSODataReply::ServerError:
+      FailOnReply(trace(), kResultServerError, ResponseBytes);
       return Finish(kResultServerError);
     case GetSODataReply::NoResponse:
+      FailOnReply(trace(), kResultNoResponse, ResponseBytes);
       return Finish(kResultNoResponse);
     case GetSODataReply::Invalid:
+      FailOnReply(trace(), kResultInvalidReply, ResponseBytes);
       return Finish(kResultInvalidReply);
   }
 
   // Decoded before anything on disk changes, so a malformed payload leaves
   // the caller's directory as it was.
   Bytes archive;
+  const StepClock decoding;
   try {
     const Bytes payload(ResponseBytes.begin() + 1, ResponseBytes.end());
     DecodeFormBytes(payload, archive);
-  } catch (const DecodeError&) {
+  } catch (const DecodeError& error) {
+    FailOnError(trace(), "the reply's archive encoding is malformed", error);
     return Finish(kResultInvalidReply);
   }
+  trace().Step("decoded the archive: " + std::to_string(archive.size()) + " bytes in " +
+               decoding.Elapsed());
 
   const std::u16string work_path = LocalPath(job, kReceiveWorkFile);
   const std::u16string data_name = job.CompanyCode + std::u16string(kDataSuffix);
@@ -64,12 +76,16 @@ void FrmTolvex::RunReceive() {
   // A caller's file named like the work file would be overwritten by the
   // archive and deleted with it at the end.
   if (SameFileName(services_.paths, job.LocalFile, kReceiveWorkFile)) {
+    trace().Fail("the file is named like the work archive", ToUtf8(target_path));
     return Finish(kResultUnpackFailed);
   }
   // The member must be a file of the caller's directory. A company code
   // that reaches elsewhere ("../x", "D:x") could never be extracted, and
   // deleting its old copy would delete a file outside that directory.
-  if (!IsBareFileName(services_.paths, data_name)) return Finish(kResultUnpackFailed);
+  if (!IsBareFileName(services_.paths, data_name)) {
+    trace().Fail("the company code does not make a file name", ToUtf8(data_name));
+    return Finish(kResultUnpackFailed);
+  }
 
   CreateDirectoryChain(services_.files, services_.paths, job.LocalDir);
   // The caller's old file is kept until the new data is known good: the
@@ -81,15 +97,21 @@ void FrmTolvex::RunReceive() {
   // and comes back on every failure.
   KeptFile kept(services_.files);
   if (target_is_member && !kept.SetAside(target_path, target_path + u".~tolvex-kept")) {
+    trace().Fail("the old file could not be set aside", ToUtf8(target_path));
     return Finish(kResultUnpackFailed);
   }
 
+  const StepClock writing;
   try {
     WriteWholeFile(services_.files, work_path, archive);
-  } catch (const FileError&) {
+  } catch (const FileError& error) {
+    FailOnError(trace(), "the received archive could not be written", error);
     return Finish(kResultUnpackFailed);
   }
+  trace().Step("wrote " + ToUtf8(work_path) + ": " + std::to_string(archive.size()) + " bytes in " +
+               writing.Elapsed());
 
+  const StepClock unpacking;
   try {
     ArchiveControl& trans = PreparedArchiveControl();
     std::u16string unpack_dir = job.LocalDir;
@@ -97,21 +119,32 @@ void FrmTolvex::RunReceive() {
     trans.PutUnpackArchiveName(std::u16string(u"so") + u".zip");
     trans.BeginUnpack();
     trans.Unpack();
-    if (trans.GetArchiveError() != 0) {
-      return Finish(kResultUnpackReported,
-                    ControlErrorText(kResultUnpackReported, trans.GetArchiveErrorText()));
+    if (const std::int32_t error = trans.GetArchiveError(); error != 0) {
+      const std::u16string text = trans.GetArchiveErrorText();
+      trace().Fail("the archiver reported an error while unpacking",
+                   ArchiveErrorDetail(error, text));
+      return Finish(kResultUnpackReported, ControlErrorText(kResultUnpackReported, text));
     }
+  } catch (const std::exception& error) {
+    FailOnError(trace(), "unpacking failed to run", error);
+    return Finish(kResultUnpackFailed);
   } catch (...) {
+    trace().Fail("unpacking failed to run");
     return Finish(kResultUnpackFailed);
   }
+  trace().Step("unpacked " + ToUtf8(work_path) + " in " + unpacking.Elapsed());
 
   window_.SetProgressValue(static_cast<float>(window_.ProgressMax()));
   try {
-    if (!services_.files.Exists(data_path)) throw FileError("the archive lacks its member");
+    if (!services_.files.Exists(data_path)) {
+      throw FileError("the archive has no member " + ToUtf8(data_name));
+    }
     if (data_name != job.LocalFile) services_.files.RenameReplacing(data_path, target_path);
-  } catch (const FileError&) {
+  } catch (const FileError& error) {
+    FailOnError(trace(), "the received file could not be put in place", error);
     return Finish(kResultUnpackFailed);
   }
+  trace().Step("put in place: " + ToUtf8(target_path));
   kept.Discard();
   DeleteIgnoringErrors(services_.files, work_path);
   Finish(kResultOk, u"");

@@ -1,7 +1,9 @@
 // RunSend: packs the caller's progress file and posts it to
 // PutProgressData.
 #include "component/result_codes.h"
+#include "component/text.h"
 #include "dialog/frm_tolvex.h"
+#include "dialog/job_trace.h"
 #include "dialog/local_files.h"
 #include "net/form_codec.h"
 #include "net/servlet_protocol.h"
@@ -18,10 +20,12 @@ void FrmTolvex::RunSend() {
   // The work file is deleted before packing: a progress file of that very
   // name would be lost instead of sent.
   if (SameFileName(services_.paths, job.LocalFile, kSendWorkFile)) {
+    trace().Fail("the file is named like the work archive", ToUtf8(work_path));
     return Finish(kResultPackFailed);
   }
   DeleteIgnoringErrors(services_.files, work_path);
 
+  const StepClock packing;
   try {
     ArchiveControl& trans = PreparedArchiveControl();
     std::u16string pack_dir = job.LocalDir;
@@ -31,26 +35,39 @@ void FrmTolvex::RunSend() {
     std::u16string pack_file = job.LocalFile;
     trans.AddPackFile(pack_file);
     trans.Pack();
-    if (trans.GetArchiveError() != 0) {
-      return Finish(kResultPackReported,
-                    ControlErrorText(kResultPackReported, trans.GetArchiveErrorText()));
+    if (const std::int32_t error = trans.GetArchiveError(); error != 0) {
+      const std::u16string text = trans.GetArchiveErrorText();
+      trace().Fail("the archiver reported an error while packing", ArchiveErrorDetail(error, text));
+      return Finish(kResultPackReported, ControlErrorText(kResultPackReported, text));
     }
+  } catch (const std::exception& error) {
+    FailOnError(trace(), "packing failed to run", error);
+    return Finish(kResultPackFailed);
   } catch (...) {
+    trace().Fail("packing failed to run");
     return Finish(kResultPackFailed);
   }
+  trace().Step("packed " + ToUtf8(work_path) + " in " + packing.Elapsed());
 
   // A packing reported as successful that left no usable archive is still a
   // packing failure, not something to post.
   Bytes archive;
   try {
     archive = ReadWholeFile(services_.files, work_path);
-  } catch (const FileError&) {
+  } catch (const FileError& error) {
+    FailOnError(trace(), "the packed archive could not be read", error);
     return Finish(kResultPackFailed);
   }
-  if (archive.empty()) return Finish(kResultPackFailed);
+  if (archive.empty()) {
+    trace().Fail("packing left an empty archive", ToUtf8(work_path));
+    return Finish(kResultPackFailed);
+  }
 
+  const StepClock encoding;
   Bytes encoded;
   EncodeFormBytes(archive, encoded);
+  trace().Step("encoded " + std::to_string(archive.size()) + " archive bytes as " +
+               std::to_string(encoded.size()) + " in " + encoding.Elapsed());
   archive = Bytes();
   std::u16string body = BuildRequestHeader(job);
   body.append(encoded.begin(), encoded.end());
@@ -62,7 +79,11 @@ void FrmTolvex::RunSend() {
   window_.SetProgressValue(static_cast<float>(window_.ProgressMax()));
   DeleteIgnoringErrors(services_.files, work_path);
 
-  if (IsPutProgressDataAccepted(ResponseBytes)) return Finish(kResultOk, u"");
+  if (IsPutProgressDataAccepted(ResponseBytes)) {
+    trace().Step("reply classified: accepted");
+    return Finish(kResultOk, u"");
+  }
+  FailOnReply(trace(), kResultServerError, ResponseBytes);
   Finish(kResultServerError);
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "component/text.h"
+
 namespace tolvex {
 namespace {
 
@@ -36,26 +38,47 @@ class PostHandles {
   HttpSession& http_;
 };
 
+bool Failed(Trace& trace, std::string what, std::string detail = {}) {
+  trace.Fail(std::move(what), std::move(detail));
+  return false;
+}
+
 bool PostOrThrow(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
-                 const std::u16string& body, Bytes& ResponseBytes) {
+                 const std::u16string& body, Bytes& ResponseBytes, Trace& trace) {
   PostHandles handles(http);
   handles.internet = http.Open(kUserAgent);
-  if (handles.internet == HttpSession::kNull) return false;
+  if (handles.internet == HttpSession::kNull) {
+    return Failed(trace, "the HTTP session could not be opened");
+  }
 
-  const ConnectTarget target = ResolveConnectTarget(address);
+  ConnectTarget target;
+  try {
+    target = ResolveConnectTarget(address);
+  } catch (const InvalidServerUrl&) {
+    return Failed(trace, "the URL's port is not a number from 1 to 65535",
+                  "host \"" + ToUtf8(address.ServerHost) + "\"");
+  }
+  const std::string where = ToUtf8(target.host) + " port " + std::to_string(target.port);
+  trace.Step("connecting to " + where + (address.UseHttps ? " (TLS)" : ""));
   handles.connection = http.Connect(handles.internet, target.host, target.port);
-  if (handles.connection == HttpSession::kNull) return false;
+  if (handles.connection == HttpSession::kNull) {
+    return Failed(trace, "could not connect to the server", where);
+  }
 
   handles.request = http.OpenRequest(handles.connection, u"POST", address.ServerPath, u"HTTP/1.0",
                                      address.UseHttps);
-  if (handles.request == HttpSession::kNull) return false;
+  if (handles.request == HttpSession::kNull) {
+    return Failed(trace, "the request could not be opened", "POST " + ToUtf8(address.ServerPath));
+  }
 
-  if (!http.AddHeader(handles.request, kPostContentTypeHeader)) return false;
+  if (!http.AddHeader(handles.request, kPostContentTypeHeader)) {
+    return Failed(trace, "the request's header could not be added");
+  }
 
   const bool sent = http.Send(handles.request, body);
   display.SetStatusText(kConnectedNotice + address.ServerHost);
   display.Repaint();
-  if (!sent) return false;
+  if (!sent) return Failed(trace, "the request could not be sent", where);
 
   ResponseBytes.assign(1, 0);
   // Sized once for an announced length, so a long reply is neither copied
@@ -73,7 +96,8 @@ bool PostOrThrow(HttpSession& http, const ServerAddress& address, StatusDisplay&
       case HttpSession::ReadStatus::End:
         return true;
       case HttpSession::ReadStatus::Failed:
-        return false;
+        return Failed(trace, "the reply could not be read to its end",
+                      std::to_string(reply.held) + " bytes received");
     }
   }
 }
@@ -104,12 +128,15 @@ HttpSession::ReadStatus ReadResponseChunk(HttpSession& http, HttpSession::Handle
 }
 
 bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
-                 const std::u16string& body, Bytes& ResponseBytes) {
+                 const std::u16string& body, Bytes& ResponseBytes, Trace& trace) {
   try {
-    return PostOrThrow(http, address, display, body, ResponseBytes);
+    return PostOrThrow(http, address, display, body, ResponseBytes, trace);
+  } catch (const std::exception& error) {
+    trace.Fail("the HTTP post failed", error.what());
   } catch (...) {
-    return false;
+    trace.Fail("the HTTP post failed");
   }
+  return false;
 }
 
 }  // namespace tolvex

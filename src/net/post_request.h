@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "component/trace.h"
 #include "net/http_session.h"
 #include "net/server_address.h"
 #include "net/status_display.h"
@@ -45,8 +46,11 @@ inline constexpr char16_t kConnectedNotice[] = u"Client Connected to ";
 inline constexpr std::size_t kReadChunkSize = 32000;
 inline constexpr std::uint64_t kMaxReplyReserve = std::uint64_t{256} << 20;
 
+// Each failure records its cause in `trace` unless the session named a
+// more precise one first.
 bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
-                 const std::u16string& body, Bytes& ResponseBytes);
+                 const std::u16string& body, Bytes& ResponseBytes,
+                 Trace& trace = DiscardingTrace());
 
 // The reply as it is collected: ResponseBytes plus the count of bytes
 // stored since the reset, which tells the reset element apart from a

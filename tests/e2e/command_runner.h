@@ -9,6 +9,7 @@ namespace tolvex::e2e {
 struct CommandResult {
   int status = -1;  // exit status, or 128 + signal
   std::string out;  // standard output
+  std::string err;  // standard error
 };
 
 CommandResult RunTolvex(const std::vector<std::string>& args);

@@ -2,13 +2,16 @@
 // the wire, replies of every size, broken connections and TLS.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <thread>
 
 #include "component/text.h"
 #include "curl_http_session.h"
+#include "curl_trace.h"
 #include "e2e/raw_listener.h"
 #include "e2e/server_process.h"
 #include "e2e/test_ca.h"
@@ -379,6 +382,78 @@ TEST_F(HttpsTest, UntrustedSelfSignedCertificateFails) {
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(AsString(outcome.reply), "8");
   EXPECT_EQ(outcome.closed, 3);
+}
+
+TEST(CurlFailure, PlainWordsWithCurlsCodeAndText) {
+  const struct {
+    CURLcode code;
+    long os_errno, proxy_status;
+    const char* told;
+    std::string what, detail;
+  } cases[] = {
+      {CURLE_COULDNT_CONNECT, ECONNREFUSED, 0, "Failed to connect to h port 9",
+       "connection refused",
+       "curl error 7: Couldn't connect to server: Failed to connect to h port 9; " +
+           std::string(std::strerror(ECONNREFUSED))},
+      {CURLE_COULDNT_CONNECT, ENETUNREACH, 0, "", "the server's network is unreachable",
+       "curl error 7: Couldn't connect to server; " + std::string(std::strerror(ENETUNREACH))},
+      {CURLE_COULDNT_CONNECT, ECONNREFUSED, 0,
+       "Failed to connect to h port 9 after 0 ms: Couldn't connect to server", "connection refused",
+       "curl error 7: Failed to connect to h port 9 after 0 ms: Couldn't connect to server; " +
+           std::string(std::strerror(ECONNREFUSED))},
+      {CURLE_COULDNT_RESOLVE_HOST, 0, 0, "Could not resolve host: orders.invalid\n",
+       "the server's name could not be resolved",
+       "curl error 6: Couldn't resolve host name: Could not resolve host: orders.invalid"},
+      {CURLE_PEER_FAILED_VERIFICATION, 0, 0, "",
+       "TLS verification failed: the server's certificate is not trusted",
+       "curl error 60: SSL peer certificate or SSH remote key was not OK"},
+      {CURLE_PARTIAL_FILE, 0, 0, "transfer closed with 10 bytes remaining to read",
+       "the reply was cut off",
+       "curl error 18: Transferred a partial file: transfer closed with 10 bytes remaining to "
+       "read"},
+      {CURLE_RECV_ERROR, 0, 407, "CONNECT tunnel failed, response 407",
+       "the proxy asks for authentication",
+       "curl error 56: Failure when receiving data from the peer: CONNECT tunnel failed, "
+       "response 407; proxy answered 407"},
+      {CURLE_OPERATION_TIMEDOUT, 0, 0, "Operation timed out", "the connection timed out",
+       "curl error 28: Timeout was reached: Operation timed out"},
+      {CURLE_TOO_MANY_REDIRECTS, 0, 0, "", "the HTTP exchange failed",
+       "curl error 47: Number of redirects hit maximum amount"},
+  };
+  for (const auto& c : cases) {
+    const TraceCause cause = posix::DescribeCurlFailure(c.code, c.os_errno, c.proxy_status, c.told);
+    EXPECT_EQ(cause.what, c.what) << c.code;
+    EXPECT_EQ(cause.detail, c.detail) << c.code;
+  }
+}
+
+TEST(CurlFailure, ThePostRecordsTheCauseTheSessionSaw) {
+  const struct {
+    const char* name;
+    RawListener::Script script;
+    std::string cause;
+  } cases[] = {
+      {"cut off",
+       {"HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + Pattern(40)},
+       "the reply was cut off (curl error 18: "},
+      {"no reply",
+       {"", false},
+       "the server closed the connection without a reply (curl error 52: "},
+      {"not HTTP", {"hello there\r\n\r\n"}, "the server's reply is not HTTP (curl error 1: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawListener listener(c.script);
+    Trace trace;
+    trace.BeginCall("post", u"");
+    posix::CurlHttpSession session(trace);
+    ServerAddress address;
+    ParseServerUrl(FromUtf8(Local(listener.port())), address);
+    RecordingDisplay display;
+    Bytes reply = {'8'};
+    EXPECT_FALSE(PostRequest(session, address, display, u"3", reply, trace));
+    EXPECT_NE(trace.CauseText().find(c.cause), std::string::npos) << trace.CauseText();
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "e2e/command_runner.h"
 #include "e2e/raw_listener.h"
 #include "e2e/server_process.h"
+#include "e2e/test_ca.h"
 
 namespace tolvex::e2e {
 namespace {
@@ -15,6 +16,20 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kOrders = "指示番号,品目,数量\nW1,ボルト,1200\n";
+
+// Loopback must not go through a proxy some environment sets, and the
+// system's CAs are what a user has.
+const bool kPlainEnvironment = [] {
+  for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+                           "no_proxy", "NO_PROXY", "CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+    unsetenv(name);
+  }
+  return true;
+}();
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 class TolvexCommand : public ::testing::Test {
  protected:
@@ -199,6 +214,136 @@ TEST_F(TolvexCommand, ArgumentChecksAndUsage) {
   }
   EXPECT_EQ(RunTolvex({"--help"}).status, 0);
   EXPECT_EQ(RunTolvex({"--version"}).out, "tolvex 1.00.0001\n");
+}
+
+TEST_F(TolvexCommand, EveryFailureNamesItsCauseOnStandardError) {
+  TempDir ca_dir;
+  const TestCertificates certs = MakeTestCertificates(ca_dir.path());
+  const std::string dead = "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/";
+  const struct {
+    const char* name;
+    std::vector<std::string> server_args;  // no server when empty and url is set
+    std::string url;                       // "" for the server's, "https" for it over TLS
+    std::string key;
+    int status;
+    std::vector<std::string> cause;  // each part must be on the line
+  } cases[] = {
+      {"refused", {}, dead, "key-1", 9, {"connection refused", "(curl error 7: "}},
+      {"unknown host",
+       {},
+       "http://orders.invalid/",
+       "key-1",
+       9,
+       {"the server's name could not be resolved", "(curl error 6: "}},
+      {"TLS verification",
+       {"--tls-cert", certs.self_signed_cert.string(), "--tls-key", certs.self_signed_key.string()},
+       "https",
+       "key-1",
+       9,
+       {"TLS verification failed", "(curl error 60: "}},
+      {"HTTP error page",
+       {"--reply-body", "<html>oops</html>", "--status", "500"},
+       "",
+       "key-1",
+       93,
+       {"the server answered with an HTTP error page",
+        "(HTTP/1.1 500 Internal Server Error; reply 17 bytes \"<html>oops</html>\")"}},
+      {"reply cut off",
+       {"--drop-after", "20"},
+       "",
+       "key-1",
+       9,
+       {"the reply was cut off", "(curl error 18: ", "20 reply bytes received"}},
+      {"archive error",
+       {"--reply-body", "0garbage+bytes"},
+       "",
+       "key-1",
+       11,
+       {"the archiver reported an error while unpacking (archive error "}},
+      {"wrong key",
+       {},
+       "",
+       "wrong-key",
+       90,
+       {"the server refused the request", "HTTP/1.1 200 OK; reply 1 bytes \"9\""}},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<ServerProcess> server;
+    std::string url = c.url;
+    if (url.empty() || url == "https") {
+      server = std::make_unique<ServerProcess>(data(), c.server_args);
+      url = (url.empty() ? "http" : "https") + std::string("://127.0.0.1:") +
+            std::to_string(server->port()) + "/";
+    }
+    const auto target = client() / "orders.txt";
+    const auto r = RunTolvex({"recv", url, c.key, "C001", target.string()});
+    EXPECT_EQ(r.status, c.status) << c.name;
+    EXPECT_EQ(r.err.rfind("tolvex: result " + std::to_string(c.status) + ": ", 0), 0u)
+        << c.name << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.name << ": " << r.err;
+    for (const auto& part : c.cause) EXPECT_TRUE(Contains(r.err, part)) << c.name << ": " << r.err;
+  }
+
+  // Success says nothing more; --quiet keeps even a failure's cause back.
+  ServerProcess server(data(), {});
+  EXPECT_EQ(Recv(server, client() / "orders.txt").err, "");
+  const auto ok = RunTolvex({"recv", Url(server), "key-1", "C001", (client() / "o.txt").string()});
+  EXPECT_EQ(ok.status, 0);
+  EXPECT_EQ(ok.err, "");
+  const auto quiet = RunTolvex({"--quiet", "recv", dead, "key-1", "C001", "f.dat"});
+  EXPECT_EQ(quiet.status, 9);
+  EXPECT_EQ(quiet.out, "ポスト実行エラー\n");
+  EXPECT_EQ(quiet.err, "");
+}
+
+TEST_F(TolvexCommand, VerboseShowsTheRequestAsTheServerGotItAndNeverTheKey) {
+  const std::string key = "Xk-4471-secret";
+  WriteFile(data() / "companies.txt", "C001 " + key + "\n");
+  RawListener listener({"HTTP/1.0 200 OK\r\nContent-Length: 1\r\nX-Echo: " + key + "\r\n\r\n9"});
+  const auto r = RunTolvex({"--verbose", "recv",
+                            "http://127.0.0.1:" + std::to_string(listener.port()) + "/app", key,
+                            "C001", (client() / "orders.txt").string()});
+  const ParsedRequest request = ParseRequest(listener.Request());
+  EXPECT_EQ(r.status, 90);
+  EXPECT_TRUE(Contains(r.err, "\n> " + request.request_line + "\n")) << r.err;
+  ASSERT_EQ(request.header_lines.size(), 4u);
+  for (const auto& header : request.header_lines) {
+    EXPECT_TRUE(Contains(r.err, "\n> " + header + "\n")) << header << "\n" << r.err;
+  }
+  for (const std::string& step : std::vector<std::string>{
+           "* POST http://127.0.0.1:" + std::to_string(listener.port()) + "/app/servlets/GetSOData",
+           "* request body: 63 characters, header \"3C001        " + std::string(key.size(), '*') +
+               std::string(50 - key.size(), ' ') + "\"",
+           "< HTTP/1.0 200 OK\n",
+           "< Content-Length: 1\n",
+           "* reply: 1 bytes, \"9\", in ",
+           "* reply not accepted: the server refused the request",
+           "* result 90 サーバーからのエラー返答: the server refused the request",
+       }) {
+    EXPECT_TRUE(Contains(r.err, step)) << step << "\n" << r.err;
+  }
+  EXPECT_TRUE(Contains(r.err, "< X-Echo: " + std::string(key.size(), '*') + "\n")) << r.err;
+
+  // A whole receive and a send: every archive and file step, and the key
+  // in none of the output.
+  ServerProcess server(data(), {});
+  const auto recv = RunTolvex(
+      {"--verbose", "recv", Url(server), key, "C001", (client() / "orders.txt").string()});
+  EXPECT_EQ(recv.status, 0) << recv.err;
+  for (const char* step : {"* reply classified: data\n", "* decoded the archive: ", "* wrote ",
+                           "* unpacked ", "* put in place: ", "* result 0\n"}) {
+    EXPECT_TRUE(Contains(recv.err, step)) << step << "\n" << recv.err;
+  }
+  WriteFile(client() / "progress.txt", "W1,done\n");
+  const auto send = RunTolvex(
+      {"--verbose", "send", Url(server), key, "C001", (client() / "progress.txt").string()});
+  EXPECT_EQ(send.status, 0) << send.err;
+  for (const char* step : {"* packed ", "* encoded ", "* reply classified: accepted\n"}) {
+    EXPECT_TRUE(Contains(send.err, step)) << step << "\n" << send.err;
+  }
+  for (const auto* output : {&r.out, &r.err, &recv.out, &recv.err, &send.out, &send.err}) {
+    EXPECT_FALSE(Contains(*output, key)) << *output;
+  }
 }
 
 }  // namespace

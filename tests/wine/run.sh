@@ -198,6 +198,9 @@ for arch in $ARCHES; do
   run_check "$arch native client: calls" $W "$D\\tolvex_client.exe" calls "$WORKDIR"
   run_check "$arch native client: unloading" $W "$D\\tolvex_client.exe" unload "$D\\Tolvex.dll" \
     "$URL_http" "$WORKDIR\\unload-orders.txt"
+  # The opt-in trace (TraceFile under HKCU\Software\TolvexPro\Tolvex).
+  run_check "$arch native client: trace file" $W "$D\\tolvex_client.exe" trace "$URL_dead" \
+    "$URL_http" "$WORKDIR"
 
   log "$arch: script clients"
   CS="$SYS\\cscript.exe"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "backends/wininet_trace.h"
 #include "com/module_state.h"
 #include "com/wide_string.h"
 
@@ -22,13 +23,14 @@ struct WinInetHttpSession::Operation {
   Handle request = kNull;
   unique_kernel_handle done;
   DWORD_PTR result = 0;
+  DWORD error = 0;  // of a completion that failed
   std::string body;
   std::vector<std::uint8_t> buffer;
   DWORD read = 0;
 };
 
-WinInetHttpSession::WinInetHttpSession()
-    : abort_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+WinInetHttpSession::WinInetHttpSession(Trace& trace)
+    : trace_(trace), abort_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 WinInetHttpSession::~WinInetHttpSession() {
   std::map<Handle, unique_hinternet> closing;
@@ -43,7 +45,9 @@ void CALLBACK WinInetHttpSession::StatusCallback(HINTERNET, DWORD_PTR context, D
   auto* operation = reinterpret_cast<Operation*>(context);
   if (operation == nullptr) return;
   if (status == INTERNET_STATUS_REQUEST_COMPLETE && info != nullptr) {
-    operation->result = static_cast<const INTERNET_ASYNC_RESULT*>(info)->dwResult;
+    const auto* completion = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+    operation->result = completion->dwResult;
+    operation->error = completion->dwError;
     SetEvent(operation->done.get());
   } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
     operation->owner.Forget(operation);
@@ -86,15 +90,21 @@ HttpSession::Handle WinInetHttpSession::Open(const std::u16string& agent) {
   if (Aborted()) return kNull;
   const HINTERNET internet = InternetOpenA(ToAnsi(agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
                                            nullptr, nullptr, INTERNET_FLAG_ASYNC);
-  if (internet != nullptr) InternetSetStatusCallbackA(internet, &StatusCallback);
+  if (internet == nullptr) {
+    TraceWinInetFailure(trace_, "InternetOpen", GetLastError());
+    return kNull;
+  }
+  InternetSetStatusCallbackA(internet, &StatusCallback);
   return Keep(internet);
 }
 
 HttpSession::Handle WinInetHttpSession::Connect(Handle internet, const std::u16string& host,
                                                 std::uint16_t port) {
   if (Aborted()) return kNull;
-  return Keep(InternetConnectA(Raw(internet), ToAnsi(host).c_str(), port, nullptr, nullptr,
-                               INTERNET_SERVICE_HTTP, 0, 0));
+  const HINTERNET connection = InternetConnectA(Raw(internet), ToAnsi(host).c_str(), port, nullptr,
+                                                nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+  if (connection == nullptr) TraceWinInetFailure(trace_, "InternetConnect", GetLastError());
+  return Keep(connection);
 }
 
 HttpSession::Handle WinInetHttpSession::OpenRequest(Handle connection, const std::u16string& verb,
@@ -106,7 +116,10 @@ HttpSession::Handle WinInetHttpSession::OpenRequest(Handle connection, const std
   const HINTERNET request = HttpOpenRequestA(
       Raw(connection), ToAnsi(verb).c_str(), ToAnsi(path).c_str(), ToAnsi(version).c_str(), nullptr,
       nullptr, flags, reinterpret_cast<DWORD_PTR>(operation.get()));
-  if (request == nullptr) return kNull;
+  if (request == nullptr) {
+    TraceWinInetFailure(trace_, "HttpOpenRequest", GetLastError());
+    return kNull;
+  }
   operation->request = reinterpret_cast<Handle>(request);
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -127,12 +140,22 @@ bool WinInetHttpSession::Send(Handle request, const std::u16string& body) {
   std::string& bytes = operation->body;
   bytes = ToAnsi(body);
   ResetEvent(operation->done.get());
-  if (HttpSendRequestA(Raw(request), nullptr, 0, bytes.empty() ? nullptr : bytes.data(),
-                       static_cast<DWORD>(bytes.size()))) {
-    return true;
+  trace_.Step("sending " + std::to_string(bytes.size()) + " body bytes");
+  if (!HttpSendRequestA(Raw(request), nullptr, 0, bytes.empty() ? nullptr : bytes.data(),
+                        static_cast<DWORD>(bytes.size()))) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+      TraceWinInetFailure(trace_, "HttpSendRequest", error);
+      return false;
+    }
+    if (!Await(*operation)) return false;
+    if (operation->result == 0) {
+      TraceWinInetFailure(trace_, "HttpSendRequest", operation->error);
+      return false;
+    }
   }
-  if (GetLastError() != ERROR_IO_PENDING) return false;
-  return Await(*operation) && operation->result != 0;
+  TraceExchangeHeads(trace_, Raw(request));
+  return true;
 }
 
 HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* buffer,
@@ -145,8 +168,16 @@ HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* b
   operation->read = 0;
   ResetEvent(operation->done.get());
   if (!InternetReadFile(Raw(request), operation->buffer.data(), asked, &operation->read)) {
-    if (GetLastError() != ERROR_IO_PENDING) return ReadStatus::Failed;
-    if (!Await(*operation) || operation->result == 0) return ReadStatus::Failed;
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+      TraceWinInetFailure(trace_, "InternetReadFile", error);
+      return ReadStatus::Failed;
+    }
+    if (!Await(*operation)) return ReadStatus::Failed;
+    if (operation->result == 0) {
+      TraceWinInetFailure(trace_, "InternetReadFile", operation->error);
+      return ReadStatus::Failed;
+    }
   }
   count = std::min<DWORD>(operation->read, asked);
   if (count > 0) std::memcpy(buffer, operation->buffer.data(), count);

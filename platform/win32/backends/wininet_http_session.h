@@ -16,13 +16,16 @@
 
 #include "backends/unique_hinternet.h"
 #include "backends/unique_kernel_handle.h"
+#include "component/trace.h"
 #include "net/http_session.h"
 
 namespace tolvex::win32 {
 
 class WinInetHttpSession final : public HttpSession {
  public:
-  WinInetHttpSession();
+  // The failing call with its WinINet error, and with steps wanted the
+  // exchange's heads, go to `trace`.
+  explicit WinInetHttpSession(Trace& trace = DiscardingTrace());
   ~WinInetHttpSession() override;
   WinInetHttpSession(const WinInetHttpSession&) = delete;
   WinInetHttpSession& operator=(const WinInetHttpSession&) = delete;
@@ -65,6 +68,7 @@ class WinInetHttpSession final : public HttpSession {
     return aborted_;
   }
 
+  Trace& trace_;
   mutable std::mutex mutex_;
   unique_kernel_handle abort_event_;
   bool aborted_ = false;

@@ -14,12 +14,14 @@ ComponentRoot& ComponentRoot::Instance() {
 
 ComponentRoot::ComponentRoot()
     : hooks_(ReadTestHooks()),
+      http_(trace_),
       window_(ThisModule(), pointer_, hooks_.start_hold_ms),
-      dialog_(window_, archive_, TransferDialog::Parts{basTolvex(), InetConnect(), http_, files_},
+      dialog_(window_, archive_,
+              TransferDialog::Parts{basTolvex(), InetConnect(), http_, files_, &trace_},
               hooks_.response_period_ms) {}
 
 TolvexServices ComponentRoot::Services() {
-  return TolvexServices{basTolvex(), dialog_, pointer_, files_};
+  return TolvexServices{basTolvex(), dialog_, pointer_, files_, &trace_};
 }
 
 }  // namespace tolvex::win32

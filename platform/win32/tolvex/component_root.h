@@ -5,6 +5,7 @@
 
 #include "backends/cursor_pointer.h"
 #include "backends/late_bound_archive_control.h"
+#include "backends/registry_trace_sink.h"
 #include "backends/win32_dialog_window.h"
 #include "backends/win32_file_system.h"
 #include "backends/wininet_http_session.h"
@@ -25,6 +26,8 @@ class ComponentRoot {
   ComponentRoot();
 
   TestHooks hooks_;
+  RegistryTraceSink trace_sink_;
+  Trace trace_{trace_sink_};
   CursorPointer pointer_;
   Win32FileSystem files_;
   WinInetHttpSession http_;

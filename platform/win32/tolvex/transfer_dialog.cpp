@@ -15,7 +15,7 @@ void TransferDialog::ShowModal() {
   if (!form_) {
     form_ = std::make_unique<FrmTolvex>(
         window_, DialogServices{parts_.state, parts_.address, parts_.http, archive_, parts_.files,
-                                kWindowsPathStyle});
+                                kWindowsPathStyle, parts_.trace});
     if (response_period_ms_ != 0) form_->response_period_ms = response_period_ms_;
   }
   class Showing {

@@ -19,6 +19,7 @@ class TransferDialog final : public ModalDialog {
     ServerAddress& address;
     HttpSession& http;
     FileSystem& files;
+    Trace* trace = nullptr;
   };
 
   // response_period_ms replaces the form's response period unless 0.

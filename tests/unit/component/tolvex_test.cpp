@@ -8,6 +8,9 @@
 
 #include "component/result_codes.h"
 #include "component/split_path.h"
+#include "component/text.h"
+#include "component/trace.h"
+#include "support/recording_trace_sink.h"
 
 namespace tolvex {
 namespace {
@@ -54,7 +57,9 @@ struct Harness {
   ScriptedDialog dialog{state};
   RecordingPointer pointer;
   ScriptedFiles files;
-  Tolvex tolvex{{state, dialog, pointer, files}};
+  testing::RecordingTraceSink lines;
+  Trace trace{lines};
+  Tolvex tolvex{{state, dialog, pointer, files, &trace}};
 };
 
 const std::u16string kUrl = u"http://host1/app";
@@ -103,6 +108,11 @@ TEST(TolvexChecks, FirstFailingCheckDecidesInOrderUrlCodeKeyFile) {
       EXPECT_EQ(h.dialog.shows, 0) << c.name;
       EXPECT_EQ(h.pointer.history, (std::vector<int>{11, 0})) << c.name;
       EXPECT_EQ(h.state.JobMode, 0) << c.name;
+      EXPECT_EQ(h.trace.CauseText(), DefaultCause(c.expected)) << c.name;
+      EXPECT_EQ(h.lines.lines.back(), "* result " + std::to_string(c.expected) + " " +
+                                          ToUtf8(ResultText(c.expected)) + ": " +
+                                          std::string(DefaultCause(c.expected)))
+          << c.name;
     }
   }
 }
@@ -134,8 +144,12 @@ TEST(TolvexChecks, SendProgressOpenAndLengthChecks) {
   h.files.lengths[u"D:\\work\\orders.txt"] = 10;
   EXPECT_EQ(h.tolvex.SendProgress(kUrl, kKey, kCode, Variant::String(u"D:\\work\\missing.txt")), 5);
   EXPECT_EQ(h.tolvex.ErrorMsg, u"ローカル送信ファィル未発見エラー");
+  EXPECT_EQ(h.trace.CauseText(),
+            "the progress file cannot be opened for reading (open for reading: "
+            "D:\\work\\missing.txt)");
   EXPECT_EQ(h.tolvex.SendProgress(kUrl, kKey, kCode, Variant::String(u"D:\\work\\empty.txt")), 6);
   EXPECT_EQ(h.tolvex.ErrorMsg, u"ローカル送信ファィルレングスエラー");
+  EXPECT_EQ(h.trace.CauseText(), "the progress file is empty (0 bytes: D:\\work\\empty.txt)");
   EXPECT_EQ(h.dialog.shows, 0);
   h.dialog.job = [](JobState& s) { s.SendJob.ResultCode = 0; };
   EXPECT_EQ(h.tolvex.SendProgress(kUrl, kKey, kCode, kFile), 0);
@@ -256,6 +270,105 @@ TEST(SplitPath, SplitsAtTheLastSeparatorOfEitherKind) {
   }
   EXPECT_NO_THROW(SplitPath(std::u16string(32767, u'a')));
   EXPECT_THROW(SplitPath(std::u16string(32768, u'a')), PathOverflow);
+}
+
+TEST(Trace, TheKeyIsMaskedInEveryLineAndCause) {
+  const struct {
+    const char* name;
+    std::u16string key;
+    std::string text, shown;
+  } cases[] = {
+      {"as given", u"s3cret-key", "key=s3cret-key;", "key=**********;"},
+      {"twice", u"abcd", "abcd abcd", "**** ****"},
+      {"padded: both forms", u"  wxyz  ", "[wxyz] [  wxyz  ]", "[****] [********]"},
+      {"non-ASCII: one star a character", u"鍵の文字列", "k=鍵の文字列.", "k=*****."},
+      {"too short to tell from text", u"key", "monkey key", "monkey key"},
+      {"no key", u"", "plain", "plain"},
+  };
+  for (const auto& c : cases) {
+    testing::RecordingTraceSink lines;
+    Trace trace(lines);
+    trace.BeginCall("call", c.key);
+    trace.Step(c.text);
+    trace.Sent(c.text);
+    trace.Fail(c.text, c.text);
+    EXPECT_EQ(lines.lines, (std::vector<std::string>{"* call", "* " + c.shown, "> " + c.shown}))
+        << c.name;
+    EXPECT_EQ(trace.CauseText(), c.shown + " (" + c.shown + ")") << c.name;
+  }
+}
+
+TEST(Trace, FirstCauseOfACallStandsAndTheNextCallForgetsIt) {
+  testing::RecordingTraceSink lines;
+  Trace trace(lines);
+  trace.BeginCall("first", u"");
+  trace.SetReplyStatus("HTTP/1.1 500 Internal Server Error\r\n");
+  trace.Fail("connection refused", "curl error 7");
+  trace.Fail("the HTTP post failed");
+  trace.EndCall(9, u"ポスト実行エラー");
+  EXPECT_EQ(trace.CauseText(), "connection refused (curl error 7)");
+  EXPECT_EQ(trace.ReplyStatus(), "HTTP/1.1 500 Internal Server Error");
+  EXPECT_EQ(lines.lines.back(), "* result 9 ポスト実行エラー: connection refused (curl error 7)");
+
+  trace.BeginCall("second", u"");
+  EXPECT_EQ(trace.CauseText(), "");
+  EXPECT_EQ(trace.ReplyStatus(), "");
+  trace.EndCall(91, u"");  // no layer named a cause: the code's own words
+  EXPECT_EQ(trace.CauseText(), "the server did not answer in time");
+  trace.BeginCall("third", u"");
+  trace.EndCall(0, u"");
+  EXPECT_EQ(trace.CauseText(), "");
+  EXPECT_EQ(lines.lines.back(), "* result 0");
+}
+
+TEST(Trace, WithoutASinkOrWithAFailingOneOnlyTheCauseIsKept) {
+  Trace silent;
+  silent.BeginCall("call", u"");
+  EXPECT_FALSE(silent.Detailed());
+  silent.Step("nobody reads this");
+  silent.Fail("why");
+  EXPECT_EQ(silent.CauseText(), "why");
+
+  testing::RecordingTraceSink unwanted;
+  unwanted.wanted = false;
+  Trace off(unwanted);
+  off.BeginCall("call", u"");
+  off.Step("x");
+  EXPECT_EQ(unwanted.calls, 1);
+  EXPECT_TRUE(unwanted.lines.empty());
+
+  struct Throwing : TraceSink {
+    bool BeginCall() override { return true; }
+    void Line(std::string_view) override { throw std::runtime_error("disk gone"); }
+  } throwing;
+  Trace broken(throwing);
+  EXPECT_NO_THROW(broken.BeginCall("call", u""));
+  EXPECT_NO_THROW(broken.Step("x"));
+}
+
+TEST(Trace, RequestHeaderAndReplyBytesAsShown) {
+  const std::u16string header =
+      u"3C001        " + std::u16string(u"key-1") + std::u16string(45, u' ');
+  EXPECT_EQ(MaskedRequestHeader(header), "3C001        *****" + std::string(45, ' '));
+  EXPECT_EQ(MaskedRequestHeader(u"1X           a b"), "1X           * *");
+  EXPECT_EQ(MaskedRequestHeader(u"3C0"), "3C0");
+
+  const struct {
+    std::string bytes;
+    std::size_t limit;
+    std::string shown;
+  } cases[] = {
+      {"9", 40, "\"9\""},
+      {"<html>\"a\\b\"</html>", 40, "\"<html>\\\"a\\\\b\\\"</html>\""},
+      {std::string("\0\n\xff", 3), 40, "\"\\x00\\x0A\\xFF\""},
+      {"0123456789", 4, "\"0123\"..."},
+      {"", 4, "\"\""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(
+        QuotedBytes(reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size(), c.limit),
+        c.shown);
+  }
 }
 
 TEST(ResultCodes, TextsAndControlErrorText) {

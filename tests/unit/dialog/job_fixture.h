@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -14,8 +15,35 @@
 #include "support/fake_archive_control.h"
 #include "support/fake_dialog_window.h"
 #include "support/fake_http_session.h"
+#include "support/recording_trace_sink.h"
 
 namespace tolvex::testing {
+
+// Real files on a disk that can be made to fill up: a write past `room`
+// bytes fails as a full disk does.
+class FillingFileSystem : public StdFileSystem {
+ public:
+  std::unique_ptr<WritableFile> OpenForWrite(const std::u16string& path) override {
+    class Filling : public WritableFile {
+     public:
+      Filling(std::unique_ptr<WritableFile> file, std::u16string path, std::uint64_t& room)
+          : file_(std::move(file)), path_(std::move(path)), room_(room) {}
+      void Write(const std::uint8_t* data, std::size_t size) override {
+        if (size > room_) throw FileError("write " + ToUtf8(path_) + ": No space left on device");
+        room_ -= size;
+        file_->Write(data, size);
+      }
+      void Close() override { file_->Close(); }
+
+     private:
+      std::unique_ptr<WritableFile> file_;
+      std::u16string path_;
+      std::uint64_t& room_;
+    };
+    return std::make_unique<Filling>(StdFileSystem::OpenForWrite(path), path, room);
+  }
+  std::uint64_t room = UINT64_MAX;
+};
 
 class JobFixture : public ::testing::Test {
  protected:
@@ -56,11 +84,13 @@ class JobFixture : public ::testing::Test {
   ServerAddress address;
   FakeHttpSession http;
   FakeArchiveControl archive;
-  StdFileSystem files;
+  FillingFileSystem files;
   FakeDialogWindow window;
   NoMousePointer pointer;
-  FrmTolvex dialog{window, {state, address, http, archive, files, kPosixPathStyle}};
-  Tolvex tolvex{{state, dialog, pointer, files}};
+  RecordingTraceSink trace_lines;
+  Trace trace{trace_lines};
+  FrmTolvex dialog{window, {state, address, http, archive, files, kPosixPathStyle, &trace}};
+  Tolvex tolvex{{state, dialog, pointer, files, &trace}};
 };
 
 }  // namespace tolvex::testing

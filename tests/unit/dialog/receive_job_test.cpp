@@ -17,17 +17,27 @@ TEST_F(ReceiveJob, RepliesWithoutDataLeaveTheDirectoryAlone) {
     const char* reply;
     std::int16_t code;
     std::u16string text;
+    std::string cause;
   } cases[] = {
-      {"9", 90, u"サーバーからのエラー返答"},  {"8", 92, u"無応答エラー"},
-      {"0", 93, u"サーバーからの不正返答"},    {"1x", 93, u"サーバーからの不正返答"},
-      {"9\n", 93, u"サーバーからの不正返答"},  {"", 93, u"サーバーからの不正返答"},
-      {"0%G1", 93, u"サーバーからの不正返答"}, {"0ab%4", 93, u"サーバーからの不正返答"},
+      {"9", 90, u"サーバーからのエラー返答",
+       "the server refused the request: unknown company, wrong key or a request it rejects "
+       "(reply 1 bytes \"9\")"},
+      {"8", 92, u"無応答エラー", "the server reported no response (reply 1 bytes \"8\")"},
+      {"0", 93, u"サーバーからの不正返答", "the server's reply is not understood (reply 1 bytes"},
+      {"1x", 93, u"サーバーからの不正返答", "not understood (reply 2 bytes \"1x\")"},
+      {"9\n", 93, u"サーバーからの不正返答", "not understood (reply 2 bytes \"9\\x0A\")"},
+      {"", 93, u"サーバーからの不正返答", "not understood (reply 1 bytes \"\\x00\")"},
+      {"0%G1", 93, u"サーバーからの不正返答",
+       "the reply's archive encoding is malformed (bad escape digit)"},
+      {"0ab%4", 93, u"サーバーからの不正返答",
+       "the reply's archive encoding is malformed (escape cut short)"},
   };
   for (const auto& c : cases) {
     Write("out/orders.txt", "old data");
     http.Reply(c.reply);
     EXPECT_EQ(Recv("out/orders.txt"), c.code) << c.reply;
     EXPECT_EQ(tolvex.ErrorMsg, c.text) << c.reply;
+    EXPECT_NE(trace.CauseText().find(c.cause), std::string::npos) << trace.CauseText();
     EXPECT_EQ(Read("out/orders.txt"), "old data") << c.reply;
     EXPECT_FALSE(Exists("out/so.zip")) << c.reply;
     EXPECT_TRUE(archive.calls.empty()) << c.reply;
@@ -39,6 +49,7 @@ TEST_F(ReceiveJob, FailedPostGives9AndTouchesNothing) {
   http.fail_send = true;
   EXPECT_EQ(Recv("out/orders.txt"), 9);
   EXPECT_EQ(tolvex.ErrorMsg, u"ポスト実行エラー");
+  EXPECT_EQ(trace.CauseText(), "the request could not be sent (host1 port 8080)");
   EXPECT_EQ(Read("out/orders.txt"), "old");
   EXPECT_EQ(window.progress, std::vector<float>{});
   // The connection notice replaced the posting caption during the post.
@@ -103,13 +114,20 @@ TEST_F(ReceiveJob, UnpackFailuresKeepTheCallersOldFile) {
     bool deliver_member;
     std::int16_t code;
     std::u16string message;
+    std::string cause;
   } cases[] = {
       {"control reports", "", 3, u"CRC mismatch: C001.dat", false, 11,
-       u"ファイル解凍エラー(CRC mismatch: C001.dat)"},
-      {"call raises", "Unpack", 0, u"", false, 12, u"ファイル解凍実行エラー"},
-      {"setting raises", "OwnerHwnd", 0, u"", false, 12, u"ファイル解凍実行エラー"},
-      {"member missing", "", 0, u"", false, 12, u"ファイル解凍実行エラー"},
-      {"error text raises", "ArchiveErrorText", 5, u"", false, 12, u"ファイル解凍実行エラー"},
+       u"ファイル解凍エラー(CRC mismatch: C001.dat)",
+       "the archiver reported an error while unpacking (archive error 3: CRC mismatch: "
+       "C001.dat)"},
+      {"call raises", "Unpack", 0, u"", false, 12, u"ファイル解凍実行エラー",
+       "unpacking failed to run (UnpackDir)"},
+      {"setting raises", "OwnerHwnd", 0, u"", false, 12, u"ファイル解凍実行エラー",
+       "unpacking failed to run (OwnerHwnd=16962)"},
+      {"member missing", "", 0, u"", false, 12, u"ファイル解凍実行エラー",
+       "the received file could not be put in place (the archive has no member C001.dat)"},
+      {"error text raises", "ArchiveErrorText", 5, u"", false, 12, u"ファイル解凍実行エラー",
+       "unpacking failed to run (ArchiveErrorText)"},
   };
   for (const auto& c : cases) {
     archive = FakeArchiveControl();
@@ -121,6 +139,7 @@ TEST_F(ReceiveJob, UnpackFailuresKeepTheCallersOldFile) {
     http.Reply("0PK");
     EXPECT_EQ(Recv("d/orders.txt"), c.code) << c.name;
     EXPECT_EQ(tolvex.ErrorMsg, c.message) << c.name;
+    EXPECT_EQ(trace.CauseText(), c.cause) << c.name;
     EXPECT_EQ(Read("d/orders.txt"), "old") << c.name;
     EXPECT_FALSE(Exists("d/C001.dat")) << c.name;  // deleted before the unpack
   }
@@ -168,6 +187,45 @@ TEST_F(ReceiveJob, CompanyCodeReachingOutsideTheDirectoryDeletesNothingThere) {
   EXPECT_EQ(Read("victim.dat"), "must survive");
   EXPECT_EQ(Read("d/orders.txt"), "old");
   EXPECT_TRUE(archive.calls.empty());
+}
+
+TEST_F(ReceiveJob, FullDiskNamesTheFileAndKeepsTheOldOne) {
+  Write("d/orders.txt", "old");
+  http.Reply("0" + Encoded(std::string(5000, 'z')));
+  files.room = 4096;
+  EXPECT_EQ(Recv("d/orders.txt"), 12);
+  EXPECT_EQ(trace.CauseText(), "the received archive could not be written (write " +
+                                   Path("d/so.zip").string() + ": No space left on device)");
+  EXPECT_EQ(Read("d/orders.txt"), "old");
+  EXPECT_TRUE(archive.calls.empty());
+}
+
+TEST_F(ReceiveJob, TraceTellsEveryStepAndNeverTheKey) {
+  const std::u16string key = u"s3cret-Key-0042";
+  http.Reply("0" + Encoded("PK zip"));
+  archive.on_unpack = [&] { Write("d/C001.dat", "new"); };
+  ASSERT_EQ(tolvex.RecvSO(u"http://host1:8080/app", key, u"C001",
+                          Variant::String(Dir("d") + u"/orders.txt")),
+            0);
+  const std::string text = trace_lines.Text();
+  for (const std::string& step : std::vector<std::string>{
+           "* RecvSO URL \"http://host1:8080/app\" code \"C001\" key (15 characters, masked)",
+           "* POST http://host1:8080/app/servlets/GetSOData\n",
+           "* request body: 63 characters, header \"3C001        " + std::string(15, '*') +
+               std::string(35, ' ') + "\"\n",
+           "* connecting to host1 port 8080\n",
+           "* reply: 7 bytes, \"0PK+zip\", in ",
+           "* reply classified: data\n",
+           "* decoded the archive: 6 bytes in ",
+           "* wrote " + Path("d/so.zip").string() + ": 6 bytes in ",
+           "* unpacked " + Path("d/so.zip").string() + " in ",
+           "* put in place: " + Path("d/orders.txt").string() + "\n",
+           "* result 0\n",
+       }) {
+    EXPECT_NE(text.find(step), std::string::npos) << step << "\nin:\n" << text;
+  }
+  EXPECT_EQ(text.find("s3cret"), std::string::npos) << text;
+  EXPECT_EQ(trace.CauseText(), "");
 }
 
 TEST_F(ReceiveJob, OneBytePayloadIsWrittenLikeAnyOther) {

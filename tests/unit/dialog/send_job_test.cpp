@@ -10,13 +10,20 @@ TEST_F(SendJob, ReplyTable) {
     const char* reply;
     std::int16_t code;
     std::u16string text;
+    std::string cause;
   } cases[] = {
-      {"0", 0, u""},
-      {"0\n", 90, u"サーバーからのエラー返答"},
-      {"1", 90, u"サーバーからのエラー返答"},
-      {"8", 90, u"サーバーからのエラー返答"},
-      {"9", 90, u"サーバーからのエラー返答"},
-      {"", 90, u"サーバーからのエラー返答"},
+      {"0", 0, u"", ""},
+      {"0\n", 90, u"サーバーからのエラー返答",
+       "the server answered with its error status (reply 2 bytes \"0\\x0A\")"},
+      {"1", 90, u"サーバーからのエラー返答",
+       "the server answered with its error status (reply 1 bytes \"1\")"},
+      {"8", 90, u"サーバーからのエラー返答",
+       "the server answered with its error status (reply 1 bytes \"8\")"},
+      {"9", 90, u"サーバーからのエラー返答",
+       "the server refused the request: unknown company, wrong key or a request it rejects "
+       "(reply 1 bytes \"9\")"},
+      {"", 90, u"サーバーからのエラー返答",
+       "the server answered with its error status (reply 1 bytes \"\\x00\")"},
   };
   Write("p/progress.txt", "progress data");
   archive.on_pack = [&] { Write("p/progress.zip", "PK zip. data"); };
@@ -24,6 +31,7 @@ TEST_F(SendJob, ReplyTable) {
     http.Reply(c.reply);
     EXPECT_EQ(Send("p/progress.txt"), c.code) << c.reply;
     EXPECT_EQ(tolvex.ErrorMsg, c.text) << c.reply;
+    EXPECT_EQ(trace.CauseText(), c.cause) << c.reply;
     EXPECT_FALSE(Exists("p/progress.zip")) << c.reply;
     EXPECT_EQ(Read("p/progress.txt"), "progress data") << c.reply;
     EXPECT_EQ(window.progress.back(), 100.0f) << c.reply;
@@ -62,13 +70,21 @@ TEST_F(SendJob, PackingFailures) {
     const char* zip;  // what the packing leaves, nullptr for nothing
     std::int16_t code;
     std::u16string text;
+    std::string cause;
   } cases[] = {
-      {"control reports", "", 2, "PK", 7, u"ファイル圧縮エラー(no such file: progress.txt)"},
-      {"control reports empty text", "", 2, nullptr, 7, u"ファイル圧縮エラー()"},
-      {"pack raises", "Pack", 0, nullptr, 8, u"ファイル圧縮実行エラー"},
-      {"error text raises", "ArchiveErrorText", 1, nullptr, 8, u"ファイル圧縮実行エラー"},
-      {"no archive after success", "", 0, nullptr, 8, u"ファイル圧縮実行エラー"},
-      {"empty archive after success", "", 0, "", 8, u"ファイル圧縮実行エラー"},
+      {"control reports", "", 2, "PK", 7, u"ファイル圧縮エラー(no such file: progress.txt)",
+       "the archiver reported an error while packing (archive error 2: no such file: "
+       "progress.txt)"},
+      {"control reports empty text", "", 2, nullptr, 7, u"ファイル圧縮エラー()",
+       "the archiver reported an error while packing (archive error 2: )"},
+      {"pack raises", "Pack", 0, nullptr, 8, u"ファイル圧縮実行エラー",
+       "packing failed to run (Pack)"},
+      {"error text raises", "ArchiveErrorText", 1, nullptr, 8, u"ファイル圧縮実行エラー",
+       "packing failed to run (ArchiveErrorText)"},
+      {"no archive after success", "", 0, nullptr, 8, u"ファイル圧縮実行エラー",
+       "the packed archive could not be read (open " + Path("p/progress.zip").string() + ")"},
+      {"empty archive after success", "", 0, "", 8, u"ファイル圧縮実行エラー",
+       "packing left an empty archive (" + Path("p/progress.zip").string() + ")"},
   };
   Write("p/progress.txt", "x");
   for (const auto& c : cases) {
@@ -82,6 +98,7 @@ TEST_F(SendJob, PackingFailures) {
     http.posts = 0;
     EXPECT_EQ(Send("p/progress.txt"), c.code) << c.name;
     EXPECT_EQ(tolvex.ErrorMsg, c.text) << c.name;
+    EXPECT_EQ(trace.CauseText(), c.cause) << c.name;
     EXPECT_EQ(http.posts, 0) << c.name;
     EXPECT_EQ(Read("p/progress.txt"), "x") << c.name;
   }

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "backends/wininet_errors.h"
 #include "unit/net/fake_http_session.h"
 
 namespace tolvex {
@@ -30,17 +31,58 @@ TEST(PostRequest, FailureTable) {
     std::function<void(FakeHttpSession&, RecordingDisplay&, ServerAddress&)> arrange;
     Handles closed;
     bool label_changed;
+    std::string cause;
   } cases[] = {
-      {"F1 open", [](auto& s, auto&, auto&) { s.open_result = 0; }, {}, false},
-      {"F2 connect", [](auto& s, auto&, auto&) { s.connect_result = 0; }, {1}, false},
-      {"F3 request", [](auto& s, auto&, auto&) { s.request_result = 0; }, {2, 1}, false},
-      {"F4 header", [](auto& s, auto&, auto&) { s.add_header_result = false; }, {3, 2, 1}, false},
-      {"F5 send", [](auto& s, auto&, auto&) { s.send_result = false; }, {3, 2, 1}, true},
-      {"invalid port", [](auto&, auto&, auto& a) { a.ServerHost = u"host1:99999"; }, {1}, false},
-      {"open throws", [](auto& s, auto&, auto&) { s.throw_in = "Open"; }, {}, false},
-      {"connect throws", [](auto& s, auto&, auto&) { s.throw_in = "Connect"; }, {1}, false},
-      {"send throws", [](auto& s, auto&, auto&) { s.throw_in = "Send"; }, {3, 2, 1}, false},
-      {"repaint throws", [](auto&, auto& d, auto&) { d.throw_on_repaint = true; }, {3, 2, 1}, true},
+      {"F1 open",
+       [](auto& s, auto&, auto&) { s.open_result = 0; },
+       {},
+       false,
+       "the HTTP session could not be opened"},
+      {"F2 connect",
+       [](auto& s, auto&, auto&) { s.connect_result = 0; },
+       {1},
+       false,
+       "could not connect to the server (host1 port 8080)"},
+      {"F3 request",
+       [](auto& s, auto&, auto&) { s.request_result = 0; },
+       {2, 1},
+       false,
+       "the request could not be opened (POST /app/servlets/GetSOData)"},
+      {"F4 header",
+       [](auto& s, auto&, auto&) { s.add_header_result = false; },
+       {3, 2, 1},
+       false,
+       "the request's header could not be added"},
+      {"F5 send",
+       [](auto& s, auto&, auto&) { s.send_result = false; },
+       {3, 2, 1},
+       true,
+       "the request could not be sent (host1 port 8080)"},
+      {"invalid port",
+       [](auto&, auto&, auto& a) { a.ServerHost = u"host1:99999"; },
+       {1},
+       false,
+       "the URL's port is not a number from 1 to 65535 (host \"host1:99999\")"},
+      {"open throws",
+       [](auto& s, auto&, auto&) { s.throw_in = "Open"; },
+       {},
+       false,
+       "the HTTP post failed (scripted failure in Open)"},
+      {"connect throws",
+       [](auto& s, auto&, auto&) { s.throw_in = "Connect"; },
+       {1},
+       false,
+       "the HTTP post failed (scripted failure in Connect)"},
+      {"send throws",
+       [](auto& s, auto&, auto&) { s.throw_in = "Send"; },
+       {3, 2, 1},
+       false,
+       "the HTTP post failed (scripted failure in Send)"},
+      {"repaint throws",
+       [](auto&, auto& d, auto&) { d.throw_on_repaint = true; },
+       {3, 2, 1},
+       true,
+       "the HTTP post failed (repaint failed)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -50,7 +92,10 @@ TEST(PostRequest, FailureTable) {
     ServerAddress address = kAddress;
     c.arrange(session, display, address);
     Bytes reply = kSeed;
-    EXPECT_FALSE(PostRequest(session, address, display, u"3body", reply));
+    Trace trace;
+    trace.BeginCall("post", u"");
+    EXPECT_FALSE(PostRequest(session, address, display, u"3body", reply, trace));
+    EXPECT_EQ(trace.CauseText(), c.cause);
     EXPECT_EQ(session.closed, c.closed);
     if (c.label_changed) {
       ASSERT_EQ(display.texts.size(), 1u);
@@ -221,6 +266,39 @@ TEST(ReadResponseChunk, EndLeavesTheReplyUnchanged) {
   ReplyCollector reply{bytes};
   EXPECT_EQ(ReadResponseChunk(session, 3, reply), Status::End);
   EXPECT_EQ(bytes, Bytes{0});
+}
+
+// The WinINet back end's table: checked here, as it needs no Windows.
+TEST(WinInetErrors, NamesAndWordsOfTheNumbersAFailedPostReports) {
+  const struct {
+    std::uint32_t code;
+    std::string_view name, words;
+  } cases[] = {
+      {12029, "ERROR_INTERNET_CANNOT_CONNECT", "could not connect to the server"},
+      {12007, "ERROR_INTERNET_NAME_NOT_RESOLVED", "the server's name could not be resolved"},
+      {12002, "ERROR_INTERNET_TIMEOUT", "the connection timed out"},
+      {12030, "ERROR_INTERNET_CONNECTION_ABORTED", "the connection was aborted"},
+      {12031, "ERROR_INTERNET_CONNECTION_RESET", "the connection was reset"},
+      {12045, "ERROR_INTERNET_INVALID_CA",
+       "TLS verification failed: the server's certificate is not trusted"},
+      {12038, "ERROR_INTERNET_SEC_CERT_CN_INVALID",
+       "TLS verification failed: the server's certificate names another host"},
+      {12152, "ERROR_HTTP_INVALID_SERVER_RESPONSE", "the server's reply is not HTTP"},
+      {12175, "ERROR_INTERNET_DECODING_FAILED", "the reply could not be decoded"},
+      {12057, "ERROR_INTERNET_SEC_CERT_REV_FAILED",
+       "TLS verification failed: the revocation check failed"},
+      {12150, "ERROR_HTTP_HEADER_NOT_FOUND", "the HTTP exchange failed"},
+      {995, "ERROR_OPERATION_ABORTED", "the exchange was cancelled"},
+      {12999, "", "the HTTP exchange failed"},
+      {0, "", "the HTTP exchange failed"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(win32::WinInetErrorName(c.code), c.name) << c.code;
+    EXPECT_EQ(win32::WinInetErrorWords(c.code), c.words) << c.code;
+  }
+  EXPECT_EQ(win32::DescribeWinInetError(12029),
+            "WinINet error 12029 ERROR_INTERNET_CANNOT_CONNECT");
+  EXPECT_EQ(win32::DescribeWinInetError(12999), "WinINet error 12999");
 }
 
 }  // namespace

@@ -297,4 +297,67 @@ void CheckUnloading(const std::wstring& dll, const std::wstring& url, const std:
   FreeLibrary(module);
 }
 
+namespace {
+
+const wchar_t kTraceKey[] = L"Software\\TolvexPro\\Tolvex";
+
+std::string ReadAll(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+short Receive(const std::wstring& url, const std::wstring& key, const std::wstring& file) {
+  _Tolvex* object = Create();
+  if (object == nullptr) return -1;
+  VARIANT target;
+  VariantInit(&target);
+  V_VT(&target) = VT_BSTR;
+  V_BSTR(&target) = SysAllocString(file.c_str());
+  HRESULT hr = E_FAIL;
+  const short got = EarlyBound(object, false, url, key, L"C001", &target, &hr);
+  VariantClear(&target);
+  object->Release();
+  return hr == S_OK ? got : -1;
+}
+
+void SetTraceFile(const std::wstring* path) {
+  if (path == nullptr) {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kTraceKey, L"TraceFile");
+    return;
+  }
+  RegSetKeyValueW(HKEY_CURRENT_USER, kTraceKey, L"TraceFile", REG_SZ, path->c_str(),
+                  static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t)));
+}
+
+}  // namespace
+
+void CheckTraceFile(const std::wstring& dead_url, const std::wstring& live_url,
+                    const std::wstring& work_dir) {
+  const std::wstring key = L"TraceKey-0042";
+  const std::wstring trace = work_dir + L"\\trace.log";
+  DeleteFileW(trace.c_str());
+
+  SetTraceFile(nullptr);
+  Check(Receive(dead_url, key, work_dir + L"\\traced.txt") == 9, "untraced dead port -> 9");
+  Check(GetFileAttributesW(trace.c_str()) == INVALID_FILE_ATTRIBUTES,
+        "without TraceFile no file is written");
+
+  SetTraceFile(&trace);
+  Check(Receive(dead_url, key, work_dir + L"\\traced.txt") == 9, "traced dead port -> 9");
+  const std::string text = ReadAll(trace);
+  std::printf("---- %s\n%s----\n", Narrow(trace).c_str(), text.c_str());
+  Check(text.find("WinINet error 12029 ERROR_INTERNET_CANNOT_CONNECT") != std::string::npos,
+        "the trace names WinINet error 12029");
+  Check(text.find("* result 9 ") != std::string::npos, "the trace ends with the result");
+  Check(text.find("TraceKey-0042") == std::string::npos, "the key is not in the trace");
+  Check(text.size() > 24 && text[4] == '-' && text[10] == ' ' && text[19] == '.',
+        "lines start with a timestamp");
+
+  const std::wstring unopenable = work_dir + L"\\no such dir\\trace.log";
+  SetTraceFile(&unopenable);
+  Check(Receive(live_url, L"KEY001", work_dir + L"\\traced.txt") == 0,
+        "an unopenable trace file changes nothing: receive -> 0");
+  SetTraceFile(nullptr);
+}
+
 }  // namespace wine_client

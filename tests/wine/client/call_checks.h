@@ -13,5 +13,10 @@ void CheckLifetimes();
 // With a URL, also a receive into `file` through the loaded DLL.
 void CheckUnloading(const std::wstring& dll, const std::wstring& url = L"",
                     const std::wstring& file = L"");
+// TraceFile under HKCU\Software\TolvexPro\Tolvex: without it a receive
+// writes no file; with it, a receive from the dead URL leaves a trace that
+// names WinINet's error; an unopenable trace file changes no outcome.
+void CheckTraceFile(const std::wstring& dead_url, const std::wstring& live_url,
+                    const std::wstring& work_dir);
 
 }  // namespace wine_client

@@ -5,6 +5,8 @@
 //   unload DLLPATH [URL FILE]
 //                       the DLL's entry points called directly; with a URL
 //                       also after a receive into FILE
+//   trace DEADURL URL WORKDIR
+//                       the opt-in trace file
 #include <windows.h>
 
 #include <objbase.h>
@@ -27,11 +29,14 @@ int wmain(int argc, wchar_t** argv) {
   } else if (mode == L"calls" && !arg.empty()) {
     wine_client::CheckCalls(arg);
     wine_client::CheckLifetimes();
+  } else if (mode == L"trace" && argc > 4) {
+    wine_client::CheckTraceFile(arg, argv[3], argv[4]);
   } else if (mode == L"unload" && !arg.empty()) {
     wine_client::CheckUnloading(arg, argc > 4 ? argv[3] : L"", argc > 4 ? argv[4] : L"");
   } else {
     std::fprintf(stderr,
-                 "usage: tolvex_client registered|unregistered|calls DIR|unload DLL [URL FILE]\n");
+                 "usage: tolvex_client registered|unregistered|calls DIR|unload DLL [URL FILE]|\n"
+                 "       trace DEADURL URL DIR\n");
     CoUninitialize();
     return 2;
   }

@@ -1,0 +1,30 @@
+// The Windows trace, opt in: the string value TraceFile under
+// HKCU\Software\TolvexPro\Tolvex names a file that each call appends one
+// timestamped line per step to. Without the value the DLL writes nothing.
+// The value is read at the start of every call, so support can switch the
+// trace on and off without restarting the client application.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "component/trace.h"
+
+namespace tolvex::win32 {
+
+inline constexpr wchar_t kTraceKey[] = L"Software\\TolvexPro\\Tolvex";
+inline constexpr wchar_t kTraceValue[] = L"TraceFile";
+
+class RegistryTraceSink : public TraceSink {
+ public:
+  bool BeginCall() override;
+  // Opens, appends and closes, so the file can be read, moved or deleted
+  // between lines, and a line is on disk as soon as it is written. A file
+  // that cannot be opened loses the line; the call goes on as it would.
+  void Line(std::string_view line) override;
+
+ private:
+  std::wstring path_;
+};
+
+}  // namespace tolvex::win32

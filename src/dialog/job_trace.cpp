@@ -1,0 +1,54 @@
+#include "dialog/job_trace.h"
+
+#include <cstdlib>
+
+#include "component/result_codes.h"
+#include "component/text.h"
+
+namespace tolvex {
+namespace {
+
+constexpr std::size_t kReplyShown = 40;
+
+// The status code of "HTTP/1.1 500 Internal Server Error"; 0 when the line
+// is missing or not one.
+int StatusCode(const std::string& status_line) {
+  if (status_line.compare(0, 5, "HTTP/") != 0) return 0;
+  const std::size_t space = status_line.find(' ');
+  if (space == std::string::npos) return 0;
+  return std::atoi(status_line.c_str() + space + 1);
+}
+
+}  // namespace
+
+std::string ReplyDetail(const Trace& trace, const Bytes& reply) {
+  std::string detail = trace.ReplyStatus();
+  if (!detail.empty()) detail += "; ";
+  detail += "reply " + std::to_string(reply.size()) + " bytes " +
+            QuotedBytes(reply.data(), reply.size(), kReplyShown);
+  return detail;
+}
+
+void FailOnReply(Trace& trace, std::int16_t result, const Bytes& reply) {
+  std::string what;
+  if (StatusCode(trace.ReplyStatus()) >= 400) {
+    what = "the server answered with an HTTP error page";
+  } else if (result == kResultServerError && !reply.empty() && reply[0] == '9') {
+    what = "the server refused the request: unknown company, wrong key or a request it rejects";
+  } else {
+    what = std::string(DefaultCause(result));
+  }
+  trace.Step("reply not accepted: " + what);
+  trace.Fail(std::move(what), ReplyDetail(trace, reply));
+}
+
+void FailOnError(Trace& trace, std::string what, const std::exception& error) {
+  trace.Step(what + ": " + error.what());
+  trace.Fail(std::move(what), error.what());
+}
+
+std::string ArchiveErrorDetail(std::int32_t error, std::u16string_view text) {
+  return "archive error " + std::to_string(error) + ": " + ToUtf8(text);
+}
+
+}  // namespace tolvex
