@@ -39,7 +39,7 @@ void FrmTolvex::OnTimer(DialogTimer timer) {
 }
 
 void FrmTolvex::OnCancel() {
-  if (!finished_) trace().Fail("cancelled: the dialog was closed before the job ended");
+  if (!finished_) trace().Fail("cancelled by the user before the job ended");
   UnloadWindow();
 }
 

@@ -10,9 +10,11 @@
 namespace tolvex::win32 {
 namespace {
 
-// REG_SZ, or REG_EXPAND_SZ with its variables expanded ("%TEMP%\...").
+// REG_SZ, or REG_EXPAND_SZ with its variables expanded ("%TEMP%\..."):
+// RegGetValue expands that type itself and reports it as REG_SZ (asking
+// for REG_EXPAND_SZ is valid only with RRF_NOEXPAND).
 std::wstring ReadTraceFileSetting() {
-  constexpr DWORD kFlags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ;
+  constexpr DWORD kFlags = RRF_RT_REG_SZ;
   DWORD bytes = 0;
   if (RegGetValueW(HKEY_CURRENT_USER, kTraceKey, kTraceValue, kFlags, nullptr, nullptr, &bytes) !=
           ERROR_SUCCESS ||
