@@ -78,7 +78,7 @@ TEST_F(SendJob, PackingFailures) {
       {"control reports empty text", "", 2, nullptr, 7, u"ファイル圧縮エラー()",
        "the archiver reported an error while packing (archive error 2: )"},
       {"pack raises", "Pack", 0, nullptr, 8, u"ファイル圧縮実行エラー",
-       "packing failed to run (Pack)"},
+       "packing failed to run (PackDir)"},
       {"error text raises", "ArchiveErrorText", 1, nullptr, 8, u"ファイル圧縮実行エラー",
        "packing failed to run (ArchiveErrorText)"},
       {"no archive after success", "", 0, nullptr, 8, u"ファイル圧縮実行エラー",
