@@ -31,7 +31,10 @@ std::string ReplyDetail(const Trace& trace, const Bytes& reply) {
 
 void FailOnReply(Trace& trace, std::int16_t result, const Bytes& reply) {
   std::string what;
-  if (StatusCode(trace.ReplyStatus()) >= 400) {
+  const int status = StatusCode(trace.ReplyStatus());
+  if (status == 407) {
+    what = "the proxy asks for authentication";
+  } else if (status >= 400) {
     what = "the server answered with an HTTP error page";
   } else if (result == kResultServerError && !reply.empty() && reply[0] == '9') {
     what = "the server refused the request: unknown company, wrong key or a request it rejects";

@@ -135,6 +135,7 @@ void FrmTolvex::RunReceive() {
   trace().Step("unpacked " + ToUtf8(work_path) + " in " + unpacking.Elapsed());
 
   window_.SetProgressValue(static_cast<float>(window_.ProgressMax()));
+  const StepClock placing;
   try {
     if (!services_.files.Exists(data_path)) {
       throw FileError("the archive has no member " + ToUtf8(data_name));
@@ -144,7 +145,7 @@ void FrmTolvex::RunReceive() {
     FailOnError(trace(), "the received file could not be put in place", error);
     return Finish(kResultUnpackFailed);
   }
-  trace().Step("put in place: " + ToUtf8(target_path));
+  trace().Step("put in place: " + ToUtf8(target_path) + " in " + placing.Elapsed());
   kept.Discard();
   DeleteIgnoringErrors(services_.files, work_path);
   Finish(kResultOk, u"");

@@ -52,6 +52,7 @@ void FrmTolvex::RunSend() {
   // A packing reported as successful that left no usable archive is still a
   // packing failure, not something to post.
   Bytes archive;
+  const StepClock reading;
   try {
     archive = ReadWholeFile(services_.files, work_path);
   } catch (const FileError& error) {
@@ -62,6 +63,8 @@ void FrmTolvex::RunSend() {
     trace().Fail("packing left an empty archive", ToUtf8(work_path));
     return Finish(kResultPackFailed);
   }
+  trace().Step("read " + ToUtf8(work_path) + ": " + std::to_string(archive.size()) + " bytes in " +
+               reading.Elapsed());
 
   const StepClock encoding;
   Bytes encoded;

@@ -219,7 +219,7 @@ TEST_F(ReceiveJob, TraceTellsEveryStepAndNeverTheKey) {
            "* decoded the archive: 6 bytes in ",
            "* wrote " + Path("d/so.zip").string() + ": 6 bytes in ",
            "* unpacked " + Path("d/so.zip").string() + " in ",
-           "* put in place: " + Path("d/orders.txt").string() + "\n",
+           "* put in place: " + Path("d/orders.txt").string() + " in ",
            "* result 0\n",
        }) {
     EXPECT_NE(text.find(step), std::string::npos) << step << "\nin:\n" << text;

@@ -1,3 +1,5 @@
+#include "component/result_codes.h"
+#include "dialog/job_trace.h"
 #include "job_fixture.h"
 
 namespace tolvex::testing {
@@ -25,6 +27,26 @@ TEST_F(SendJob, ReplyTable) {
       {"", 90, u"サーバーからのエラー返答",
        "the server answered with its error status (reply 1 bytes \"\\x00\")"},
   };
+  // What a status line changes: an error page, and a proxy that wants a login.
+  const struct {
+    std::string status, cause;
+  } pages[] = {
+      {"HTTP/1.1 500 Internal Server Error",
+       "the server answered with an HTTP error page (HTTP/1.1 500 Internal Server Error; reply 6 "
+       "bytes \"<html>\")"},
+      {"HTTP/1.0 407 Proxy Authentication Required",
+       "the proxy asks for authentication (HTTP/1.0 407 Proxy Authentication Required; reply 6 "
+       "bytes \"<html>\")"},
+      {"HTTP/1.1 200 OK",
+       "the server answered with its error status (HTTP/1.1 200 OK; reply 6 "
+       "bytes \"<html>\")"},
+  };
+  for (const auto& page : pages) {
+    trace.BeginCall("send", u"");
+    trace.SetReplyStatus(page.status);
+    FailOnReply(trace, kResultServerError, Bytes{'<', 'h', 't', 'm', 'l', '>'});
+    EXPECT_EQ(trace.CauseText(), page.cause);
+  }
   Write("p/progress.txt", "progress data");
   archive.on_pack = [&] { Write("p/progress.zip", "PK zip. data"); };
   for (const auto& c : cases) {
