@@ -60,7 +60,7 @@ void FrmTolvex::RunSend() {
     return Finish(kResultPackFailed);
   }
   if (archive.empty()) {
-    trace().Fail("packing left an empty archive", ToUtf8(work_path));
+    trace().Fail("the packed archive could not be read", "the archive is empty");
     return Finish(kResultPackFailed);
   }
   trace().Step("read " + ToUtf8(work_path) + ": " + std::to_string(archive.size()) + " bytes in " +

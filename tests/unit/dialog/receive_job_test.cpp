@@ -1,3 +1,5 @@
+#include <fstream>
+
 #include "job_fixture.h"
 #include "net/form_codec.h"
 
@@ -17,27 +19,17 @@ TEST_F(ReceiveJob, RepliesWithoutDataLeaveTheDirectoryAlone) {
     const char* reply;
     std::int16_t code;
     std::u16string text;
-    std::string cause;
   } cases[] = {
-      {"9", 90, u"サーバーからのエラー返答",
-       "the server refused the request: unknown company, wrong key or a request it rejects "
-       "(reply 1 bytes \"9\")"},
-      {"8", 92, u"無応答エラー", "the server reported no response (reply 1 bytes \"8\")"},
-      {"0", 93, u"サーバーからの不正返答", "the server's reply is not understood (reply 1 bytes"},
-      {"1x", 93, u"サーバーからの不正返答", "not understood (reply 2 bytes \"1x\")"},
-      {"9\n", 93, u"サーバーからの不正返答", "not understood (reply 2 bytes \"9\\x0A\")"},
-      {"", 93, u"サーバーからの不正返答", "not understood (reply 1 bytes \"\\x00\")"},
-      {"0%G1", 93, u"サーバーからの不正返答",
-       "the reply's archive encoding is malformed (bad escape digit)"},
-      {"0ab%4", 93, u"サーバーからの不正返答",
-       "the reply's archive encoding is malformed (escape cut short)"},
+      {"9", 90, u"サーバーからのエラー返答"},  {"8", 92, u"無応答エラー"},
+      {"0", 93, u"サーバーからの不正返答"},    {"1x", 93, u"サーバーからの不正返答"},
+      {"9\n", 93, u"サーバーからの不正返答"},  {"", 93, u"サーバーからの不正返答"},
+      {"0%G1", 93, u"サーバーからの不正返答"}, {"0ab%4", 93, u"サーバーからの不正返答"},
   };
   for (const auto& c : cases) {
     Write("out/orders.txt", "old data");
     http.Reply(c.reply);
     EXPECT_EQ(Recv("out/orders.txt"), c.code) << c.reply;
     EXPECT_EQ(tolvex.ErrorMsg, c.text) << c.reply;
-    EXPECT_NE(trace.CauseText().find(c.cause), std::string::npos) << trace.CauseText();
     EXPECT_EQ(Read("out/orders.txt"), "old data") << c.reply;
     EXPECT_FALSE(Exists("out/so.zip")) << c.reply;
     EXPECT_TRUE(archive.calls.empty()) << c.reply;
@@ -49,7 +41,6 @@ TEST_F(ReceiveJob, FailedPostGives9AndTouchesNothing) {
   http.fail_send = true;
   EXPECT_EQ(Recv("out/orders.txt"), 9);
   EXPECT_EQ(tolvex.ErrorMsg, u"ポスト実行エラー");
-  EXPECT_EQ(trace.CauseText(), "the request could not be sent (host1 port 8080)");
   EXPECT_EQ(Read("out/orders.txt"), "old");
   EXPECT_EQ(window.progress, std::vector<float>{});
   // The connection notice replaced the posting caption during the post.
@@ -114,20 +105,13 @@ TEST_F(ReceiveJob, UnpackFailuresKeepTheCallersOldFile) {
     bool deliver_member;
     std::int16_t code;
     std::u16string message;
-    std::string cause;
   } cases[] = {
       {"control reports", "", 3, u"CRC mismatch: C001.dat", false, 11,
-       u"ファイル解凍エラー(CRC mismatch: C001.dat)",
-       "the archiver reported an error while unpacking (archive error 3: CRC mismatch: "
-       "C001.dat)"},
-      {"call raises", "Unpack", 0, u"", false, 12, u"ファイル解凍実行エラー",
-       "unpacking failed to run (UnpackDir)"},
-      {"setting raises", "OwnerHwnd", 0, u"", false, 12, u"ファイル解凍実行エラー",
-       "unpacking failed to run (OwnerHwnd=16962)"},
-      {"member missing", "", 0, u"", false, 12, u"ファイル解凍実行エラー",
-       "the received file could not be put in place (the archive has no member C001.dat)"},
-      {"error text raises", "ArchiveErrorText", 5, u"", false, 12, u"ファイル解凍実行エラー",
-       "unpacking failed to run (ArchiveErrorText)"},
+       u"ファイル解凍エラー(CRC mismatch: C001.dat)"},
+      {"call raises", "Unpack", 0, u"", false, 12, u"ファイル解凍実行エラー"},
+      {"setting raises", "OwnerHwnd", 0, u"", false, 12, u"ファイル解凍実行エラー"},
+      {"member missing", "", 0, u"", false, 12, u"ファイル解凍実行エラー"},
+      {"error text raises", "ArchiveErrorText", 5, u"", false, 12, u"ファイル解凍実行エラー"},
   };
   for (const auto& c : cases) {
     archive = FakeArchiveControl();
@@ -139,7 +123,6 @@ TEST_F(ReceiveJob, UnpackFailuresKeepTheCallersOldFile) {
     http.Reply("0PK");
     EXPECT_EQ(Recv("d/orders.txt"), c.code) << c.name;
     EXPECT_EQ(tolvex.ErrorMsg, c.message) << c.name;
-    EXPECT_EQ(trace.CauseText(), c.cause) << c.name;
     EXPECT_EQ(Read("d/orders.txt"), "old") << c.name;
     EXPECT_FALSE(Exists("d/C001.dat")) << c.name;  // deleted before the unpack
   }
@@ -189,13 +172,70 @@ TEST_F(ReceiveJob, CompanyCodeReachingOutsideTheDirectoryDeletesNothingThere) {
   EXPECT_TRUE(archive.calls.empty());
 }
 
+TEST_F(ReceiveJob, OneBytePayloadIsWrittenLikeAnyOther) {
+  http.Reply("0+");
+  archive.on_unpack = [&] {
+    EXPECT_EQ(Read("so.zip"), " ");
+    Write("C001.dat", "x");
+  };
+  EXPECT_EQ(Recv("orders.txt"), 0);
+  EXPECT_EQ(Read("orders.txt"), "x");
+}
+
+TEST_F(ReceiveJob, EveryFailureRecordsItsCause) {
+  const struct {
+    const char* name;
+    std::string reply;
+    std::string raise_at;
+    std::int32_t error;
+    std::int16_t code;
+    std::string cause;
+  } cases[] = {
+      {"refused by the server", "9", "", 0, 90,
+       "the server refused the request: unknown company, wrong key or a request it rejects "
+       "(reply 1 bytes \"9\")"},
+      {"no response", "8", "", 0, 92, "the server reported no response (reply 1 bytes \"8\")"},
+      {"status alone", "0", "", 0, 93,
+       "the server's reply is not understood (reply 1 bytes \"0\")"},
+      {"unknown status", "9\n", "", 0, 93,
+       "the server's reply is not understood (reply 2 bytes \"9\\x0A\")"},
+      {"empty reply", "", "", 0, 93,
+       "the server's reply is not understood (reply 1 bytes \"\\x00\")"},
+      {"bad escape", "0%G1", "", 0, 93,
+       "the reply's archive encoding is malformed (bad escape digit)"},
+      {"escape cut short", "0ab%4", "", 0, 93,
+       "the reply's archive encoding is malformed (escape cut short)"},
+      {"control reports", "0PK", "", 3, 11,
+       "the archiver reported an error while unpacking (archive error 3: CRC mismatch)"},
+      // The fake raises at the first call its prefix names: UnpackDir.
+      {"control raises", "0PK", "Unpack", 0, 12, "unpacking failed to run (UnpackDir)"},
+      {"member missing", "0PK", "", 0, 12,
+       "the received file could not be put in place (the archive has no member C001.dat)"},
+  };
+  for (const auto& c : cases) {
+    archive = FakeArchiveControl();
+    archive.raise_at = c.raise_at;
+    archive.error = c.error;
+    archive.error_text = u"CRC mismatch";
+    http.Reply(c.reply);
+    EXPECT_EQ(Recv("d/orders.txt"), c.code) << c.name;
+    EXPECT_EQ(trace.CauseText(), c.cause) << c.name;
+  }
+  http.fail_send = true;
+  EXPECT_EQ(Recv("d/orders.txt"), 9);
+  EXPECT_EQ(trace.CauseText(), "the request could not be sent (host1 port 8080)");
+}
+
 TEST_F(ReceiveJob, FullDiskNamesTheFileAndKeepsTheOldOne) {
   Write("d/orders.txt", "old");
   http.Reply("0" + Encoded(std::string(5000, 'z')));
   files.room = 4096;
   EXPECT_EQ(Recv("d/orders.txt"), 12);
-  EXPECT_EQ(trace.CauseText(), "the received archive could not be written (write " +
-                                   Path("d/so.zip").string() + ": No space left on device)");
+  EXPECT_NE(trace.CauseText().find("the received archive could not be written (write "),
+            std::string::npos)
+      << trace.CauseText();
+  EXPECT_NE(trace.CauseText().find("so.zip: No space left on device)"), std::string::npos)
+      << trace.CauseText();
   EXPECT_EQ(Read("d/orders.txt"), "old");
   EXPECT_TRUE(archive.calls.empty());
 }
@@ -203,10 +243,13 @@ TEST_F(ReceiveJob, FullDiskNamesTheFileAndKeepsTheOldOne) {
 TEST_F(ReceiveJob, TraceTellsEveryStepAndNeverTheKey) {
   const std::u16string key = u"s3cret-Key-0042";
   http.Reply("0" + Encoded("PK zip"));
-  archive.on_unpack = [&] { Write("d/C001.dat", "new"); };
+  archive.on_unpack = [&] {
+    std::ofstream(std::filesystem::path(archive.unpack_dir) / "C001.dat") << "new";
+  };
   ASSERT_EQ(tolvex.RecvSO(u"http://host1:8080/app", key, u"C001",
                           Variant::String(Dir("d") + u"/orders.txt")),
             0);
+  EXPECT_EQ(Read("d/orders.txt"), "new");
   const std::string text = trace_lines.Text();
   for (const std::string& step : std::vector<std::string>{
            "* RecvSO URL \"http://host1:8080/app\" code \"C001\" key (15 characters, masked)",
@@ -217,8 +260,9 @@ TEST_F(ReceiveJob, TraceTellsEveryStepAndNeverTheKey) {
            "* reply: 7 bytes, \"0PK+zip\", in ",
            "* reply classified: data\n",
            "* decoded the archive: 6 bytes in ",
-           "* wrote " + Path("d/so.zip").string() + ": 6 bytes in ",
-           "* unpacked " + Path("d/so.zip").string() + " in ",
+           "* wrote ",
+           "so.zip: 6 bytes in ",
+           "* unpacked ",
            "* put in place: " + Path("d/orders.txt").string() + " in ",
            "* result 0\n",
        }) {
@@ -226,16 +270,6 @@ TEST_F(ReceiveJob, TraceTellsEveryStepAndNeverTheKey) {
   }
   EXPECT_EQ(text.find("s3cret"), std::string::npos) << text;
   EXPECT_EQ(trace.CauseText(), "");
-}
-
-TEST_F(ReceiveJob, OneBytePayloadIsWrittenLikeAnyOther) {
-  http.Reply("0+");
-  archive.on_unpack = [&] {
-    EXPECT_EQ(Read("so.zip"), " ");
-    Write("C001.dat", "x");
-  };
-  EXPECT_EQ(Recv("orders.txt"), 0);
-  EXPECT_EQ(Read("orders.txt"), "x");
 }
 
 }  // namespace
