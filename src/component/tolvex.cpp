@@ -45,7 +45,10 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
   TransferJob& job = mode == kJobModeSend ? state.SendJob : state.RecvJob;
   // Refused before it touches anything: the running job keeps its record,
   // and this call reports no outcome.
-  if (state.CallInProgress) return kResultNoOutcome;
+  if (state.CallInProgress) {
+    trace().Step("another call while this one runs: refused with 99");
+    return kResultNoOutcome;
+  }
   try {
     trace().BeginCall(CallTitle(mode, url, key, code, file), key);
     services_.pointer.Set(kPointerHourglass);

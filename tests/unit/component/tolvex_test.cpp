@@ -232,7 +232,7 @@ TEST(TolvexCall, UnexpectedErrorsReturnTheRecordAndKeepErrorMsg) {
 
 TEST(TolvexCall, CallMadeWhileTheDialogIsShownIsRefusedUntouched) {
   Harness h;
-  Tolvex other({h.state, h.dialog, h.pointer, h.files});
+  Tolvex other({h.state, h.dialog, h.pointer, h.files, &h.trace});
   std::int16_t nested = -1;
   TransferJob seen;
   h.dialog.job = [&](JobState& s) {
@@ -248,6 +248,10 @@ TEST(TolvexCall, CallMadeWhileTheDialogIsShownIsRefusedUntouched) {
   EXPECT_EQ(seen.LocalDir, u"D:\\work");
   EXPECT_EQ(seen.ResultCode, 99);
   EXPECT_EQ(h.dialog.shows, 1);
+  // The running call's trace tells of the refusal and keeps its own record.
+  EXPECT_EQ(h.lines.lines.size(), 3u);
+  EXPECT_EQ(h.lines.lines[1], "* another call while this one runs: refused with 99");
+  EXPECT_EQ(h.lines.lines[2], "* result 0");
   // Once the call has returned, calls run normally again.
   EXPECT_EQ(other.RecvSO(u"", u"k", u"C", kFile), 1);
 }
