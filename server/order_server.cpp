@@ -90,9 +90,9 @@ std::string OrderServer::ServletBody(const httplib::Request& request, std::strin
   const std::string servlets = options_.context + "/servlets/";
   ServletReply reply;
   if (request.path == servlets + "GetSOData") {
-    reply = GetSOData(store_, request.body);
+    reply = GetSOData(store_, request.body, options_.header_charset);
   } else if (request.path == servlets + "PutProgressData") {
-    reply = PutProgressData(store_, request.body);
+    reply = PutProgressData(store_, request.body, options_.header_charset);
   } else {
     outcome = "no such servlet";
     return {};

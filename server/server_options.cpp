@@ -1,5 +1,7 @@
 #include "server_options.h"
 
+#include <iconv.h>
+
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -44,11 +46,19 @@ void ParseListen(const std::string& text, ServerOptions& options) {
   options.listen_port = static_cast<int>(*port);
 }
 
+bool ConvertsToUtf8(const std::string& charset) {
+  const iconv_t cd = iconv_open("UTF-8", charset.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv_close(cd);
+  return true;
+}
+
 }  // namespace
 
 const char kUsage[] =
     "usage: tolvex-server [--listen HOST:PORT] [--root DIR] [--context PATH]\n"
     "                     [--tls-cert FILE --tls-key FILE] [--control FILE]\n"
+    "                     [--charset NAME]  (the request header's, e.g. CP932)\n"
     "                     [--reply-body TEXT | --reply-file FILE | --reply-size N]\n"
     "                     [--status CODE] [--delay-ms N] [--drop-after N]\n"
     "                     [--never-answer] [--trickle BYTES/MS]\n";
@@ -114,6 +124,11 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       options.tls_key = value;
     } else if (key == "control") {
       options.control_file = value;
+    } else if (key == "charset") {
+      if (value.empty() || !ConvertsToUtf8(value)) {
+        throw std::invalid_argument("--charset: no such charset " + value);
+      }
+      options.header_charset = value;
     } else if (const std::string error = options.misbehaviour.Set(key, value); !error.empty()) {
       throw std::invalid_argument(error);
     }

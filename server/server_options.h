@@ -34,6 +34,9 @@ struct ServerOptions {
   std::string tls_cert;
   std::string tls_key;
   std::string control_file;
+  // The request header's charset (an iconv name); "" reads UTF-8, or a
+  // byte a character where the header is not UTF-8.
+  std::string header_charset;
   Misbehaviour misbehaviour;
 };
 

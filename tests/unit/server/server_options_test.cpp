@@ -14,16 +14,19 @@ TEST(ParseServerOptions, ListenAddressAndContext) {
     std::string host;
     int port;
     std::string context;
+    std::string charset = "";
   } cases[] = {
       {{}, "127.0.0.1", 0, ""},
       {{"--listen", "127.0.0.1:8080", "--context", "app/"}, "127.0.0.1", 8080, "/app"},
       {{"--listen", "[::1]:0", "--context", "/"}, "::1", 0, ""},
+      {{"--charset", "CP932"}, "127.0.0.1", 0, "", "CP932"},
   };
   for (const auto& c : cases) {
     const ServerOptions o = ParseServerOptions(c.args);
     EXPECT_EQ(o.listen_host, c.host);
     EXPECT_EQ(o.listen_port, c.port);
     EXPECT_EQ(o.context, c.context);
+    EXPECT_EQ(o.header_charset, c.charset);
   }
   for (const std::vector<std::string>& bad :
        std::vector<std::vector<std::string>>{{"--listen", "8080"},
@@ -32,6 +35,8 @@ TEST(ParseServerOptions, ListenAddressAndContext) {
                                              {"--status", "20"},
                                              {"--trickle", "0/10"},
                                              {"--delay-ms"},
+                                             {"--charset", "NO-SUCH-CHARSET"},
+                                             {"--charset", ""},
                                              {"stray"}}) {
     EXPECT_THROW(ParseServerOptions(bad), std::invalid_argument) << bad[0];
   }

@@ -4,8 +4,11 @@
 
 #include <oleauto.h>
 
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -92,6 +95,140 @@ void WriteFile(const std::wstring& path, const std::string& bytes) {
   std::ofstream out(std::filesystem::path(path), std::ios::binary);
   out << bytes;
 }
+
+// The dialog as a watching thread finds it while the caller's thread
+// runs a receive: the controls by class, their rectangles in the
+// dialog's client coordinates, the label's text and font.
+struct DialogControl {
+  const wchar_t* cls;
+  const char* what;
+  HWND window = nullptr;
+  RECT rect{};
+};
+
+struct DialogWatch {
+  DWORD caller_thread = 0;
+  int dpi = 0;
+  HWND dialog = nullptr;
+  bool shown_label = false;
+};
+
+BOOL CALLBACK OnCallerWindow(HWND window, LPARAM param) {
+  wchar_t title[16] = {};
+  GetWindowTextW(window, title, 16);
+  if (!IsWindowVisible(window) || std::wstring(title) != L"Tolvex") return TRUE;
+  reinterpret_cast<DialogWatch*>(param)->dialog = window;
+  return FALSE;
+}
+
+// Through the dialog's own thread, which must keep pumping: a stuck
+// dialog fails the check instead of hanging it.
+std::wstring TextOf(HWND window) {
+  wchar_t text[256] = {};
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text),
+                           SMTO_ABORTIFHUNG, 2000, &copied)) {
+    return L"";
+  }
+  return std::wstring(text, copied);
+}
+
+HFONT FontOf(HWND window) {
+  DWORD_PTR font = 0;
+  SendMessageTimeoutW(window, WM_GETFONT, 0, 0, SMTO_ABORTIFHUNG, 2000, &font);
+  return reinterpret_cast<HFONT>(font);
+}
+
+// Every character of `text` has a glyph in `font` (no boxes), and the text
+// fits the control it is drawn in.
+void CheckCaption(HDC dc, HWND control, const std::wstring& text, const char* what) {
+  const HGDIOBJ previous = SelectObject(dc, FontOf(control));
+  std::vector<WORD> glyphs(text.size());
+  const DWORD mapped = GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()),
+                                        glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
+  bool every = mapped == text.size() && !text.empty();
+  for (const WORD glyph : glyphs) every = every && glyph != 0xFFFF;
+  wchar_t face[LF_FACESIZE] = {};
+  GetTextFaceW(dc, LF_FACESIZE, face);
+  SIZE extent{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+  SelectObject(dc, previous);
+  RECT inside{};
+  GetClientRect(control, &inside);
+  Check(every, std::string(what) + ": a glyph for every character in " + Narrow(face));
+  Check(extent.cx <= inside.right && extent.cy <= inside.bottom,
+        std::string(what) + ": " + std::to_string(extent.cx) + "x" + std::to_string(extent.cy) +
+            " of text fits " + std::to_string(inside.right) + "x" + std::to_string(inside.bottom));
+}
+
+void CheckDialogLayout(DialogWatch& watch) {
+  const HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  Check(dpi == watch.dpi,
+        "system DPI " + std::to_string(dpi) + ", " + std::to_string(watch.dpi) + " wanted");
+  DialogControl controls[] = {
+      {L"Static", "label"}, {L"msctls_progress32", "progress bar"}, {L"Button", "Cancel"}};
+  for (HWND child = GetWindow(watch.dialog, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t cls[64] = {};
+    GetClassNameW(child, cls, 64);
+    for (DialogControl& control : controls) {
+      if (_wcsicmp(cls, control.cls) == 0 && control.window == nullptr) control.window = child;
+    }
+  }
+  RECT client{};
+  GetClientRect(watch.dialog, &client);
+  for (DialogControl& control : controls) {
+    if (!Check(control.window != nullptr, std::string("the dialog has a ") + control.what)) {
+      ReleaseDC(nullptr, screen);
+      return;
+    }
+    GetWindowRect(control.window, &control.rect);
+    MapWindowPoints(nullptr, watch.dialog, reinterpret_cast<POINT*>(&control.rect), 2);
+    const RECT& r = control.rect;
+    Check(r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom &&
+              r.right > r.left && r.bottom > r.top,
+          std::string(control.what) + " (" + std::to_string(r.left) + "," + std::to_string(r.top) +
+              ")-(" + std::to_string(r.right) + "," + std::to_string(r.bottom) +
+              ") inside the client area " + std::to_string(client.right) + "x" +
+              std::to_string(client.bottom));
+  }
+  for (std::size_t i = 0; i < std::size(controls); ++i) {
+    for (std::size_t j = i + 1; j < std::size(controls); ++j) {
+      RECT common{};
+      Check(!IntersectRect(&common, &controls[i].rect, &controls[j].rect),
+            std::string(controls[i].what) + " and " + controls[j].what + " do not overlap");
+    }
+  }
+  const std::wstring label = TextOf(controls[0].window);
+  watch.shown_label = label.rfind(L"\u53D7\u4FE1(", 0) == 0;
+  Check(watch.shown_label, "the label shows the receive: " + Narrow(label));
+  CheckCaption(screen, controls[0].window, label, "label");
+  CheckCaption(screen, controls[2].window, TextOf(controls[2].window), "Cancel");
+  ReleaseDC(nullptr, screen);
+}
+
+// Waits up to 30 s for the dialog and for the job to have set the
+// label, then looks at it once.
+DWORD WINAPI WatchDialog(void* param) {
+  auto& watch = *static_cast<DialogWatch*>(param);
+  for (int i = 0; i < 300 && watch.dialog == nullptr; ++i) {
+    EnumThreadWindows(watch.caller_thread, OnCallerWindow, reinterpret_cast<LPARAM>(&watch));
+    if (watch.dialog == nullptr) Sleep(100);
+  }
+  if (!Check(watch.dialog != nullptr, "the dialog is shown")) return 0;
+  for (int i = 0; i < 100; ++i) {
+    const HWND label = FindWindowExW(watch.dialog, nullptr, L"Static", nullptr);
+    if (label != nullptr && TextOf(label).rfind(L"\u53D7\u4FE1(", 0) == 0) break;
+    Sleep(100);
+  }
+  CheckDialogLayout(watch);
+  return 0;
+}
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
 
 }  // namespace
 
@@ -295,6 +432,29 @@ void CheckUnloading(const std::wstring& dll, const std::wstring& url, const std:
           "another class is not served");
   }
   FreeLibrary(module);
+}
+
+void CheckDialog(const std::wstring& url, const std::wstring& key, const std::wstring& code,
+                 const std::wstring& file, int dpi) {
+  _Tolvex* object = Create();
+  if (!Check(object != nullptr, "create TolvexPro.Tolvex with _Tolvex")) return;
+  DialogWatch watch;
+  watch.caller_thread = GetCurrentThreadId();
+  watch.dpi = dpi;
+  const std::unique_ptr<void, HandleCloser> watcher(
+      CreateThread(nullptr, 0, WatchDialog, &watch, 0, nullptr));
+  VARIANT target;
+  VariantInit(&target);
+  V_VT(&target) = VT_BSTR;
+  V_BSTR(&target) = SysAllocString(file.c_str());
+  HRESULT hr = E_FAIL;
+  const short got = EarlyBound(object, false, url, key, code, &target, &hr);
+  VariantClear(&target);
+  Check(hr == S_OK && got == 0 && ErrorMsg(object).empty(),
+        "the receive with the dialog watched returns 0 (got " + std::to_string(got) + ")");
+  object->Release();
+  if (watcher) WaitForSingleObject(watcher.get(), INFINITE);
+  Check(watcher && watch.shown_label, "the dialog was looked at during the receive");
 }
 
 }  // namespace wine_client

@@ -13,5 +13,11 @@ void CheckLifetimes();
 // With a URL, also a receive into `file` through the loaded DLL.
 void CheckUnloading(const std::wstring& dll, const std::wstring& url = L"",
                     const std::wstring& file = L"");
+// A receive into `file` while another thread checks the dialog: the system
+// DPI is `dpi`; label, progress bar and Cancel lie inside the client area
+// without overlapping; their captions have glyphs in the dialog's font and
+// fit their controls.
+void CheckDialog(const std::wstring& url, const std::wstring& key, const std::wstring& code,
+                 const std::wstring& file, int dpi);
 
 }  // namespace wine_client

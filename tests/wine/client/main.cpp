@@ -5,6 +5,8 @@
 //   unload DLLPATH [URL FILE]
 //                       the DLL's entry points called directly; with a URL
 //                       also after a receive into FILE
+//   dialog URL KEY CODE FILE DPI
+//                       the dialog's layout and captions during a receive
 #include <windows.h>
 
 #include <objbase.h>
@@ -29,9 +31,12 @@ int wmain(int argc, wchar_t** argv) {
     wine_client::CheckLifetimes();
   } else if (mode == L"unload" && !arg.empty()) {
     wine_client::CheckUnloading(arg, argc > 4 ? argv[3] : L"", argc > 4 ? argv[4] : L"");
+  } else if (mode == L"dialog" && argc == 7) {
+    wine_client::CheckDialog(arg, argv[3], argv[4], argv[5], _wtoi(argv[6]));
   } else {
     std::fprintf(stderr,
-                 "usage: tolvex_client registered|unregistered|calls DIR|unload DLL [URL FILE]\n");
+                 "usage: tolvex_client registered|unregistered|calls DIR|unload DLL [URL FILE]\n"
+                 "                     |dialog URL KEY CODE FILE DPI\n");
     CoUninitialize();
     return 2;
   }
