@@ -18,9 +18,10 @@
 # a Japanese code; PASS "dpi144": the layout check at 144 DPI.
 # The layout check: the native client receives while it looks at its own
 # dialog (controls inside the client area and apart, every caption's glyphs
-# in the dialog's font, the label's "受信(…)" fitting its control); the
-# screenshot $ARTIFACTS/$PASS-dialog-$ARCH.png, whose label must not be
-# blank.
+# in the dialog's font, the label's "受信(…)" fitting its control), then
+# shows that caption again in the label; the screenshot
+# $ARTIFACTS/$PASS-dialog-$ARCH.png, taken meanwhile, must not have a blank
+# label.
 # Prints ok/FAIL lines; exits with the number of failures.
 set -uo pipefail
 
@@ -110,7 +111,12 @@ layout_check() {  # url, key, code, then env assignments for the client
   start_client layout "$@" $W "$D\\tolvex_client.exe" dialog "$url" "$key" "$code" \
     "$DIR\\layout.txt" "$DPI"
   if window=$(dialog_window); then
-    sleep 2
+    # The client shows the label's receive caption for three seconds.
+    for _ in $(seq 200); do
+      grep -q 'receive caption for the screenshot' "$WORK/layout.out" && break
+      sleep 0.1
+    done
+    sleep 0.5
     client_origin "$window"
     import -window root "$ARTIFACTS/$PASS-dialog-$ARCH.png"
     local shown
