@@ -133,6 +133,7 @@ layout_check() {  # url, key, code, then env assignments for the client
   finish_client layout "the dialog's layout and captions at $DPI DPI"
 }
 
+if [ "$PASS" != plain ]; then register Tolvex.dll; fi
 if [ "$PASS" = ja ]; then
   layout_check "$URL_ja_slower" "$JA_KEY" "$JA_CODE" LC_ALL="$JA_LOCALE"
   same_file "the receive for $JA_CODE" "$DIR_UNIX/layout.txt" "$DATA/outgoing/$JA_CODE.dat"

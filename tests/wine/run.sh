@@ -90,6 +90,12 @@ case " $ARCHES " in
     fi
     ;;
 esac
+for arch in x86 x64; do
+  case " $ARCHES ${SKIPPED[*]} " in
+    *" $arch "* | *" $arch: "*) ;;
+    *) skip $arch "not in TOLVEX_WINE_ARCHES" ;;
+  esac
+done
 
 cleanup() {
   for pid in "${SERVER_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
