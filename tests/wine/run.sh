@@ -396,6 +396,8 @@ if command -v xvfb-run >/dev/null && command -v xdotool >/dev/null && command -v
       dialog_pass $arch $pass
     done
   done
+  # Whatever runs next sees the usual 96 DPI again.
+  $WINE64 reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1
   for shot in "$ARTIFACTS"/*.png; do [ -s "$shot" ] && echo "screenshot: $shot"; done
 else
   fail "xvfb-run, xdotool or ImageMagick's import missing"
