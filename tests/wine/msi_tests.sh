@@ -90,8 +90,12 @@ reg_value() {  # key [value name]; the data of a REG_SZ value, default value wit
 key_exists() { $W reg query "$@" >/dev/null 2>&1; }  # key [/reg:32]
 no_key() { ! key_exists "$@"; }
 client() { $W "$D\\tolvex_client.exe" "$@" >"$DIR_UNIX/client.log" 2>&1 || { cat "$DIR_UNIX/client.log"; false; }; }
-# Installed packages named like ours in Add/Remove Programs.
-products() { $W reg query "$UNINSTALL" /s 2>/dev/null | tr -d '\r' | grep -c "DisplayName.*REG_SZ[[:space:]]*Tolvex ($ARCH)\$"; }
+# Installed packages of an architecture (default ARCH) in Add/Remove
+# Programs; [/reg:32] for a 32-bit package's entry seen from a 64-bit reg.
+products() {  # [arch [/reg:32]]
+  $W reg query "$UNINSTALL" /s "${@:2}" 2>/dev/null | tr -d '\r' |
+    grep -c "DisplayName.*REG_SZ[[:space:]]*Tolvex (${1:-$ARCH})\$"
+}
 cached_packages() { find "$C/windows/Installer" -maxdepth 1 -iname '*.msi' 2>/dev/null | wc -l; }
 same_path() { [ "${1,,}" = "${2,,}" ]; }
 
@@ -156,6 +160,26 @@ check "native client: one complete registration" client registered
 check "msiexec /i 0.9.0 over the newer package is refused" eval '! msi /i "$D\\Tolvex-$ARCH-0.9.0.msi"'
 check "msiexec /x the newer package" msi /x "$D\\Tolvex-$ARCH.msi"
 check_removed "after the upgrade and /x" "$cached_before"
+
+# A 64-bit Windows runs 32-bit programs through the same msiexec: the x86
+# package installs here even where 32-bit Wine cannot run its DLL.
+X86_MSI=$ROOT/build/mingw-i686/platform/win32/Tolvex-x86.msi
+if [ "$ARCH" = x64 ] && [ -e "$X86_MSI" ]; then
+  echo "== x64 msi: beside the x86 package"
+  cp "$X86_MSI" "$DIR_UNIX/"
+  check "msiexec /i ADDLOCAL=ALL" msi /i "$D\\Tolvex-x64.msi" ADDLOCAL=ALL
+  check "msiexec /i Tolvex-x86.msi beside it" msi /i "$D\\Tolvex-x86.msi"
+  check "x86 class in the 32-bit view" key_exists "HKCR\\CLSID\\$CLSID\\InprocServer32" /reg:32
+  check "one product entry each" test "$(products)" -eq 1 -a "$(products x86 /reg:32)" -eq 1
+  check "msiexec /x Tolvex-x86.msi" msi /x "$D\\Tolvex-x86.msi"
+  check "x86 class removed from the 32-bit view" no_key "HKCR\\CLSID\\$CLSID" /reg:32
+  check "x86 product entry removed" test "$(products x86 /reg:32)" -eq 0
+  check "32-bit interface keys stay with the x64 package" key_exists "HKCR\\Interface\\$IID\\TypeLib" /reg:32
+  check "native client: the x64 registration intact" client registered
+  check "msiexec /x" msi /x "$D\\Tolvex-x64.msi"
+  check_removed "after both packages" "$cached_before"
+  check "no x86 file left" test ! -e "$C/Program Files (x86)/Tolvex"
+fi
 
 echo "== $ARCH msi: a machine with the real archive control"
 OTHER='{0A1B2C3D-0000-4000-8000-000000000001}'
