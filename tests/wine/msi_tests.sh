@@ -181,6 +181,39 @@ if [ "$ARCH" = x64 ] && [ -e "$X86_MSI" ]; then
   check "no x86 file left" test ! -e "$C/Program Files (x86)/Tolvex"
 fi
 
+echo "== $ARCH msi: an application's package that carries the fragment"
+PROGRAM_FILES=ProgramFilesFolder
+[ "$ARCH" = x64 ] && PROGRAM_FILES=ProgramFiles64Folder
+cat >"$DIR_UNIX/App.wxs" <<WXS
+<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="*" Name="Tolvex test application" Language="1033" Version="2.0.0"
+           Manufacturer="Test" UpgradeCode="0F9E8D7C-0000-4000-8000-0000000000A1">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine" />
+    <Media Id="1" Cabinet="app.cab" EmbedCab="yes" />
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="$PROGRAM_FILES" />
+    </Directory>
+    <Feature Id="Main" Level="1">
+      <ComponentGroupRef Id="TolvexComponents" />
+    </Feature>
+  </Product>
+</Wix>
+WXS
+(cd "$BUILD/platform/win32" &&
+  wixl -a "$ARCH" -D TolvexArch="$ARCH" -o "$DIR_UNIX/App.msi" \
+    "$DIR_UNIX/App.wxs" "$ROOT/platform/win32/installer/TolvexComponents.wxs") ||
+  fail "wixl builds an application package with the fragment"
+check "msiexec /i App.msi" msi /i "$D\\App.msi"
+check "msiexec /i Tolvex-$ARCH.msi beside it" msi /i "$D\\Tolvex-$ARCH.msi"
+check "msiexec /x Tolvex-$ARCH.msi" msi /x "$D\\Tolvex-$ARCH.msi"
+check "the application's Tolvex.dll stays" test -f "$INSTALLED/Tolvex.dll"
+check "and its registration" \
+  same_path "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32")" "$INSTALLED_WIN\\Tolvex.dll"
+check "msiexec /x App.msi" msi /x "$D\\App.msi"
+check "class, ProgID, type library and interface keys removed with the last package" client unregistered
+check "install directory removed with the last package" test ! -e "$INSTALLED"
+
 echo "== $ARCH msi: a machine with the real archive control"
 OTHER='{0A1B2C3D-0000-4000-8000-000000000001}'
 $W reg add 'HKCR\MarloxO.Marlox\CLSID' /ve /d "$OTHER" /f >/dev/null 2>&1
