@@ -5,7 +5,7 @@ set -euo pipefail
 dpkg --add-architecture i386
 apt-get update
 DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev \
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wixl \
   wine wine64 wine32:i386 libwine-dev \
   xvfb xauth xdotool imagemagick fonts-ipafont-gothic \
   openssl python3 locales

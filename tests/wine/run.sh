@@ -363,6 +363,7 @@ for arch in $ARCHES; do
   run_check "$arch regsvr32 /u Tolvex.dll" $W "$SYS\\regsvr32.exe" /s /u "$D\\Tolvex.dll"
   run_check "$arch regsvr32 /u TolvexArchiver.dll" $W "$SYS\\regsvr32.exe" /s /u "$D\\TolvexArchiver.dll"
   run_check "$arch native client: unregistration" $W "$D\\tolvex_client.exe" unregistered
+  "$HERE/msi_tests.sh" "$arch" "$W" "$URL_http" "$URL_https" || fail "$arch MSI package: $? failure(s)"
 done
 
 # One run of dialog_tests.sh in its own Xvfb at the pass's DPI (Wine's
