@@ -14,4 +14,16 @@ void CheckLifetimes();
 void CheckUnloading(const std::wstring& dll, const std::wstring& url = L"",
                     const std::wstring& file = L"");
 
+// The component as a guest in a client that owns windows and a thread
+// timer, on TolvexTestHooks.dll (`dll`, its file name) so the job starts
+// late and the response period is short: for each outcome the client's
+// windows are disabled and the pointer is the hourglass during the call,
+// and all is back after; a client dropping its last reference during the
+// post gets a clean return; the control that needs a container works when
+// hosted. `live`, `dead`, `silent` and `slow`: a working server, a closed
+// port, a server that never answers, one that trickles its reply over
+// about 2.5 s.
+void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std::wstring& live,
+                const std::wstring& dead, const std::wstring& silent, const std::wstring& slow);
+
 }  // namespace wine_client

@@ -5,6 +5,9 @@
 //   unload DLLPATH [URL FILE]
 //                       the DLL's entry points called directly; with a URL
 //                       also after a receive into FILE
+//   guest DLLNAME WORKDIR LIVE DEAD SILENT SLOW
+//                       the component among the client's own windows and
+//                       timer (TolvexTestHooks.dll registered)
 #include <windows.h>
 
 #include <objbase.h>
@@ -29,9 +32,16 @@ int wmain(int argc, wchar_t** argv) {
     wine_client::CheckLifetimes();
   } else if (mode == L"unload" && !arg.empty()) {
     wine_client::CheckUnloading(arg, argc > 4 ? argv[3] : L"", argc > 4 ? argv[4] : L"");
+  } else if (mode == L"guest" && argc > 7) {
+    // Before the first object: the test build reads them once. The slow
+    // reply must fit in four periods.
+    SetEnvironmentVariableW(L"TOLVEX_START_HOLD_MS", L"300");
+    SetEnvironmentVariableW(L"TOLVEX_RESPONSE_PERIOD_MS", L"1500");
+    wine_client::CheckGuest(arg, argv[3], argv[4], argv[5], argv[6], argv[7]);
   } else {
     std::fprintf(stderr,
-                 "usage: tolvex_client registered|unregistered|calls DIR|unload DLL [URL FILE]\n");
+                 "usage: tolvex_client registered|unregistered|calls DIR|unload DLL [URL FILE]"
+                 "|guest DLLNAME DIR LIVE DEAD SILENT SLOW\n");
     CoUninitialize();
     return 2;
   }

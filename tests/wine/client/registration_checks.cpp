@@ -19,6 +19,7 @@ namespace wine_client {
 namespace {
 
 const wchar_t kArchiverClsid[] = L"{01360216-3193-439A-AA8C-F2A96DD48E64}";
+const wchar_t kContainedArchiverClsid[] = L"{2F1C7C55-8E0B-4B8E-9D0A-6B3E5F4A1C27}";
 
 std::wstring GuidText(REFGUID guid) {
   wchar_t text[40] = {};
@@ -187,6 +188,11 @@ void CheckRegistered() {
         "Interface marshalled by the automation marshaler");
   Check(Equal(ReadString(L"MarloxO.Marlox\\CLSID"), kArchiverClsid),
         "stand-in registered as MarloxO.Marlox");
+  Check(Equal(ReadString(L"TolvexArchiver.NeedsContainer\\CLSID"), kContainedArchiverClsid) &&
+            EndsWith(ReadString(std::wstring(L"CLSID\\") + kContainedArchiverClsid +
+                                L"\\InprocServer32"),
+                     L"TolvexArchiver.dll"),
+        "stand-in that needs a container registered under its own ProgID");
   CheckTypeLibrary();
   if (server) {
     CheckVersionResource(*server);
@@ -202,6 +208,9 @@ void CheckUnregistered() {
   Check(!KeyExists(L"Interface\\" + GuidText(IID__Tolvex)), "Interface key removed");
   Check(!KeyExists(L"MarloxO.Marlox"), "stand-in ProgID removed");
   Check(!KeyExists(std::wstring(L"CLSID\\") + kArchiverClsid), "stand-in CLSID removed");
+  Check(!KeyExists(L"TolvexArchiver.NeedsContainer") &&
+            !KeyExists(std::wstring(L"CLSID\\") + kContainedArchiverClsid),
+        "stand-in that needs a container removed");
   ITypeLib* library = nullptr;
   Check(FAILED(LoadRegTypeLib(LIBID_TolvexPro, 1, 0, 0x0409, &library)),
         "type library no longer found");
