@@ -334,6 +334,7 @@ Function Export(const wchar_t* dll, const char* name) {
 struct DuringCall {
   bool seen = false;
   bool main_enabled = true;
+  bool third_enabled = true;
   bool other_enabled = true;
   bool hourglass = false;
   HCURSOR shown = nullptr;  // GetCursorInfo
@@ -344,6 +345,7 @@ struct DuringCall {
 
 struct Scene {
   HWND main = nullptr;   // the client's form, enabled and active before the call
+  HWND third = nullptr;  // another enabled form, raised during the call
   HWND other = nullptr;  // a form the client had disabled itself
   CanUnload can_unload = nullptr;
   DWORD act_after_ms = 0;
@@ -374,7 +376,11 @@ void CALLBACK ClientTimer(HWND, UINT, UINT_PTR, DWORD) {
     during.seen = true;
     scene.seen_at = GetTickCount();
     during.main_enabled = IsWindowEnabled(scene.main) != FALSE;
+    during.third_enabled = IsWindowEnabled(scene.third) != FALSE;
     during.other_enabled = IsWindowEnabled(scene.other) != FALSE;
+    // Right under the dialog: the window that would be activated next if
+    // the dialog did not give activation back itself.
+    SetWindowPos(scene.third, dialog, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     // As when the mouse moves over the form: the form sets its own pointer.
     SendMessageW(scene.main, WM_SETCURSOR, reinterpret_cast<WPARAM>(scene.main),
                  MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
@@ -511,6 +517,7 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
   WriteFile(send_file, "progress\r\n");
   Form main(L"Client form", true);
   Form other(L"Disabled client form", false);
+  Form third(L"Another client form", true);
   const HCURSOR own = LoadCursorW(nullptr, IDC_CROSS);
 
   enum class Via { Vtable, Dispatch };
@@ -547,6 +554,7 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
     if (!Check(object != nullptr, what + ": object created")) continue;
     Scene scene;
     scene.main = main.get();
+    scene.third = third.get();
     scene.other = other.get();
     scene.can_unload = Export<CanUnload>(dll.c_str(), "DllCanUnloadNow");
     scene.act_after_ms = c.act_after_ms;
@@ -590,12 +598,13 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
     Check(hr == S_OK && got == c.expected,
           what + ": returns " + std::to_string(c.expected) + " (got " + std::to_string(got) + ")");
     Check(during.seen, what + ": the client's timer ran during the call");
-    Check(!during.main_enabled && !during.other_enabled,
+    Check(!during.main_enabled && !during.third_enabled && !during.other_enabled,
           what + ": the client's windows disabled during the call");
     Check(during.hourglass, what + ": hourglass over the client's window during the call");
     Check(during.shown == LoadCursorW(nullptr, IDC_WAIT),
           what + ": GetCursorInfo shows the hourglass during the call");
-    Check(IsWindowEnabled(main.get()) && !IsWindowEnabled(other.get()),
+    Check(IsWindowEnabled(main.get()) && IsWindowEnabled(third.get()) &&
+              !IsWindowEnabled(other.get()),
           what + ": exactly the windows enabled before are enabled after");
     Check(GetActiveWindow() == main.get(), what + ": the client's form active again");
     Check(GetCursor() == own, what + ": the client's own pointer back after the call");
