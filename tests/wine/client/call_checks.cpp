@@ -401,7 +401,10 @@ void CALLBACK ClientTimer(HWND, UINT, UINT_PTR, DWORD) {
   if (scene.close_dialog) PostMessageW(dialog, WM_CLOSE, 0, 0);
 }
 
+int g_clicks = 0;
+
 LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_COMMAND && HIWORD(wparam) == BN_CLICKED) ++g_clicks;
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
@@ -418,6 +421,14 @@ class Form {
                               10, 300, 200, nullptr, nullptr, form.hInstance, nullptr);
     EnableWindow(window_, enabled);
   }
+  // A button over the whole client area: wherever a click lands, it counts.
+  void AddButton() {
+    RECT area{};
+    GetClientRect(window_, &area);
+    CreateWindowExW(0, L"BUTTON", L"Client button", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0,
+                    area.right, area.bottom, window_, reinterpret_cast<HMENU>(1),
+                    GetModuleHandleW(nullptr), nullptr);
+  }
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
   ~Form() { DestroyWindow(window_); }
@@ -429,7 +440,8 @@ class Form {
 
 class ThreadTimer {
  public:
-  explicit ThreadTimer(UINT period) : id_(SetTimer(nullptr, 0, period, ClientTimer)) {}
+  explicit ThreadTimer(UINT period, TIMERPROC proc = ClientTimer)
+      : id_(SetTimer(nullptr, 0, period, proc)) {}
   ThreadTimer(const ThreadTimer&) = delete;
   ThreadTimer& operator=(const ThreadTimer&) = delete;
   ~ThreadTimer() { KillTimer(nullptr, id_); }
@@ -629,6 +641,76 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
     }
   }
   CheckStandInRefusesWithoutContainer();
+}
+
+namespace {
+
+// The mouse over the client's form during the call, as the timer saw it.
+struct PointerOverForm {
+  HWND form = nullptr;
+  int samples = 0;    // with the mouse over the form
+  int hourglass = 0;  // of which GetCursorInfo showed the hourglass
+};
+PointerOverForm* g_pointer = nullptr;
+
+void CALLBACK PointerTimer(HWND, UINT, UINT_PTR, DWORD) {
+  HWND dialog = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&dialog));
+  RECT form{};
+  CURSORINFO info{};
+  info.cbSize = sizeof(info);
+  if (dialog == nullptr || !GetWindowRect(g_pointer->form, &form) || !GetCursorInfo(&info) ||
+      !PtInRect(&form, info.ptScreenPos)) {
+    return;
+  }
+  ++g_pointer->samples;
+  if (info.hCursor == LoadCursorW(nullptr, IDC_WAIT)) ++g_pointer->hourglass;
+}
+
+}  // namespace
+
+void CheckClickDuringCall(const std::wstring& url, const std::wstring& file) {
+  Form form(L"Tolvex client form", true);
+  form.AddButton();
+  PointerOverForm pointer;
+  pointer.form = form.get();
+  g_pointer = &pointer;
+  _Tolvex* object = Create();
+  if (!Check(object != nullptr, "object created")) return;
+  VARIANT target;
+  VariantInit(&target);
+  V_VT(&target) = VT_BSTR;
+  V_BSTR(&target) = SysAllocString(file.c_str());
+  HRESULT hr = E_FAIL;
+  short got = -1;
+  {
+    ThreadTimer timer(50, PointerTimer);
+    got = EarlyBound(object, false, url, L"KEY001", L"C001", &target, &hr);
+  }
+  g_pointer = nullptr;
+  VariantClear(&target);
+  object->Release();
+  const int during = g_clicks;
+  Check(hr == S_OK && got == 99,
+        "the call cancelled by the driver returns 99 (got " + std::to_string(got) + ")");
+  Check(during == 0, "clicks on the client's button during the call did nothing (" +
+                         std::to_string(during) + " arrived)");
+  Check(pointer.samples > 0 && pointer.hourglass == pointer.samples,
+        "the pointer over the client's form was the hourglass (" +
+            std::to_string(pointer.hourglass) + " of " + std::to_string(pointer.samples) + ")");
+  // The driver clicks again after the call: the click must arrive now, or
+  // the check above proves nothing.
+  const DWORD start = GetTickCount();
+  MSG message;
+  while (g_clicks == during && GetTickCount() - start < 20000) {
+    if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    } else {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    }
+  }
+  Check(g_clicks == during + 1, "the same click after the call reaches the button");
 }
 
 }  // namespace wine_client

@@ -26,4 +26,10 @@ void CheckUnloading(const std::wstring& dll, const std::wstring& url = L"",
 void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std::wstring& live,
                 const std::wstring& dead, const std::wstring& silent, const std::wstring& slow);
 
+// A receive on TolvexTestHooks.dll whose job never starts, cancelled by the
+// driver (dialog_tests.sh) after it has moved the mouse over the client's
+// form "Tolvex client form" and clicked its button; the driver clicks the
+// button once more after the call.
+void CheckClickDuringCall(const std::wstring& url, const std::wstring& file);
+
 }  // namespace wine_client

@@ -8,6 +8,8 @@
 //   guest DLLNAME WORKDIR LIVE DEAD SILENT SLOW
 //                       the component among the client's own windows and
 //                       timer (TolvexTestHooks.dll registered)
+//   click URL FILE      a click on the client's button during a call, from
+//                       dialog_tests.sh (TolvexTestHooks.dll registered)
 #include <windows.h>
 
 #include <objbase.h>
@@ -38,10 +40,13 @@ int wmain(int argc, wchar_t** argv) {
     SetEnvironmentVariableW(L"TOLVEX_START_HOLD_MS", L"300");
     SetEnvironmentVariableW(L"TOLVEX_RESPONSE_PERIOD_MS", L"1500");
     wine_client::CheckGuest(arg, argv[3], argv[4], argv[5], argv[6], argv[7]);
+  } else if (mode == L"click" && argc > 3) {
+    SetEnvironmentVariableW(L"TOLVEX_START_HOLD_MS", L"600000");
+    wine_client::CheckClickDuringCall(arg, argv[3]);
   } else {
     std::fprintf(stderr,
                  "usage: tolvex_client registered|unregistered|calls DIR|unload DLL [URL FILE]"
-                 "|guest DLLNAME DIR LIVE DEAD SILENT SLOW\n");
+                 "|guest DLLNAME DIR LIVE DEAD SILENT SLOW|click URL FILE\n");
     CoUninitialize();
     return 2;
   }
