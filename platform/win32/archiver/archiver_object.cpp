@@ -104,7 +104,6 @@ HRESULT ArchiverObject::SetClientSite(IOleClientSite* site) {
     return S_OK;
   }
   site->AddRef();
-  site_.reset();
   *site_.put() = site;
   Record(kHostSited);
   user_mode_ = AmbientUserMode(site);
