@@ -26,6 +26,12 @@ ServerRegistration ContainedRegistration() {
                             nullptr};
 }
 
+ServerRegistration BagRegistration() {
+  return ServerRegistration{kBagArchiverClsid, L"TolvexArchiver.NeedsContainerBag",
+                            L"Tolvex stand-in archive control initialised from a property bag",
+                            L"1.0", nullptr};
+}
+
 }  // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
@@ -33,20 +39,30 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
     return GetClassObjectFor<ArchiverObject, ArchiverMode::NeedsContainer>(kContainedArchiverClsid,
                                                                            clsid, iid, out);
   }
+  if (clsid == kBagArchiverClsid) {
+    return GetClassObjectFor<ArchiverObject, ArchiverMode::NeedsContainerBag>(kBagArchiverClsid,
+                                                                              clsid, iid, out);
+  }
   return GetClassObjectFor<ArchiverObject>(kArchiverClsid, clsid, iid, out);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-  if (FAILED(RegisterServer(ArchiverRegistration()))) return SELFREG_E_CLASS;
-  return FAILED(RegisterServer(ContainedRegistration())) ? SELFREG_E_CLASS : S_OK;
+  for (const ServerRegistration& server :
+       {ArchiverRegistration(), ContainedRegistration(), BagRegistration()}) {
+    if (FAILED(RegisterServer(server))) return SELFREG_E_CLASS;
+  }
+  return S_OK;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  const HRESULT contained = UnregisterServer(ContainedRegistration());
-  const HRESULT plain = UnregisterServer(ArchiverRegistration());
-  return FAILED(contained) || FAILED(plain) ? SELFREG_E_CLASS : S_OK;
+  HRESULT result = S_OK;
+  for (const ServerRegistration& server :
+       {BagRegistration(), ContainedRegistration(), ArchiverRegistration()}) {
+    if (FAILED(UnregisterServer(server))) result = SELFREG_E_CLASS;
+  }
+  return result;
 }
 
-// What the container did to the last object of the class that needs one
+// What the container did to the last object of a class that needs one
 // (HostingRecord bits), for the tests of the component's hosting.
 extern "C" DWORD STDAPICALLTYPE TolvexArchiverHosting() { return LastHosting(); }

@@ -62,7 +62,7 @@ DWORD LastHosting() { return g_last_hosting.load(); }
 
 ArchiverObject::ArchiverObject(ArchiverMode mode)
     : mode_(mode), archiver_(files_, kWindowsPathStyle) {
-  if (mode_ == ArchiverMode::NeedsContainer) g_last_hosting = kHostCreated;
+  if (mode_ != ArchiverMode::Plain) g_last_hosting = kHostCreated;
 }
 
 ArchiverObject::~ArchiverObject() {
@@ -70,7 +70,7 @@ ArchiverObject::~ArchiverObject() {
 }
 
 void ArchiverObject::Record(DWORD what) {
-  if (mode_ == ArchiverMode::NeedsContainer) g_last_hosting |= what;
+  if (mode_ != ArchiverMode::Plain) g_last_hosting |= what;
 }
 
 bool ArchiverObject::Hosted() {
@@ -83,13 +83,17 @@ bool ArchiverObject::Hosted() {
 HRESULT ArchiverObject::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  const bool contained = mode_ == ArchiverMode::NeedsContainer;
+  const bool contained = mode_ != ArchiverMode::Plain;
+  const bool stream = mode_ == ArchiverMode::NeedsContainer;
+  const bool bag = mode_ == ArchiverMode::NeedsContainerBag;
   if (iid == IID_IUnknown || iid == IID_IDispatch) {
     *out = static_cast<IDispatch*>(this);
   } else if (contained && iid == IID_IOleObject) {
     *out = static_cast<IOleObject*>(this);
-  } else if (contained && (iid == IID_IPersistStreamInit || iid == IID_IPersist)) {
+  } else if (stream && (iid == IID_IPersistStreamInit || iid == IID_IPersist)) {
     *out = static_cast<IPersistStreamInit*>(this);
+  } else if (bag && (iid == IID_IPersistPropertyBag || iid == IID_IPersist)) {
+    *out = static_cast<IPersistPropertyBag*>(this);
   } else {
     return E_NOINTERFACE;
   }
@@ -164,7 +168,9 @@ HRESULT ArchiverObject::GetMiscStatus(DWORD, DWORD* status) {
 
 HRESULT ArchiverObject::GetClassID(CLSID* clsid) {
   if (clsid == nullptr) return E_POINTER;
-  *clsid = mode_ == ArchiverMode::NeedsContainer ? kContainedArchiverClsid : kArchiverClsid;
+  *clsid = mode_ == ArchiverMode::NeedsContainer      ? kContainedArchiverClsid
+           : mode_ == ArchiverMode::NeedsContainerBag ? kBagArchiverClsid
+                                                      : kArchiverClsid;
   return S_OK;
 }
 

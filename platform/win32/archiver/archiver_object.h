@@ -3,10 +3,12 @@
 // machines without the third-party control. A failing operation raises an
 // automation exception, as the control's own errors reach a caller.
 //
-// A second class is the same archiver as a control that expects to sit on
-// a form: it packs and unpacks only once its container has initialised it
-// (IPersistStreamInit::InitNew) and sited it with UserMode TRUE, and it
-// records what its container did, so a host can be checked against it.
+// Two more classes are the same archiver as a control that expects to sit
+// on a form: it packs and unpacks only once its container has initialised
+// it (InitNew, through IPersistStreamInit or, in the second of them,
+// IPersistPropertyBag, the only persistence it offers) and sited it with
+// UserMode TRUE, and it records what its container did, so a host can be
+// checked against it.
 #pragma once
 
 #include "com/win32_api.h"
@@ -30,10 +32,15 @@ inline constexpr CLSID kArchiverClsid = {
 inline constexpr CLSID kContainedArchiverClsid = {
     0x2F1C7C55, 0x8E0B, 0x4B8E, {0x9D, 0x0A, 0x6B, 0x3E, 0x5F, 0x4A, 0x1C, 0x27}};
 
-enum class ArchiverMode { Plain, NeedsContainer };
+// {2F1C7C56-8E0B-4B8E-9D0A-6B3E5F4A1C27}: the same, initialised from a
+// property bag.
+inline constexpr CLSID kBagArchiverClsid = {
+    0x2F1C7C56, 0x8E0B, 0x4B8E, {0x9D, 0x0A, 0x6B, 0x3E, 0x5F, 0x4A, 0x1C, 0x27}};
 
-// What the container did to the last object of the class that needs one,
-// as bits; TolvexArchiverHosting() returns them.
+enum class ArchiverMode { Plain, NeedsContainer, NeedsContainerBag };
+
+// What the container did to the last object of a class that needs one, as
+// bits; TolvexArchiverHosting() returns them.
 enum HostingRecord : DWORD {
   kHostCreated = 1,
   kHostInitialised = 2,     // InitNew
@@ -51,6 +58,7 @@ DWORD LastHosting();
 class ArchiverObject final : public IDispatch,
                              public IOleObject,
                              public IPersistStreamInit,
+                             public IPersistPropertyBag,
                              private RefCounted<ArchiverObject> {
   friend RefCounted<ArchiverObject>;
 
@@ -72,7 +80,7 @@ class ArchiverObject final : public IDispatch,
                                    DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                    UINT* bad_argument) override;
 
-  // IOleObject, offered only by the class that needs a container.
+  // IOleObject, offered only by the classes that need a container.
   HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* site) override;
   HRESULT STDMETHODCALLTYPE GetClientSite(IOleClientSite** site) override;
   HRESULT STDMETHODCALLTYPE SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
@@ -97,8 +105,11 @@ class ArchiverObject final : public IDispatch,
   HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD aspect, DWORD* status) override;
   HRESULT STDMETHODCALLTYPE SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
 
-  // IPersistStreamInit: nothing is persisted; InitNew is what counts.
+  // IPersistStreamInit and IPersistPropertyBag: nothing is persisted;
+  // InitNew (one for both) is what counts.
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override;
+  HRESULT STDMETHODCALLTYPE Load(IPropertyBag*, IErrorLog*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Save(IPropertyBag*, BOOL, BOOL) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE IsDirty() override { return S_FALSE; }
   HRESULT STDMETHODCALLTYPE Load(LPSTREAM) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Save(LPSTREAM, BOOL) override { return E_NOTIMPL; }

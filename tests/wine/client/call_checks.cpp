@@ -542,23 +542,27 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
     Action action;
     DWORD act_after_ms;  // after the dialog was first seen
     short expected;
-    bool needs_container;
+    const wchar_t* control;  // the ProgID's class for the call; null: the plain stand-in
   };
+  const wchar_t* const stream = L"TolvexArchiver.NeedsContainer";
+  const wchar_t* const bag = L"TolvexArchiver.NeedsContainerBag";
   // The calls to the silent server come last: Wine keeps their abandoned
   // requests (and the DLL in use) until the server closes the connection.
   const Case cases[] = {
-      {"receive", false, live, Via::Vtable, Action::None, 0, 0, false},
-      {"send to a dead port", true, dead, Via::Vtable, Action::None, 0, 9, false},
+      {"receive", false, live, Via::Vtable, Action::None, 0, 0, nullptr},
+      {"send to a dead port", true, dead, Via::Vtable, Action::None, 0, 9, nullptr},
       {"receive, last reference dropped during the post", false, slow, Via::Vtable,
-       Action::ReleaseLast, 800, 0, false},
+       Action::ReleaseLast, 800, 0, nullptr},
       {"receive by IDispatch, last reference dropped during the post", false, slow, Via::Dispatch,
-       Action::ReleaseLast, 800, 0, false},
+       Action::ReleaseLast, 800, 0, nullptr},
       {"receive through a control that needs a container", false, live, Via::Vtable, Action::None,
-       0, 0, true},
+       0, 0, stream},
       {"send through a control that needs a container", true, live, Via::Dispatch, Action::None, 0,
-       0, true},
-      {"receive from a silent server", false, silent, Via::Vtable, Action::None, 0, 91, false},
-      {"send cancelled", true, silent, Via::Vtable, Action::Cancel, 800, 99, false},
+       0, stream},
+      {"send through a control initialised from a property bag", true, live, Via::Vtable,
+       Action::None, 0, 0, bag},
+      {"receive from a silent server", false, silent, Via::Vtable, Action::None, 0, 91, nullptr},
+      {"send cancelled", true, silent, Via::Vtable, Action::Cancel, 800, 99, nullptr},
   };
   for (const Case& c : cases) {
     const std::string what = c.what;
@@ -585,9 +589,7 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
     SetActiveWindow(main.get());
     SetCursor(own);
     std::optional<ControlProgId> contained;
-    if (c.needs_container) {
-      contained.emplace(ControlProgId::ClassOf(L"TolvexArchiver.NeedsContainer"));
-    }
+    if (c.control != nullptr) contained.emplace(ControlProgId::ClassOf(c.control));
     short got = -1;
     HRESULT hr = E_FAIL;
     {
@@ -631,7 +633,7 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
     } else if (only != nullptr) {
       only->Release();
     }
-    if (c.needs_container) {
+    if (c.control != nullptr) {
       const auto hosting = Export<Hosting>(L"TolvexArchiver.dll", "TolvexArchiverHosting");
       const DWORD wanted = kHostedProperly | (c.send ? kHostPacked : kHostUnpacked);
       const DWORD record = hosting ? hosting() : 0;
