@@ -8,7 +8,8 @@
 # (trickles its reply over several seconds), URL_ja_slower (the same,
 # reading headers in code page 932), JA_LOCALE, JA_CODE, JA_KEY.
 # PASS "plain":
-#  1. Cancel before the job starts (TolvexTestHooks.dll holds the start).
+#  1. Cancel before the job starts (TolvexTestHooks.dll holds the start);
+#     a click on the native client's own form during the call does nothing.
 #  2. Cancel during a receive's post, then a normal receive.
 #  3. The close command during a send's post, then a normal send.
 #  4. The dialog repaints during a slow post: covered and uncovered, the
@@ -159,6 +160,33 @@ fi
 finish_client before-start "Cancel before the job: 99, empty ErrorMsg"
 [ ! -e "$WORK_UNIX/cancelled.txt" ] && ok "no file touched by the cancelled call" ||
   fail "the cancelled call touched a file"
+
+echo "-- the client's own form during the call"
+# The native client owns a form covered by a button and starts a receive
+# whose job never starts. The mouse goes over the form and clicks the
+# button, Cancel ends the call, and the button is clicked once more.
+start_client click $W "$D\\tolvex_client.exe" click "$URL_http" "$WORKDIR\\click.txt"
+form=
+if window=$(dialog_window); then
+  form=$(xdotool search --onlyvisible --name '^Tolvex client form$' 2>/dev/null | head -1)
+fi
+if [ -n "$form" ]; then
+  eval "$(xdotool getwindowgeometry --shell "$form")"
+  FX=$((X + WIDTH / 2))
+  FY=$((Y + HEIGHT / 2))
+  xdotool mousemove --sync $FX $FY
+  sleep 0.3
+  xdotool mousemove --sync $((FX + 5)) $((FY + 5))
+  sleep 0.5
+  xdotool click 1
+  sleep 0.5
+  click_cancel "$window"
+  sleep 1.5
+  xdotool mousemove --sync $FX $FY click 1
+else
+  fail "no dialog or no client form"
+fi
+finish_client click "the client's form during the call: clicks do nothing, the pointer is the hourglass"
 # Everything below runs on the shipped DLL.
 register Tolvex.dll
 

@@ -325,6 +325,8 @@ for arch in $ARCHES; do
     $W "$CS" //nologo 'C:\tolvex\post.js' timeout 300 "$URL_silent" "$URL_http" "$WORKDIR\\timing"
   TOLVEX_RESPONSE_PERIOD_MS=1500 run_script "$arch slow but live reply" \
     $W "$CS" //nologo 'C:\tolvex\post.js' slow 1500 "$URL_slow" "$URL_http" "$WORKDIR\\timing"
+  run_check "$arch native client: a guest among the client's windows" $W "$D\\tolvex_client.exe" \
+    guest TolvexTestHooks.dll "$WORKDIR" "$URL_http" "$URL_dead" "$URL_silent" "$URL_slow"
   run_check "$arch regsvr32 Tolvex.dll again" $W "$SYS\\regsvr32.exe" /s "$D\\Tolvex.dll"
   same_file "$arch old file unchanged by the timeout" "$WORKDIR_UNIX/timing/orders.txt" <(printf 'old orders\r\n')
   same_file "$arch receive after the timeouts" "$WORKDIR_UNIX/timing/fresh.txt" "$DATA/outgoing/C001.dat"
