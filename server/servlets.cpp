@@ -1,7 +1,14 @@
 #include "servlets.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <vector>
 
+#include "archive/archive_errors.h"
+#include "archive/archive_input.h"
+#include "archive/zip_directory.h"
+#include "archive/zip_extract.h"
+#include "component/text.h"
 #include "net/form_codec.h"
 #include "net/servlet_protocol.h"
 
@@ -54,12 +61,82 @@ std::string TrimRight(std::string s) {
   return s;
 }
 
-bool Acceptable(OrderStore& store, const std::optional<RequestHeader>& header, char kind) {
-  return header && header->kind == kind && IsSafeCompanyCode(header->code) &&
-         store.Authorised(header->code, header->key);
+std::string Printable(const std::string& s) {
+  std::string out;
+  for (const char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7F) {
+      out += c;
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+      out += escaped;
+    }
+  }
+  return out;
 }
 
+class MemoryFile : public ReadableFile {
+ public:
+  explicit MemoryFile(const Bytes& bytes) : bytes_(bytes) {}
+  std::size_t Read(std::uint8_t* data, std::size_t size) override {
+    const std::size_t n = std::min(size, bytes_.size() - position_);
+    std::copy_n(bytes_.data() + position_, n, data);
+    position_ += n;
+    return n;
+  }
+  void Seek(std::uint64_t offset) override {
+    position_ = static_cast<std::size_t>(std::min<std::uint64_t>(offset, bytes_.size()));
+  }
+  std::uint64_t Size() override { return bytes_.size(); }
+
+ private:
+  const Bytes& bytes_;
+  std::size_t position_ = 0;
+};
+
+// Extraction only to check the data against the directory.
+class DiscardingFile : public WritableFile {
+ public:
+  void Write(const std::uint8_t*, std::size_t) override {}
+  void Close() override {}
+};
+
 }  // namespace
+
+std::optional<std::string> HeaderRefusal(OrderStore& store, const std::string& body, char kind) {
+  const auto header = ParseRequestHeader(body);
+  if (!header) return "short header (" + std::to_string(body.size()) + " bytes)";
+  if (header->kind != kind) return "bad kind '" + Printable(std::string(1, header->kind)) + "'";
+  if (!IsSafeCompanyCode(header->code)) return "unusable company code " + Printable(header->code);
+  switch (store.CheckAccess(header->code, header->key)) {
+    case OrderStore::Access::kGranted:
+      return std::nullopt;
+    case OrderStore::Access::kUnknownCompany:
+      return "unknown company " + Printable(header->code);
+    case OrderStore::Access::kWrongKey:
+      break;
+  }
+  return "wrong key for " + Printable(header->code);
+}
+
+std::optional<std::string> ArchiveDefect(const Bytes& archive) {
+  MemoryFile file(archive);
+  try {
+    zip::ArchiveInput input(file, u"received archive");
+    std::size_t files = 0;
+    for (const auto& member : zip::ReadZipDirectory(input)) {
+      if (member.is_directory) continue;
+      DiscardingFile out;
+      zip::ExtractMember(input, member, out);
+      ++files;
+    }
+    if (files == 0) return "an archive without a file";
+  } catch (const ArchiveFailure& failure) {
+    return "an unsound archive (" + ToUtf8(ArchiveErrorCause(failure.code())) + ")";
+  }
+  return std::nullopt;
+}
 
 std::optional<RequestHeader> ParseRequestHeader(const std::string& body) {
   auto ends = FieldEnds(body, true);
@@ -75,8 +152,8 @@ std::optional<RequestHeader> ParseRequestHeader(const std::string& body) {
 }
 
 ServletReply GetSOData(OrderStore& store, const std::string& body) {
+  if (auto refusal = HeaderRefusal(store, body, '3')) return {"9", std::move(*refusal)};
   const auto header = ParseRequestHeader(body);
-  if (!Acceptable(store, header, '3')) return {"9", "rejected"};
   const auto archive = store.OutgoingArchive(header->code);
   if (!archive) return {"1", "no data for " + header->code};
   Bytes encoded;
@@ -88,19 +165,72 @@ ServletReply GetSOData(OrderStore& store, const std::string& body) {
 }
 
 ServletReply PutProgressData(OrderStore& store, const std::string& body) {
+  if (auto refusal = HeaderRefusal(store, body, '1')) return {"9", std::move(*refusal)};
   const auto header = ParseRequestHeader(body);
-  if (!Acceptable(store, header, '1')) return {"9", "rejected"};
   const Bytes payload(body.begin() + static_cast<std::ptrdiff_t>(header->payload_offset),
                       body.end());
+  return StoreProgressPayload(store, header->code, payload);
+}
+
+ServletReply StoreProgressPayload(OrderStore& store, const std::string& code,
+                                  const Bytes& payload) {
   Bytes archive;
   try {
     DecodeFormBytes(payload, archive);
   } catch (const DecodeError&) {
-    return {"9", "undecodable archive from " + header->code};
+    return {"9", "undecodable archive from " + code};
   }
-  if (archive.empty()) return {"9", "empty archive from " + header->code};
-  const auto stored = store.StoreProgress(header->code, archive);
+  if (archive.empty()) return {"9", "empty archive from " + code};
+  if (auto defect = ArchiveDefect(archive)) return {"9", *defect + " from " + code};
+  const auto stored = store.StoreProgress(code, archive);
   return {"0", "stored " + stored.string()};
+}
+
+BodyIntake::BodyIntake(OrderStore& store, char kind, std::uint64_t max_body,
+                       std::uint64_t announced)
+    : store_(store), kind_(kind), max_body_(max_body), announced_(announced) {}
+
+void BodyIntake::Take(const char* data, std::size_t size) {
+  received_ += size;
+  if (TooLarge()) {
+    std::string().swap(head_);
+    Bytes().swap(payload_);
+    return;
+  }
+  if (!judged_) {
+    head_.append(data, size);
+    if (head_.size() >= kHeaderMaxBytes) Judge();
+  } else if (!refusal_ && kind_ == '1') {
+    payload_.insert(payload_.end(), data, data + size);
+  }
+}
+
+void BodyIntake::Judge() {
+  judged_ = true;
+  refusal_ = HeaderRefusal(store_, head_, kind_);
+  if (refusal_) {
+    std::string().swap(head_);
+    return;
+  }
+  const auto header = ParseRequestHeader(head_);
+  code_ = header->code;
+  if (kind_ != '1') return;
+  // One buffer sized once to what the client announced, never more than
+  // the limit allows.
+  const std::uint64_t expected = std::min(announced_, max_body_);
+  if (expected > head_.size()) payload_.reserve(static_cast<std::size_t>(expected));
+  payload_.assign(head_.begin() + static_cast<std::ptrdiff_t>(header->payload_offset), head_.end());
+  head_.resize(header->payload_offset);
+}
+
+ServletReply BodyIntake::Finish() {
+  if (TooLarge()) {
+    return {"", "refused: body over the limit of " + std::to_string(max_body_) + " bytes"};
+  }
+  if (!judged_) Judge();
+  if (refusal_) return {"9", *refusal_};
+  if (kind_ == '3') return GetSOData(store_, head_);
+  return StoreProgressPayload(store_, code_, payload_);
 }
 
 }  // namespace tolvex::server

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
+#include "net/servlet_protocol.h"
 #include "order_store.h"
 
 namespace tolvex::server {
@@ -23,6 +25,19 @@ struct RequestHeader {
 // character. Nothing when the body is shorter than the header.
 std::optional<RequestHeader> ParseRequestHeader(const std::string& body);
 
+// A body's first this many bytes hold the whole header, whatever its
+// characters, so the header can be judged before the rest arrives.
+inline constexpr std::size_t kHeaderMaxBytes = 4 * kRequestHeaderLength;
+
+// Why a request with this header is refused (short header, bad kind,
+// unknown company, wrong key), for the log; nothing when it may be served.
+// `body` may end anywhere after its first kHeaderMaxBytes bytes.
+std::optional<std::string> HeaderRefusal(OrderStore& store, const std::string& body, char kind);
+
+// Why a received archive is not stored: not a zip, no file in it, or a
+// member whose data does not match its CRC or size. Nothing when sound.
+std::optional<std::string> ArchiveDefect(const Bytes& archive);
+
 struct ServletReply {
   std::string body;
   std::string outcome;  // for the request log
@@ -30,5 +45,40 @@ struct ServletReply {
 
 ServletReply GetSOData(OrderStore& store, const std::string& body);
 ServletReply PutProgressData(OrderStore& store, const std::string& body);
+// PutProgressData for a body taken apart as it arrived: the header already
+// accepted for `code`, `payload` the form-encoded archive after it.
+ServletReply StoreProgressPayload(OrderStore& store, const std::string& code, const Bytes& payload);
+
+// A servlet's request body taken as it arrives. The header is judged as
+// soon as it is complete; a refused body is only counted from then on, so
+// a stranger or a wrong key cannot make the server hold a large upload.
+class BodyIntake {
+ public:
+  // `kind` is the servlet's ('3' GetSOData, '1' PutProgressData);
+  // `announced` the Content-Length, 0 when none was given.
+  BodyIntake(OrderStore& store, char kind, std::uint64_t max_body, std::uint64_t announced);
+
+  void Take(const char* data, std::size_t size);
+  // The servlet's reply, once the whole body has arrived.
+  ServletReply Finish();
+  // More than max_body bytes arrived: the reply is an HTTP 413.
+  bool TooLarge() const { return received_ > max_body_; }
+  // Bytes of body memory held now.
+  std::size_t Held() const { return head_.capacity() + payload_.capacity(); }
+
+ private:
+  void Judge();
+
+  OrderStore& store_;
+  char kind_;
+  std::uint64_t max_body_;
+  std::uint64_t announced_;
+  std::uint64_t received_ = 0;
+  bool judged_ = false;
+  std::optional<std::string> refusal_;
+  std::string head_;  // the header, and for GetSOData whatever followed it
+  std::string code_;
+  Bytes payload_;  // PutProgressData's encoded archive
+};
 
 }  // namespace tolvex::server
