@@ -169,17 +169,17 @@ ServletReply PutProgressData(OrderStore& store, const std::string& body) {
   const auto header = ParseRequestHeader(body);
   const Bytes payload(body.begin() + static_cast<std::ptrdiff_t>(header->payload_offset),
                       body.end());
-  return StoreProgressPayload(store, header->code, payload);
-}
-
-ServletReply StoreProgressPayload(OrderStore& store, const std::string& code,
-                                  const Bytes& payload) {
   Bytes archive;
   try {
     DecodeFormBytes(payload, archive);
   } catch (const DecodeError&) {
-    return {"9", "undecodable archive from " + code};
+    return {"9", "undecodable archive from " + header->code};
   }
+  return StoreProgressArchive(store, header->code, archive);
+}
+
+ServletReply StoreProgressArchive(OrderStore& store, const std::string& code,
+                                  const Bytes& archive) {
   if (archive.empty()) return {"9", "empty archive from " + code};
   if (auto defect = ArchiveDefect(archive)) return {"9", *defect + " from " + code};
   const auto stored = store.StoreProgress(code, archive);
@@ -194,14 +194,14 @@ void BodyIntake::Take(const char* data, std::size_t size) {
   received_ += size;
   if (TooLarge()) {
     std::string().swap(head_);
-    Bytes().swap(payload_);
+    Bytes().swap(archive_);
     return;
   }
   if (!judged_) {
     head_.append(data, size);
     if (head_.size() >= kHeaderMaxBytes) Judge();
   } else if (!refusal_ && kind_ == '1') {
-    payload_.insert(payload_.end(), data, data + size);
+    Decode(data, size);
   }
 }
 
@@ -215,12 +215,42 @@ void BodyIntake::Judge() {
   const auto header = ParseRequestHeader(head_);
   code_ = header->code;
   if (kind_ != '1') return;
-  // One buffer sized once to what the client announced, never more than
-  // the limit allows.
-  const std::uint64_t expected = std::min(announced_, max_body_);
-  if (expected > head_.size()) payload_.reserve(static_cast<std::size_t>(expected));
-  payload_.assign(head_.begin() + static_cast<std::ptrdiff_t>(header->payload_offset), head_.end());
+  // Sized once: the archive is never longer than the body announced, and
+  // the body never longer than the limit.
+  archive_.reserve(static_cast<std::size_t>(std::min(announced_, max_body_)));
+  Decode(head_.data() + header->payload_offset, head_.size() - header->payload_offset);
   head_.resize(header->payload_offset);
+  head_.shrink_to_fit();
+}
+
+void BodyIntake::Decode(const char* data, std::size_t size) {
+  if (undecodable_) return;
+  piece_.assign(carry_.begin(), carry_.end());
+  piece_.insert(piece_.end(), data, data + size);
+  // Where the last escape starts when the piece ends inside it.
+  std::size_t complete = piece_.size();
+  for (std::size_t i = 0; i < piece_.size(); ++i) {
+    if (piece_[i] != '%') continue;
+    if (i + 2 >= piece_.size()) {
+      complete = i;
+      break;
+    }
+    i += 2;
+  }
+  carry_.assign(piece_.begin() + static_cast<std::ptrdiff_t>(complete), piece_.end());
+  piece_.resize(complete);
+  try {
+    DecodeFormBytes(piece_, decoded_piece_);
+  } catch (const DecodeError&) {
+    Undecodable();
+    return;
+  }
+  archive_.insert(archive_.end(), decoded_piece_.begin(), decoded_piece_.end());
+}
+
+void BodyIntake::Undecodable() {
+  undecodable_ = true;
+  for (Bytes* buffer : {&archive_, &carry_, &piece_, &decoded_piece_}) Bytes().swap(*buffer);
 }
 
 ServletReply BodyIntake::Finish() {
@@ -230,7 +260,9 @@ ServletReply BodyIntake::Finish() {
   if (!judged_) Judge();
   if (refusal_) return {"9", *refusal_};
   if (kind_ == '3') return GetSOData(store_, head_);
-  return StoreProgressPayload(store_, code_, payload_);
+  if (!carry_.empty()) Undecodable();
+  if (undecodable_) return {"9", "undecodable archive from " + code_};
+  return StoreProgressArchive(store_, code_, archive_);
 }
 
 }  // namespace tolvex::server

@@ -45,9 +45,9 @@ struct ServletReply {
 
 ServletReply GetSOData(OrderStore& store, const std::string& body);
 ServletReply PutProgressData(OrderStore& store, const std::string& body);
-// PutProgressData for a body taken apart as it arrived: the header already
-// accepted for `code`, `payload` the form-encoded archive after it.
-ServletReply StoreProgressPayload(OrderStore& store, const std::string& code, const Bytes& payload);
+// PutProgressData's last step, for an archive already decoded: the header
+// was accepted for `code`.
+ServletReply StoreProgressArchive(OrderStore& store, const std::string& code, const Bytes& archive);
 
 // A servlet's request body taken as it arrives. The header is judged as
 // soon as it is complete; a refused body is only counted from then on, so
@@ -64,10 +64,17 @@ class BodyIntake {
   // More than max_body bytes arrived: the reply is an HTTP 413.
   bool TooLarge() const { return received_ > max_body_; }
   // Bytes of body memory held now.
-  std::size_t Held() const { return head_.capacity() + payload_.capacity(); }
+  std::size_t Held() const {
+    return head_.capacity() + archive_.capacity() + piece_.capacity() + decoded_piece_.capacity();
+  }
 
  private:
   void Judge();
+  // Decodes PutProgressData's archive as it arrives, so that only the
+  // decoded archive is ever held; an escape cut between two pieces waits
+  // in `carry_`.
+  void Decode(const char* data, std::size_t size);
+  void Undecodable();
 
   OrderStore& store_;
   char kind_;
@@ -78,7 +85,10 @@ class BodyIntake {
   std::optional<std::string> refusal_;
   std::string head_;  // the header, and for GetSOData whatever followed it
   std::string code_;
-  Bytes payload_;  // PutProgressData's encoded archive
+  Bytes archive_;  // PutProgressData's archive, decoded
+  Bytes carry_;
+  bool undecodable_ = false;
+  Bytes piece_, decoded_piece_;  // reused from piece to piece
 };
 
 }  // namespace tolvex::server
