@@ -101,6 +101,14 @@ bool ServerProcess::Stop() {
 
 std::string ServerProcess::Log() const { return ReadFile(log_); }
 
+bool ServerProcess::Logged(const std::string& text) const {
+  for (int i = 0; i < 100; ++i) {
+    if (Log().find(text) != std::string::npos) return true;
+    usleep(50000);
+  }
+  return false;
+}
+
 ServerExit RunServerToExit(const std::vector<std::string>& args) {
   std::vector<std::string> argv_storage = {ServerPath()};
   argv_storage.insert(argv_storage.end(), args.begin(), args.end());

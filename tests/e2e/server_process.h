@@ -24,6 +24,9 @@ class ServerProcess {
   bool Stop();
   // Everything the server logged so far.
   std::string Log() const;
+  // Whether the log holds `text`, waiting up to 5 s for it: a request's
+  // line is written just after its reply went out.
+  bool Logged(const std::string& text) const;
 
  private:
   pid_t pid_ = -1;
