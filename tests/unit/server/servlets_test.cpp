@@ -87,8 +87,11 @@ class ServletStore : public ::testing::Test {
     return files;
   }
 
+  // One directory per test: ctest runs the tests side by side.
   const std::filesystem::path root_ =
-      std::filesystem::temp_directory_path() / "tolvex-servlet-store-test";
+      std::filesystem::temp_directory_path() /
+      (std::string("tolvex-servlet-store-") +
+       ::testing::UnitTest::GetInstance()->current_test_info()->name());
   OrderStore store_{root_};
 };
 
