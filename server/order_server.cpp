@@ -219,6 +219,7 @@ bool OrderServer::Wait(std::optional<std::size_t> ms) {
 
 void OrderServer::Handle(const httplib::Request& request, httplib::Response& response,
                          const httplib::ContentReader& content) {
+  drain_after_reply = false;
   const std::string servlets = options_.context + "/servlets/";
   const char kind = request.path == servlets + "GetSOData"         ? '3'
                     : request.path == servlets + "PutProgressData" ? '1'
