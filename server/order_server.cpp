@@ -226,7 +226,8 @@ void OrderServer::Handle(const httplib::Request& request, httplib::Response& res
                                                                    : '\0';
   std::optional<BodyIntake> intake;
   if (kind != '\0') {
-    intake.emplace(store_, kind, options_.max_body, AnnouncedLength(request).value_or(0));
+    intake.emplace(store_, kind, options_.max_body, AnnouncedLength(request).value_or(0),
+                   options_.header_charset);
   }
   std::string intake_error;
   const bool whole = content([&](const char* data, std::size_t size) {

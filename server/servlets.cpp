@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "archive/archive_errors.h"
@@ -174,7 +175,16 @@ class DiscardingFile : public WritableFile {
 std::optional<std::string> HeaderRefusal(OrderStore& store, const std::string& body, char kind,
                                          const std::string& charset) {
   const auto header = ParseRequestHeader(body, charset);
-  if (!header) return "short header (" + std::to_string(body.size()) + " bytes)";
+  if (!header) {
+    // Padded, a header cut short between characters reads; one holding a byte
+    // sequence the charset lacks still does not.
+    if (!charset.empty() &&
+        !ParseRequestHeader(body.substr(0, kHeaderMaxBytes) + std::string(kHeaderMaxBytes, ' '),
+                            charset)) {
+      return "header not in " + charset + " (" + std::to_string(body.size()) + " bytes)";
+    }
+    return "short header (" + std::to_string(body.size()) + " bytes)";
+  }
   if (header->kind != kind) return "bad kind '" + Printable(std::string(1, header->kind)) + "'";
   if (!IsSafeCompanyCode(header->code)) return "unusable company code " + Printable(header->code);
   switch (store.CheckAccess(header->code, header->key)) {
@@ -264,8 +274,12 @@ ServletReply StoreProgressArchive(OrderStore& store, const std::string& code,
 }
 
 BodyIntake::BodyIntake(OrderStore& store, char kind, std::uint64_t max_body,
-                       std::uint64_t announced)
-    : store_(store), kind_(kind), max_body_(max_body), announced_(announced) {}
+                       std::uint64_t announced, std::string charset)
+    : store_(store),
+      kind_(kind),
+      max_body_(max_body),
+      announced_(announced),
+      charset_(std::move(charset)) {}
 
 void BodyIntake::Take(const char* data, std::size_t size) {
   received_ += size;
@@ -284,12 +298,12 @@ void BodyIntake::Take(const char* data, std::size_t size) {
 
 void BodyIntake::Judge() {
   judged_ = true;
-  refusal_ = HeaderRefusal(store_, head_, kind_);
+  refusal_ = HeaderRefusal(store_, head_, kind_, charset_);
   if (refusal_) {
     std::string().swap(head_);
     return;
   }
-  const auto header = ParseRequestHeader(head_);
+  const auto header = ParseRequestHeader(head_, charset_);
   code_ = header->code;
   if (kind_ != '1') return;
   // Sized once: the archive is never longer than the body announced, and
@@ -336,7 +350,7 @@ ServletReply BodyIntake::Finish() {
   }
   if (!judged_) Judge();
   if (refusal_) return {"9", *refusal_};
-  if (kind_ == '3') return GetSOData(store_, head_);
+  if (kind_ == '3') return GetSOData(store_, head_, charset_);
   if (!carry_.empty()) Undecodable();
   if (undecodable_) return {"9", "undecodable archive from " + code_};
   return StoreProgressArchive(store_, code_, archive_);

@@ -33,8 +33,9 @@ std::optional<RequestHeader> ParseRequestHeader(const std::string& body,
 // characters, so the header can be judged before the rest arrives.
 inline constexpr std::size_t kHeaderMaxBytes = 4 * kRequestHeaderLength;
 
-// Why a request with this header is refused (short header, bad kind,
-// unknown company, wrong key), for the log; nothing when it may be served.
+// Why a request with this header is refused (short header, one not in the
+// charset, bad kind, unknown company, wrong key), for the log; nothing when
+// it may be served.
 // `body` may end anywhere after its first kHeaderMaxBytes bytes.
 // A charset reads the header as ParseRequestHeader does.
 std::optional<std::string> HeaderRefusal(OrderStore& store, const std::string& body, char kind,
@@ -62,8 +63,10 @@ ServletReply StoreProgressArchive(OrderStore& store, const std::string& code, co
 class BodyIntake {
  public:
   // `kind` is the servlet's ('3' GetSOData, '1' PutProgressData);
-  // `announced` the Content-Length, 0 when none was given.
-  BodyIntake(OrderStore& store, char kind, std::uint64_t max_body, std::uint64_t announced);
+  // `announced` the Content-Length, 0 when none was given; `charset` the
+  // header's, as ParseRequestHeader takes it.
+  BodyIntake(OrderStore& store, char kind, std::uint64_t max_body, std::uint64_t announced,
+             std::string charset = {});
 
   void Take(const char* data, std::size_t size);
   // The servlet's reply, once the whole body has arrived.
@@ -87,6 +90,7 @@ class BodyIntake {
   char kind_;
   std::uint64_t max_body_;
   std::uint64_t announced_;
+  std::string charset_;
   std::uint64_t received_ = 0;
   bool judged_ = false;
   std::optional<std::string> refusal_;

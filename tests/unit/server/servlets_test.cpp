@@ -103,13 +103,27 @@ class ServletStore : public ::testing::Test {
   ServletStore() {
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_ / "outgoing");
-    std::ofstream(root_ / "companies.txt") << "OK k\nBETA k-beta\n";
+    std::ofstream(root_ / "companies.txt") << "OK k\nBETA k-beta\n"
+                                           << kJaCode8 << " " << kJaKey8 << "\n";
     std::ofstream(root_ / "outgoing" / "progress.txt") << std::string(5000, 'p') << "end\n";
   }
   ~ServletStore() override { std::filesystem::remove_all(root_); }
 
   static std::string Header(char kind, const std::string& code, const std::string& key) {
     return kind + Field(code, 12, code.size()) + Field(key, 50, key.size());
+  }
+  // "受信" with a key of 50 "鍵": 115 bytes of header in CP932, so the
+  // payload starts well past the 63rd byte.
+  static inline const std::string kJaCode8 = "\xe5\x8f\x97\xe4\xbf\xa1";
+  static inline const std::string kJaCode932 = "\x8e\xf3\x90\x4d";
+  static std::string JaKey(const std::string& character) {
+    std::string key;
+    for (int i = 0; i < 50; ++i) key += character;
+    return key;
+  }
+  static inline const std::string kJaKey8 = JaKey("\xe9\x8d\xb5");
+  static std::string Header932(char kind) {
+    return kind + Field(kJaCode932, 12, 2) + JaKey("\x8c\xae");
   }
   std::string Encoded(const Bytes& archive) const {
     Bytes encoded;
@@ -137,6 +151,7 @@ TEST_F(ServletStore, HeaderRefusalSaysWhy) {
     std::string body;
     char kind;
     std::string refusal;  // empty: accepted
+    std::string charset = "";
   } cases[] = {
       {Header('3', "OK", "k"), '3', ""},
       {Header('1', "BETA", "k-beta") + "PK", '1', ""},
@@ -147,9 +162,16 @@ TEST_F(ServletStore, HeaderRefusalSaysWhy) {
       {Header('3', "a/b", "k"), '3', "unusable company code a/b"},
       {"3OK", '3', "short header (3 bytes)"},
       {"", '1', "short header (0 bytes)"},
+      {Header932('3'), '3', "", "CP932"},
+      {Header932('1') + "PK", '1', "", "CP932"},
+      {Header('3', "OK", "k"), '3', "", "CP932"},
+      {Header932('3'), '3', "unknown company \x8e\xf3\x90M"},
+      {Header932('3').substr(0, 61), '3', "short header (61 bytes)", "CP932"},
+      {"3" + Field("\x81\x7f", 12, 1) + Field("k", 50, 1), '3', "header not in CP932 (64 bytes)",
+       "CP932"},
   };
   for (const auto& c : cases) {
-    const auto refusal = HeaderRefusal(store_, c.body, c.kind);
+    const auto refusal = HeaderRefusal(store_, c.body, c.kind, c.charset);
     EXPECT_EQ(refusal.value_or(""), c.refusal) << c.body;
   }
 }
@@ -190,6 +212,7 @@ TEST_F(ServletStore, OnlySoundArchivesAreStored) {
 TEST_F(ServletStore, BodyIntakeJudgesTheHeaderBeforeKeepingTheRest) {
   const Bytes archive = PackCompanyData(root_ / "outgoing" / "progress.txt");
   const std::string upload = Header('1', "BETA", "k-beta") + Encoded(archive);
+  const std::string upload932 = Header932('1') + Encoded(archive);
   // A multi-byte character cut between two pieces must still count as one.
   const std::string utf8_code = "\xe4\xbc\x9a\xe7\xa4\xbe";
   std::ofstream(root_ / "companies.txt", std::ios::app) << utf8_code << " k\n";
@@ -202,6 +225,7 @@ TEST_F(ServletStore, BodyIntakeJudgesTheHeaderBeforeKeepingTheRest) {
     std::uint64_t max_body;
     std::string reply;
     std::string outcome_starts;
+    std::string charset = "";
   } cases[] = {
       {"upload in one piece", '1', upload, upload.size(), 1 << 20, "0", "stored "},
       {"upload a byte at a time", '1', upload, 1, 1 << 20, "0", "stored "},
@@ -215,9 +239,14 @@ TEST_F(ServletStore, BodyIntakeJudgesTheHeaderBeforeKeepingTheRest) {
       {"receive", '3', Header('3', "OK", "k"), 5, 1 << 20, "1", "no data for OK"},
       {"utf-8 code cut in two", '3', utf8_request, 2, 1 << 20, "1", "no data for "},
       {"over the limit", '1', upload, 1000, upload.size() - 1, "", "refused: body over"},
+      {"cp932 upload a byte at a time", '1', upload932, 1, 1 << 20, "0", "stored ", "CP932"},
+      {"cp932 upload in one piece", '1', upload932, upload932.size(), 1 << 20, "0", "stored ",
+       "CP932"},
+      {"cp932 receive", '3', Header932('3'), 5, 1 << 20, "1", "no data for " + kJaCode8, "CP932"},
+      {"cp932 header read as utf-8", '1', upload932, 97, 1 << 20, "9", "unknown company "},
   };
   for (const auto& c : cases) {
-    BodyIntake intake(store_, c.kind, c.max_body, c.body.size());
+    BodyIntake intake(store_, c.kind, c.max_body, c.body.size(), c.charset);
     for (std::size_t at = 0; at < c.body.size(); at += c.piece) {
       intake.Take(c.body.data() + at, std::min(c.piece, c.body.size() - at));
     }
@@ -231,9 +260,12 @@ TEST_F(ServletStore, BodyIntakeJudgesTheHeaderBeforeKeepingTheRest) {
   }
   // Each accepted upload stored exactly the archive sent.
   ASSERT_EQ(Inbox("BETA").size(), 3u);
-  for (const auto& stored : Inbox("BETA")) {
-    std::ifstream in(stored, std::ios::binary);
-    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), archive) << stored;
+  ASSERT_EQ(Inbox(kJaCode8).size(), 2u);
+  for (const auto& code : {std::string("BETA"), kJaCode8}) {
+    for (const auto& stored : Inbox(code)) {
+      std::ifstream in(stored, std::ios::binary);
+      EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), archive) << stored;
+    }
   }
 }
 
