@@ -5,7 +5,10 @@ set -euo pipefail
 dpkg --add-architecture i386
 apt-get update
 DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev \
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wixl \
   wine wine64 wine32:i386 libwine-dev \
   xvfb xauth xdotool imagemagick fonts-ipafont-gothic \
-  openssl python3
+  openssl python3 locales
+# The Japanese Windows of the Wine tests takes its code page from this locale.
+sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+locale-gen

@@ -2,7 +2,9 @@
 // trying the client without the real server and for end-to-end tests.
 #include <signal.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <thread>
 
@@ -14,7 +16,20 @@ int main(int argc, char** argv) {
   try {
     options = ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const std::exception& e) {
-    std::cerr << "tolvex-server: " << e.what() << '\n' << kUsage;
+    std::cerr << "tolvex-server: " << e.what() << " (see --help)\n";
+    return 2;
+  }
+  if (options.help) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (options.version) {
+    std::cout << kServerVersion << '\n';
+    return 0;
+  }
+  // A server that would refuse every request does not start.
+  if (const std::string problem = CheckServerSetup(options); !problem.empty()) {
+    std::cerr << "tolvex-server: " << problem << '\n';
     return 2;
   }
 
@@ -27,10 +42,18 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   OrderServer server(options);
+  errno = 0;
   const int port = server.Bind();
   if (port <= 0) {
+    const int bind_error = errno;
     std::cerr << "tolvex-server: cannot listen on " << options.listen_host << ':'
-              << options.listen_port << (server.Secure() ? " (check the TLS files)" : "") << '\n';
+              << options.listen_port;
+    if (!server.Valid()) {
+      std::cerr << " (check the TLS files)";
+    } else if (bind_error != 0) {
+      std::cerr << ": " << std::strerror(bind_error);
+    }
+    std::cerr << '\n';
     return 1;
   }
   const bool v6 = options.listen_host.find(':') != std::string::npos;

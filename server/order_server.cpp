@@ -1,9 +1,17 @@
 #include "order_server.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
+#include <limits>
+#include <optional>
 
 #include "servlets.h"
 
@@ -12,6 +20,72 @@ namespace {
 
 // What the handler did, for the log line written after the reply went out.
 thread_local std::string request_outcome;
+thread_local std::uint64_t request_bytes = 0;
+// Set when the reply goes out before the body was read.
+thread_local bool drain_after_reply = false;
+
+std::optional<std::pair<std::string, int>> Endpoint(const sockaddr_storage& address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address.ss_family == AF_INET) {
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+    inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+    return std::make_pair(std::string(text), static_cast<int>(ntohs(v4.sin_port)));
+  }
+  if (address.ss_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+    inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+    return std::make_pair(std::string(text), static_cast<int>(ntohs(v6.sin6_port)));
+  }
+  return std::nullopt;
+}
+
+// The descriptor of the request's connection, found by its two ends (the
+// library does not hand it out); -1 when none matches.
+int ConnectionOf(const httplib::Request& request) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    int fd = -1;
+    try {
+      fd = std::stoi(entry.path().filename().string());
+    } catch (const std::exception&) {
+      continue;
+    }
+    sockaddr_storage local{}, peer{};
+    socklen_t local_size = sizeof local, peer_size = sizeof peer;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_size) != 0 ||
+        getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_size) != 0) {
+      continue;
+    }
+    const auto here = Endpoint(local);
+    const auto there = Endpoint(peer);
+    if (here && there && here->second == request.local_port &&
+        there->second == request.remote_port && there->first == request.remote_addr) {
+      return fd;
+    }
+  }
+  return -1;
+}
+
+// A refusal sent before the body was read: the client, seeing it, stops
+// sending and closes. Until then its bytes are read and dropped, because
+// closing on unread bytes resets the connection and can take the refusal
+// with it before the client has read it. A client that goes on sending is
+// cut off after a while.
+void DrainAndShutDown(int fd) {
+  constexpr std::uint64_t kMostBytes = std::uint64_t{64} << 20;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  std::uint64_t total = 0;
+  char buffer[64 * 1024];
+  pollfd ready{fd, POLLIN, 0};
+  while (total < kMostBytes && std::chrono::steady_clock::now() < deadline &&
+         poll(&ready, 1, 2000) == 1) {
+    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+    if (got <= 0) break;
+    total += static_cast<std::uint64_t>(got);
+  }
+  // The library then sees the connection end and closes it.
+  shutdown(fd, SHUT_RDWR);
+}
 
 // Made once per size and shared, never copied: the benchmark asks for the
 // same large reply again and again and must time the transfer, not the
@@ -26,6 +100,23 @@ std::shared_ptr<const std::string> PatternBody(std::size_t size) {
     cached = std::move(body);
   }
   return cached;
+}
+
+// The Content-Length; the largest value when it does not fit, nothing
+// when there is none or it is no number.
+std::optional<std::uint64_t> AnnouncedLength(const httplib::Request& request) {
+  const std::string text = request.get_header_value("Content-Length");
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
+      return std::numeric_limits<std::uint64_t>::max();
+    }
+    value = value * 10 + digit;
+  }
+  return value;
 }
 
 std::string Now() {
@@ -47,15 +138,55 @@ OrderServer::OrderServer(ServerOptions options)
   } else {
     http_ = std::make_unique<httplib::Server>();
   }
-  http_->Post(".*",
-              [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
+  // The body is taken by the handler itself, so that the header is judged
+  // before the rest is held and no content type has a smaller limit.
+  http_->Post(".*", [this](const httplib::Request& req, httplib::Response& res,
+                           const httplib::ContentReader& content) { Handle(req, res, content); });
+  http_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    return RefuseOversized(req, res);
+  });
+  http_->set_payload_max_length(static_cast<std::size_t>(
+      std::min<std::uint64_t>(options_.max_body, std::numeric_limits<std::size_t>::max())));
+  // A slow or silent client holds one worker until a timeout; there are
+  // enough workers that a handful of them leave the rest served.
+  http_->set_read_timeout(static_cast<time_t>(options_.read_timeout_seconds), 0);
+  http_->set_keep_alive_timeout(static_cast<time_t>(options_.idle_timeout_seconds));
+  http_->new_task_queue = [workers = options_.workers]() -> httplib::TaskQueue* {
+    // The server takes ownership of the queue it is handed.
+    return std::make_unique<httplib::ThreadPool>(workers).release();
+  };
+  // SO_REUSEADDR alone: a second server on a port in use must fail to bind
+  // rather than share the port and split the requests.
+  http_->set_socket_options([](socket_t sock) {
+    const int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   http_->set_logger([](const httplib::Request& req, const httplib::Response& res) {
-    std::fprintf(stderr, "%s %s %s %s %d %zu bytes in, %s\n", Now().c_str(),
+    std::fprintf(stderr, "%s %s %s %s %d %llu bytes in, %s\n", Now().c_str(),
                  req.remote_addr.c_str(), req.method.c_str(), req.path.c_str(), res.status,
-                 req.body.size(), request_outcome.c_str());
+                 static_cast<unsigned long long>(request_bytes), request_outcome.c_str());
     std::fflush(stderr);
     request_outcome.clear();
+    request_bytes = 0;
+    if (drain_after_reply) {
+      drain_after_reply = false;
+      if (const int fd = ConnectionOf(req); fd >= 0) DrainAndShutDown(fd);
+    }
   });
+}
+
+httplib::Server::HandlerResponse OrderServer::RefuseOversized(const httplib::Request& request,
+                                                              httplib::Response& response) {
+  const auto announced = AnnouncedLength(request);
+  if (!announced || *announced <= options_.max_body) {
+    return httplib::Server::HandlerResponse::Unhandled;
+  }
+  request_outcome = "refused: announces " + request.get_header_value("Content-Length") +
+                    " bytes, over the limit of " + std::to_string(options_.max_body);
+  response.status = 413;
+  response.set_header("Connection", "close");
+  drain_after_reply = true;
+  return httplib::Server::HandlerResponse::Handled;
 }
 
 int OrderServer::Bind() {
@@ -86,22 +217,37 @@ bool OrderServer::Wait(std::optional<std::size_t> ms) {
   return !stopping_;
 }
 
-std::string OrderServer::ServletBody(const httplib::Request& request, std::string& outcome) {
+void OrderServer::Handle(const httplib::Request& request, httplib::Response& response,
+                         const httplib::ContentReader& content) {
+  drain_after_reply = false;
   const std::string servlets = options_.context + "/servlets/";
-  ServletReply reply;
-  if (request.path == servlets + "GetSOData") {
-    reply = GetSOData(store_, request.body);
-  } else if (request.path == servlets + "PutProgressData") {
-    reply = PutProgressData(store_, request.body);
-  } else {
-    outcome = "no such servlet";
-    return {};
+  const char kind = request.path == servlets + "GetSOData"         ? '3'
+                    : request.path == servlets + "PutProgressData" ? '1'
+                                                                   : '\0';
+  std::optional<BodyIntake> intake;
+  if (kind != '\0') {
+    intake.emplace(store_, kind, options_.max_body, AnnouncedLength(request).value_or(0),
+                   options_.header_charset);
   }
-  outcome = std::string("status ") + reply.body.substr(0, 1) + ", " + reply.outcome;
-  return std::move(reply.body);
-}
+  std::string intake_error;
+  const bool whole = content([&](const char* data, std::size_t size) {
+    request_bytes += size;
+    if (!intake || !intake_error.empty()) return true;
+    try {
+      intake->Take(data, size);
+    } catch (const std::exception& e) {
+      intake_error = e.what();
+      intake.reset();
+    }
+    return true;
+  });
+  if (!whole) {
+    // Nothing of a body cut short is kept, and the client is gone.
+    request_outcome = "body cut short";
+    response.status = 400;
+    return;
+  }
 
-void OrderServer::Handle(const httplib::Request& request, httplib::Response& response) {
   const Misbehaviour mis = CurrentMisbehaviour(options_);
   if (mis.never_answer) {
     request_outcome = "held without an answer";
@@ -121,15 +267,27 @@ void OrderServer::Handle(const httplib::Request& request, httplib::Response& res
     request_outcome = "raw reply";
   } else {
     std::string servlet_body;
-    try {
-      servlet_body = ServletBody(request, request_outcome);
-    } catch (const std::exception& e) {
-      request_outcome = std::string("error: ") + e.what();
+    if (kind == '\0') {
+      request_outcome = "no such servlet";
+      if (status == 200) {
+        status = 404;
+        servlet_body = "<html><body>Not Found</body></html>";
+      }
+    } else if (!intake_error.empty()) {
+      request_outcome = "error: " + intake_error;
       servlet_body = "9";
-    }
-    if (request_outcome == "no such servlet" && status == 200) {
-      status = 404;
-      servlet_body = "<html><body>Not Found</body></html>";
+    } else if (intake->TooLarge()) {
+      request_outcome = intake->Finish().outcome;
+      status = 413;
+    } else {
+      try {
+        ServletReply reply = intake->Finish();
+        request_outcome = "status " + reply.body.substr(0, 1) + ", " + reply.outcome;
+        servlet_body = std::move(reply.body);
+      } catch (const std::exception& e) {
+        request_outcome = std::string("error: ") + e.what();
+        servlet_body = "9";
+      }
     }
     body = std::make_shared<const std::string>(std::move(servlet_body));
   }

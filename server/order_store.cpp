@@ -44,7 +44,7 @@ bool IsSafeCompanyCode(const std::string& code) {
 
 OrderStore::OrderStore(std::filesystem::path root) : root_(std::move(root)) {}
 
-bool OrderStore::Authorised(const std::string& code, const std::string& key) const {
+OrderStore::Access OrderStore::CheckAccess(const std::string& code, const std::string& key) const {
   // Read on every request, so the list can change while the server runs.
   std::ifstream in(root_ / "companies.txt");
   std::string line;
@@ -55,9 +55,9 @@ bool OrderStore::Authorised(const std::string& code, const std::string& key) con
     std::string listed_code, listed_key;
     fields >> listed_code;
     std::getline(fields >> std::ws, listed_key);
-    if (listed_code == code) return listed_key == key;
+    if (listed_code == code) return listed_key == key ? Access::kGranted : Access::kWrongKey;
   }
-  return false;
+  return Access::kUnknownCompany;
 }
 
 std::optional<Bytes> OrderStore::OutgoingArchive(const std::string& code) const {

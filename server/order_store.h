@@ -18,8 +18,12 @@ class OrderStore {
  public:
   explicit OrderStore(std::filesystem::path root);
 
+  enum class Access { kGranted, kUnknownCompany, kWrongKey };
+  Access CheckAccess(const std::string& code, const std::string& key) const;
   // True when the company is listed with exactly this key.
-  bool Authorised(const std::string& code, const std::string& key) const;
+  bool Authorised(const std::string& code, const std::string& key) const {
+    return CheckAccess(code, key) == Access::kGranted;
+  }
   // The archive for the company's outgoing data, or nothing when none waits.
   std::optional<Bytes> OutgoingArchive(const std::string& code) const;
   // Stores a received archive under a new timestamped name; returns its path.

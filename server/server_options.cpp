@@ -1,8 +1,14 @@
 #include "server_options.h"
 
+#include <iconv.h>
+
+#include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <stdexcept>
+#include <string_view>
 
 namespace tolvex::server {
 namespace {
@@ -23,10 +29,51 @@ std::string ReadWholeFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// A context that would silently never match a request path is refused
+// here, where the user can still see why.
 std::string NormaliseContext(std::string context) {
+  const auto malformed = [] {
+    return std::invalid_argument("--context wants a path such as /app (letters, digits, -._~/)");
+  };
+  if (context.empty() || context.front() != '/') throw malformed();
   while (!context.empty() && context.back() == '/') context.pop_back();
-  if (!context.empty() && context.front() != '/') context.insert(context.begin(), '/');
+  std::size_t segment_start = 0;
+  for (std::size_t i = 1; i <= context.size(); ++i) {
+    if (i < context.size() && context[i] != '/') {
+      const unsigned char c = static_cast<unsigned char>(context[i]);
+      if (!std::isalnum(c) &&
+          std::string_view("-._~").find(static_cast<char>(c)) == std::string_view::npos) {
+        throw malformed();
+      }
+      continue;
+    }
+    const std::string_view segment(context.data() + segment_start + 1, i - segment_start - 1);
+    if (segment.empty() || segment == "." || segment == "..") throw malformed();
+    segment_start = i;
+  }
   return context;
+}
+
+// A byte count, optionally with a K, M or G suffix (powers of 1024).
+std::optional<std::uint64_t> ParseSize(std::string text) {
+  std::uint64_t unit = 1;
+  if (!text.empty()) {
+    const char suffix = static_cast<char>(std::toupper(static_cast<unsigned char>(text.back())));
+    const std::size_t shift = suffix == 'K' ? 10 : suffix == 'M' ? 20 : suffix == 'G' ? 30 : 0;
+    if (shift > 0) {
+      unit <<= shift;
+      text.pop_back();
+    }
+  }
+  const auto count = ParseCount(text);
+  if (!count || *count > std::numeric_limits<std::uint64_t>::max() / unit) return std::nullopt;
+  return *count * unit;
+}
+
+std::size_t PositiveCount(const std::string& flag, const std::string& value) {
+  const auto count = ParseCount(value);
+  if (!count || *count == 0) throw std::invalid_argument(flag + " wants a number above 0");
+  return *count;
 }
 
 void ParseListen(const std::string& text, ServerOptions& options) {
@@ -44,14 +91,27 @@ void ParseListen(const std::string& text, ServerOptions& options) {
   options.listen_port = static_cast<int>(*port);
 }
 
+bool ConvertsToUtf8(const std::string& charset) {
+  const iconv_t cd = iconv_open("UTF-8", charset.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv_close(cd);
+  return true;
+}
+
 }  // namespace
 
 const char kUsage[] =
     "usage: tolvex-server [--listen HOST:PORT] [--root DIR] [--context PATH]\n"
     "                     [--tls-cert FILE --tls-key FILE] [--control FILE]\n"
+    "                     [--charset NAME]  (the request header's, e.g. CP932)\n"
     "                     [--reply-body TEXT | --reply-file FILE | --reply-size N]\n"
     "                     [--status CODE] [--delay-ms N] [--drop-after N]\n"
-    "                     [--never-answer] [--trickle BYTES/MS]\n";
+    "                     [--never-answer] [--trickle BYTES/MS]\n"
+    "                     [--max-body BYTES[K|M|G]] [--workers N]\n"
+    "                     [--read-timeout SECONDS] [--idle-timeout SECONDS]\n"
+    "       tolvex-server --help | --version\n";
+
+const char kServerVersion[] = "tolvex-server 1.00.0001";
 
 std::string Misbehaviour::Set(const std::string& key, const std::string& value) {
   if (key == "reply-body") {
@@ -100,6 +160,11 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       options.misbehaviour.never_answer = true;
       continue;
     }
+    if (key == "help" || key == "version") {
+      // Answered before anything else on the line is judged.
+      (key == "help" ? options.help : options.version) = true;
+      return options;
+    }
     if (i + 1 >= args.size()) throw std::invalid_argument(flag + " wants a value");
     const std::string& value = args[++i];
     if (key == "listen") {
@@ -114,6 +179,21 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       options.tls_key = value;
     } else if (key == "control") {
       options.control_file = value;
+    } else if (key == "charset") {
+      if (value.empty() || !ConvertsToUtf8(value)) {
+        throw std::invalid_argument("--charset: no such charset " + value);
+      }
+      options.header_charset = value;
+    } else if (key == "max-body") {
+      const auto size = ParseSize(value);
+      if (!size || *size == 0) throw std::invalid_argument("--max-body wants a size such as 64M");
+      options.max_body = *size;
+    } else if (key == "workers") {
+      options.workers = PositiveCount(flag, value);
+    } else if (key == "read-timeout") {
+      options.read_timeout_seconds = PositiveCount(flag, value);
+    } else if (key == "idle-timeout") {
+      options.idle_timeout_seconds = PositiveCount(flag, value);
     } else if (const std::string error = options.misbehaviour.Set(key, value); !error.empty()) {
       throw std::invalid_argument(error);
     }
@@ -122,6 +202,19 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
     throw std::invalid_argument("--tls-cert and --tls-key go together");
   }
   return options;
+}
+
+std::string CheckServerSetup(const ServerOptions& options) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!fs::is_directory(options.root, error)) {
+    return "--root " + options.root + " is not a directory";
+  }
+  const fs::path companies = fs::path(options.root) / "companies.txt";
+  if (!fs::is_regular_file(companies, error) || !std::ifstream(companies)) {
+    return "no readable companies.txt in " + options.root;
+  }
+  return {};
 }
 
 Misbehaviour CurrentMisbehaviour(const ServerOptions& options) {

@@ -34,16 +34,30 @@ struct ServerOptions {
   std::string tls_cert;
   std::string tls_key;
   std::string control_file;
+  // The request header's charset (an iconv name); "" reads UTF-8, or a
+  // byte a character where the header is not UTF-8.
+  std::string header_charset;
   Misbehaviour misbehaviour;
+  std::uint64_t max_body = std::uint64_t{1} << 30;  // bytes of request body taken
+  std::size_t workers = 64;                         // connections served at the same time
+  std::size_t read_timeout_seconds = 30;            // silence allowed inside a request
+  std::size_t idle_timeout_seconds = 5;             // silence allowed between requests
+  bool help = false;
+  bool version = false;
 };
 
 // Throws std::invalid_argument with a message fit for the user.
 ServerOptions ParseServerOptions(const std::vector<std::string>& args);
+
+// Why the server cannot serve from these options (no data directory, no
+// companies.txt in it), or an empty string.
+std::string CheckServerSetup(const ServerOptions& options);
 
 // The flags' misbehaviour, overlaid by the control file's lines when the
 // file exists. A line that does not parse is reported on stderr and skipped.
 Misbehaviour CurrentMisbehaviour(const ServerOptions& options);
 
 extern const char kUsage[];
+extern const char kServerVersion[];
 
 }  // namespace tolvex::server

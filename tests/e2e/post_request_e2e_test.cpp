@@ -277,10 +277,13 @@ TEST_F(OrderServerTest, GetSODataAnswersPerCompany) {
 
 TEST_F(OrderServerTest, PutProgressDataStoresTheArchive) {
   Start();
-  const Bytes archive = {'P', 'K', 3, 4, 0, 0xFF, ' ', '%'};
-  Bytes encoded;
-  EncodeFormBytes(archive, encoded);
-  const std::u16string payload = FromUtf8(AsString(encoded));
+  const Bytes archive = server::PackCompanyData(dir.path() / "outgoing" / "ACME.dat");
+  const auto encode = [](const Bytes& bytes) {
+    Bytes encoded;
+    EncodeFormBytes(bytes, encoded);
+    return FromUtf8(AsString(encoded));
+  };
+  const std::u16string payload = encode(archive);
   EXPECT_EQ(
       AsString(Post(Url("PutProgressData"), Header(u'1', u"BETA", u"k-beta") + payload).reply),
       "0");
@@ -288,6 +291,16 @@ TEST_F(OrderServerTest, PutProgressDataStoresTheArchive) {
             "9");
   EXPECT_EQ(AsString(Post(Url("PutProgressData"), Header(u'1', u"BETA", u"k-beta") + u"%4").reply),
             "9");
+  // Only an archive whose member verifies is stored.
+  const Bytes not_zip = {'P', 'K', 3, 4, 0, 0xFF, ' ', '%'};
+  const Bytes cut(archive.begin(), archive.end() - 10);
+  for (const Bytes& bad : {not_zip, cut}) {
+    EXPECT_EQ(
+        AsString(
+            Post(Url("PutProgressData"), Header(u'1', u"BETA", u"k-beta") + encode(bad)).reply),
+        "9");
+  }
+  EXPECT_TRUE(server->Logged("an unsound archive")) << server->Log();
 
   std::vector<std::filesystem::path> stored;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "inbox" / "BETA")) {

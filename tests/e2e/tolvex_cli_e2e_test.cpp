@@ -2,8 +2,15 @@
 // user can meet, with what the caller's directory holds afterwards.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <thread>
 
 #include "e2e/command_runner.h"
 #include "e2e/raw_listener.h"
@@ -79,9 +86,16 @@ TEST_F(TolvexCommand, ReceiveOutcomesThatKeepTheOldFile) {
     std::string code, key;
     int status;
     std::string out;
+    std::string logged = "";  // the server's reason, when it refused
   } cases[] = {
-      {"wrong key", {}, "C001", "nope", 90, "サーバーからのエラー返答\n"},
-      {"unknown company", {}, "C999", "key-1", 90, "サーバーからのエラー返答\n"},
+      {"wrong key", {}, "C001", "nope", 90, "サーバーからのエラー返答\n", "wrong key for C001"},
+      {"unknown company",
+       {},
+       "C999",
+       "key-1",
+       90,
+       "サーバーからのエラー返答\n",
+       "unknown company C999"},
       {"no response", {"--reply-body", "8"}, "C001", "key-1", 92, "無応答エラー\n"},
       {"html page",
        {"--reply-body", "<html>oops</html>", "--status", "500"},
@@ -105,6 +119,7 @@ TEST_F(TolvexCommand, ReceiveOutcomesThatKeepTheOldFile) {
       EXPECT_EQ(r.out, c.out) << c.name;
     }
     EXPECT_EQ(ReadFile(target), "old orders") << c.name;
+    EXPECT_TRUE(server.Logged(c.logged)) << c.name << ": " << server.Log();
   }
 }
 
@@ -159,6 +174,137 @@ TEST_F(TolvexCommand, SendDeliversTheProgressFile) {
       "unzip -p '" + stored.string() + "' progress.txt > '" + unpacked.string() + "'";
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(ReadFile(unpacked), "W1,切断,完了\n");
+}
+
+// Bytes that do not compress, so the body is as large as the file says.
+std::string NoiseBytes(std::size_t size) {
+  std::mt19937_64 random(42);
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i + 8 <= size; i += 8) {
+    const std::uint64_t word = random();
+    std::memcpy(&bytes[i], &word, 8);
+  }
+  return bytes;
+}
+
+TEST_F(TolvexCommand, LargeSendIsStoredWhole) {
+  ServerProcess server(data(), {});
+  const auto progress = client() / "large.bin";
+  const std::string content = NoiseBytes(50u << 20);
+  WriteFile(progress, content);
+  const auto r = Send(server, progress);
+  ASSERT_EQ(r.status, 0) << r.out << server.Log();
+  ASSERT_TRUE(fs::exists(Inbox()));
+  const auto stored = (*fs::directory_iterator(Inbox())).path();
+  EXPECT_GT(fs::file_size(stored), content.size());
+  if (std::system("command -v unzip >/dev/null") != 0) GTEST_SKIP() << "no unzip";
+  const auto unpacked = temp_.path() / "unpacked.bin";
+  const std::string command =
+      "unzip -p '" + stored.string() + "' large.bin > '" + unpacked.string() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_TRUE(ReadFile(unpacked) == content);
+}
+
+TEST_F(TolvexCommand, BodyOverTheLimitIsRefusedBeforeItIsRead) {
+  ServerProcess server(data(), {"--max-body", "4096"});
+  const auto progress = client() / "progress.bin";
+  WriteFile(progress, NoiseBytes(20000));
+  const auto r = Send(server, progress);
+  EXPECT_EQ(r.status, 90);
+  EXPECT_EQ(r.out, "サーバーからのエラー返答\n");
+  EXPECT_FALSE(fs::exists(Inbox()));
+
+  // Announced and never sent: the refusal comes without waiting for it.
+  RawConnection raw(server.port());
+  ASSERT_TRUE(
+      raw.Send("POST /servlets/PutProgressData HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+               "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+               "1073741825\r\n\r\n1C001"));
+  const std::string reply = raw.Receive(10000, "\r\n\r\n");
+  EXPECT_EQ(reply.rfind("HTTP/1.1 413 ", 0), 0u) << reply;
+  EXPECT_TRUE(
+      server.Logged(" 413 0 bytes in, refused: announces 1073741825 bytes, over the limit of 4096"))
+      << server.Log();
+}
+
+TEST_F(TolvexCommand, SlowClientsDoNotHoldUpAReceive) {
+  ServerProcess server(data(), {});
+  // A dozen connections each sending its request a byte every 3 s.
+  std::vector<std::unique_ptr<RawConnection>> slow;
+  for (int i = 0; i < 12; ++i) {
+    slow.push_back(std::make_unique<RawConnection>(server.port()));
+    ASSERT_TRUE(slow.back()->Send("P"));
+  }
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool received = false;
+  int rounds = 0;
+  constexpr int kRounds = 5;
+  std::thread dribbler([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (; rounds < kRounds; ++rounds) {
+      if (wake.wait_for(lock, std::chrono::seconds(3), [&] { return received; })) return;
+      for (auto& c : slow) c->Send("O");
+    }
+  });
+  const auto target = client() / "orders.txt";
+  const auto r = Recv(server, target);
+  int rounds_when_answered = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    received = true;
+    rounds_when_answered = rounds;
+  }
+  wake.notify_all();
+  dribbler.join();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadFile(target), kOrders);
+  EXPECT_LT(rounds_when_answered, kRounds) << "the receive waited for the slow clients to stop";
+}
+
+TEST_F(TolvexCommand, ServerRefusesToStartWhenItCouldNotServe) {
+  ServerProcess running(data(), {});
+  WriteFile(temp_.path() / "no-companies" / "readme.txt", "");
+  WriteFile(temp_.path() / "plain-file", "");
+  const std::string listen_any = "127.0.0.1:0";
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {"port in use",
+       {"--root", data().string(), "--listen", "127.0.0.1:" + std::to_string(running.port())},
+       "Address already in use"},
+      {"missing root", {"--root", (temp_.path() / "nowhere").string()}, "is not a directory"},
+      {"root is a file", {"--root", (temp_.path() / "plain-file").string()}, "is not a directory"},
+      {"no companies.txt",
+       {"--root", (temp_.path() / "no-companies").string()},
+       "no readable companies.txt"},
+      {"context without a slash", {"--root", data().string(), "--context", "app"}, "--context"},
+      {"context with a space", {"--root", data().string(), "--context", "/my app"}, "--context"},
+  };
+  for (const auto& c : cases) {
+    auto args = c.args;
+    if (std::find(args.begin(), args.end(), "--listen") == args.end()) {
+      args.insert(args.end(), {"--listen", listen_any});
+    }
+    const ServerExit e = RunServerToExit(args);
+    EXPECT_NE(e.status, 0) << c.name;
+    EXPECT_LT(e.status, 128) << c.name << ": it did not stop on its own";
+    EXPECT_EQ(e.out, "") << c.name;
+    EXPECT_NE(e.err.find(c.says), std::string::npos) << c.name << ": " << e.err;
+    EXPECT_EQ(std::count(e.err.begin(), e.err.end(), '\n'), 1) << c.name << ": " << e.err;
+  }
+  // The server that holds the port still answers every request itself.
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(Recv(running, client() / "orders.txt").status, 0);
+
+  const ServerExit help = RunServerToExit({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: tolvex-server", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("--max-body"), std::string::npos);
+  const ServerExit version = RunServerToExit({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "tolvex-server 1.00.0001\n");
 }
 
 TEST_F(TolvexCommand, SendOutcomes) {

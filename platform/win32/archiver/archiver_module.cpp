@@ -10,25 +10,59 @@
 #include "com/module_state.h"
 #include "com/registry.h"
 
+using namespace tolvex::win32;
+
 namespace {
 
-tolvex::win32::ServerRegistration ArchiverRegistration() {
-  return tolvex::win32::ServerRegistration{tolvex::win32::kArchiverClsid,
-                                           tolvex::win32::kArchiveControlProgId,
-                                           L"Tolvex stand-in archive control", L"1.0", nullptr};
+ServerRegistration ArchiverRegistration() {
+  return ServerRegistration{kArchiverClsid, kArchiveControlProgId,
+                            L"Tolvex stand-in archive control", L"1.0", nullptr};
+}
+
+// Under a ProgID of its own: a test points the control's ProgID at it.
+ServerRegistration ContainedRegistration() {
+  return ServerRegistration{kContainedArchiverClsid, L"TolvexArchiver.NeedsContainer",
+                            L"Tolvex stand-in archive control that needs a container", L"1.0",
+                            nullptr};
+}
+
+ServerRegistration BagRegistration() {
+  return ServerRegistration{kBagArchiverClsid, L"TolvexArchiver.NeedsContainerBag",
+                            L"Tolvex stand-in archive control initialised from a property bag",
+                            L"1.0", nullptr};
 }
 
 }  // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  return tolvex::win32::GetClassObjectFor<tolvex::win32::ArchiverObject>(
-      tolvex::win32::kArchiverClsid, clsid, iid, out);
+  if (clsid == kContainedArchiverClsid) {
+    return GetClassObjectFor<ArchiverObject, ArchiverMode::NeedsContainer>(kContainedArchiverClsid,
+                                                                           clsid, iid, out);
+  }
+  if (clsid == kBagArchiverClsid) {
+    return GetClassObjectFor<ArchiverObject, ArchiverMode::NeedsContainerBag>(kBagArchiverClsid,
+                                                                              clsid, iid, out);
+  }
+  return GetClassObjectFor<ArchiverObject>(kArchiverClsid, clsid, iid, out);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-  return FAILED(tolvex::win32::RegisterServer(ArchiverRegistration())) ? SELFREG_E_CLASS : S_OK;
+  for (const ServerRegistration& server :
+       {ArchiverRegistration(), ContainedRegistration(), BagRegistration()}) {
+    if (FAILED(RegisterServer(server))) return SELFREG_E_CLASS;
+  }
+  return S_OK;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  return FAILED(tolvex::win32::UnregisterServer(ArchiverRegistration())) ? SELFREG_E_CLASS : S_OK;
+  HRESULT result = S_OK;
+  for (const ServerRegistration& server :
+       {BagRegistration(), ContainedRegistration(), ArchiverRegistration()}) {
+    if (FAILED(UnregisterServer(server))) result = SELFREG_E_CLASS;
+  }
+  return result;
 }
+
+// What the container did to the last object of a class that needs one
+// (HostingRecord bits), for the tests of the component's hosting.
+extern "C" DWORD STDAPICALLTYPE TolvexArchiverHosting() { return LastHosting(); }

@@ -1,6 +1,10 @@
 #include "archiver/archiver_object.h"
 
+#include <olectl.h>
+
+#include <atomic>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 #include "com/dispatch_args.h"
@@ -12,6 +16,8 @@
 
 namespace tolvex::win32 {
 namespace {
+
+std::atomic<DWORD> g_last_hosting{0};
 
 const ArchiveOpInfo* FindOp(DISPID id) {
   for (const ArchiveOpInfo& op : kArchiveOps) {
@@ -36,19 +42,144 @@ void Raise(EXCEPINFO* exception, const std::string& message) {
   }
 }
 
+bool AmbientUserMode(IOleClientSite* site) {
+  com_ptr<IDispatch> ambient;
+  if (FAILED(site->QueryInterface(IID_IDispatch, ambient.put_void()))) return false;
+  DISPPARAMS none{};
+  VARIANT value;
+  VariantInit(&value);
+  const HRESULT hr = ambient->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, LOCALE_USER_DEFAULT,
+                                     DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr);
+  const bool user_mode =
+      SUCCEEDED(hr) && V_VT(&value) == VT_BOOL && V_BOOL(&value) != VARIANT_FALSE;
+  VariantClear(&value);
+  return user_mode;
+}
+
 }  // namespace
 
-ArchiverObject::ArchiverObject() : archiver_(files_, kWindowsPathStyle) {}
+DWORD LastHosting() { return g_last_hosting.load(); }
+
+ArchiverObject::ArchiverObject(ArchiverMode mode)
+    : mode_(mode), archiver_(files_, kWindowsPathStyle) {
+  if (mode_ != ArchiverMode::Plain) g_last_hosting = kHostCreated;
+}
+
+ArchiverObject::~ArchiverObject() {
+  if (site_) Record(kHostReleasedSited);
+}
+
+void ArchiverObject::Record(DWORD what) {
+  if (mode_ != ArchiverMode::Plain) g_last_hosting |= what;
+}
+
+bool ArchiverObject::Hosted() {
+  if (mode_ == ArchiverMode::Plain) return true;
+  if (initialised_ && site_ && user_mode_ && !closed_) return true;
+  Record(kHostRefused);
+  return false;
+}
 
 HRESULT ArchiverObject::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  const bool contained = mode_ != ArchiverMode::Plain;
+  const bool stream = mode_ == ArchiverMode::NeedsContainer;
+  const bool bag = mode_ == ArchiverMode::NeedsContainerBag;
   if (iid == IID_IUnknown || iid == IID_IDispatch) {
     *out = static_cast<IDispatch*>(this);
-    AddRef();
+  } else if (contained && iid == IID_IOleObject) {
+    *out = static_cast<IOleObject*>(this);
+  } else if (stream && (iid == IID_IPersistStreamInit || iid == IID_IPersist)) {
+    *out = static_cast<IPersistStreamInit*>(this);
+  } else if (bag && (iid == IID_IPersistPropertyBag || iid == IID_IPersist)) {
+    *out = static_cast<IPersistPropertyBag*>(this);
+  } else {
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+HRESULT ArchiverObject::SetClientSite(IOleClientSite* site) {
+  if (site == nullptr) {
+    if (site_ && closed_) Record(kHostUnsited);
+    site_.reset();
     return S_OK;
   }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  site->AddRef();
+  *site_.put() = site;
+  Record(kHostSited);
+  user_mode_ = AmbientUserMode(site);
+  if (user_mode_) Record(kHostUserMode);
+  return S_OK;
+}
+
+HRESULT ArchiverObject::GetClientSite(IOleClientSite** site) {
+  if (site == nullptr) return E_POINTER;
+  *site = site_.get();
+  if (*site != nullptr) (*site)->AddRef();
+  return S_OK;
+}
+
+HRESULT ArchiverObject::Close(DWORD) {
+  closed_ = true;
+  Record(kHostClosed);
+  return S_OK;
+}
+
+HRESULT ArchiverObject::GetMoniker(DWORD, DWORD, IMoniker** moniker) {
+  if (moniker != nullptr) *moniker = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT ArchiverObject::GetClipboardData(DWORD, IDataObject** data) {
+  if (data != nullptr) *data = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT ArchiverObject::EnumVerbs(IEnumOLEVERB** verbs) {
+  if (verbs != nullptr) *verbs = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT ArchiverObject::GetUserType(DWORD, LPOLESTR* name) {
+  if (name != nullptr) *name = nullptr;
+  return OLE_S_USEREG;
+}
+
+HRESULT ArchiverObject::Advise(IAdviseSink*, DWORD* connection) {
+  if (connection != nullptr) *connection = 0;
+  return E_NOTIMPL;
+}
+
+HRESULT ArchiverObject::EnumAdvise(IEnumSTATDATA** advise) {
+  if (advise != nullptr) *advise = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT ArchiverObject::GetMiscStatus(DWORD, DWORD* status) {
+  if (status == nullptr) return E_POINTER;
+  // Like most controls without a user interface: never visible when
+  // running, and it wants its site before its properties.
+  *status = OLEMISC_INVISIBLEATRUNTIME | OLEMISC_SETCLIENTSITEFIRST;
+  return S_OK;
+}
+
+HRESULT ArchiverObject::GetClassID(CLSID* clsid) {
+  if (clsid == nullptr) return E_POINTER;
+  *clsid = mode_ == ArchiverMode::NeedsContainer      ? kContainedArchiverClsid
+           : mode_ == ArchiverMode::NeedsContainerBag ? kBagArchiverClsid
+                                                      : kArchiverClsid;
+  return S_OK;
+}
+
+HRESULT ArchiverObject::InitNew() {
+  // A control is initialised once, from a stream or as new.
+  if (initialised_) return E_UNEXPECTED;
+  initialised_ = true;
+  Record(kHostInitialised);
+  return S_OK;
 }
 
 HRESULT ArchiverObject::GetTypeInfoCount(UINT* count) {
@@ -169,6 +300,8 @@ HRESULT ArchiverObject::Call(const ArchiveOpInfo& op, DISPPARAMS* params) {
   const unsigned wanted = op.op == ArchiveOp::AddPackFile ? 1 : 0;
   const auto args = ArgumentsInOrder(params, wanted, nullptr);
   if (!args) return DISP_E_BADPARAMCOUNT;
+  const bool runs = op.op == ArchiveOp::Pack || op.op == ArchiveOp::Unpack;
+  if (runs && !Hosted()) throw std::runtime_error("the control has not been sited on a form");
   switch (op.op) {
     case ArchiveOp::BeginPack:
       archiver_.BeginPack();
@@ -182,12 +315,14 @@ HRESULT ArchiverObject::Call(const ArchiveOpInfo& op, DISPPARAMS* params) {
     }
     case ArchiveOp::Pack:
       archiver_.Pack();
+      Record(kHostPacked);
       return S_OK;
     case ArchiveOp::BeginUnpack:
       archiver_.BeginUnpack();
       return S_OK;
     case ArchiveOp::Unpack:
       archiver_.Unpack();
+      Record(kHostUnpacked);
       return S_OK;
     default:
       return DISP_E_MEMBERNOTFOUND;

@@ -1,10 +1,13 @@
 #include "backends/late_bound_archive_control.h"
 
 #include <objbase.h>
+#include <ocidl.h>
+#include <oleidl.h>
 
 #include <cstdio>
 #include <string>
 
+#include "backends/control_site.h"
 #include "com/unique_bstr.h"
 #include "com/wide_string.h"
 #include "component/text.h"
@@ -44,15 +47,60 @@ LateBoundArchiveControl::LateBoundArchiveControl(std::wstring progid)
     : progid_(std::move(progid)) {}
 
 void LateBoundArchiveControl::Create() noexcept {
-  control_.reset();
+  Destroy();
   CLSID clsid{};
   create_result_ = CLSIDFromProgID(progid_.c_str(), &clsid);
   if (FAILED(create_result_)) return;
   create_result_ = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
                                     IID_IDispatch, control_.put_void());
+  if (FAILED(create_result_)) return;
+  create_result_ = Site();
+  if (FAILED(create_result_)) Destroy();
+}
+
+HRESULT LateBoundArchiveControl::Site() noexcept {
+  // Each step is taken only when the control has the interface for it; a
+  // control with none of them is driven as it is.
+  control_->QueryInterface(IID_IOleObject, ole_.put_void());
+  DWORD misc = 0;
+  if (ole_) ole_->GetMiscStatus(DVASPECT_CONTENT, &misc);
+  const bool site_first = (misc & OLEMISC_SETCLIENTSITEFIRST) != 0;
+  if (ole_ && site_first) SetSite();
+
+  // A control on a form starts from its property defaults.
+  HRESULT initialised = E_NOINTERFACE;
+  com_ptr<IPersistStreamInit> stream;
+  com_ptr<IPersistPropertyBag> bag;
+  if (SUCCEEDED(control_->QueryInterface(IID_IPersistStreamInit, stream.put_void()))) {
+    initialised = stream->InitNew();
+  } else if (SUCCEEDED(control_->QueryInterface(IID_IPersistPropertyBag, bag.put_void()))) {
+    initialised = bag->InitNew();
+  }
+  // E_NOTIMPL: nothing to initialise. Any other failure is the control
+  // refusing to load, as it would refuse on a form.
+  if (FAILED(initialised) && initialised != E_NOINTERFACE && initialised != E_NOTIMPL) {
+    return initialised;
+  }
+
+  if (ole_ && !site_first) SetSite();
+  return S_OK;
+}
+
+void LateBoundArchiveControl::SetSite() noexcept {
+  com_ptr<IOleClientSite> site;
+  if (FAILED(MakeComObject<ControlSite>(IID_IOleClientSite, site.put_void()))) return;
+  if (SUCCEEDED(ole_->SetClientSite(site.get()))) sited_ = true;
 }
 
 void LateBoundArchiveControl::Destroy() noexcept {
+  if (ole_) {
+    // Close while the site is still there: a control may call back into
+    // it while closing.
+    ole_->Close(OLECLOSE_NOSAVE);
+    if (sited_) ole_->SetClientSite(nullptr);
+  }
+  sited_ = false;
+  ole_.reset();
   control_.reset();
   create_result_ = E_UNEXPECTED;
 }

@@ -2,11 +2,16 @@
 // IDispatch::Invoke by dispatch id, on the object the ProgID names. The
 // object is made when the dialog is shown and let go when it closes; while
 // there is none (the ProgID is not registered), every operation raises.
+// It is hosted as a form hosts a control: initialised to its defaults
+// (IPersistStreamInit or IPersistPropertyBag), given a client site that
+// answers the ambient properties, and closed and unsited before it is let
+// go; a control without those interfaces is used as it is.
 #pragma once
 
 #include "com/win32_api.h"
 
 #include <oaidl.h>
+#include <oleidl.h>
 
 #include <string>
 
@@ -22,8 +27,8 @@ class LateBoundArchiveControl final : public ArchiveControl {
  public:
   explicit LateBoundArchiveControl(std::wstring progid = kArchiveControlProgId);
 
-  // Makes the control; a failure is remembered and raised by the first
-  // operation, as a missing control on a form would be.
+  // Makes and hosts the control; a failure is remembered and raised by
+  // the first operation, as a missing control on a form would be.
   void Create() noexcept;
   void Destroy() noexcept;
 
@@ -52,9 +57,13 @@ class LateBoundArchiveControl final : public ArchiveControl {
   void Call(ArchiveOp op);
   void Get(ArchiveOp op, VARTYPE as, unique_variant& result);
   void Invoke(ArchiveOp op, WORD flags, VARIANT* argument, VARIANT* result);
+  HRESULT Site() noexcept;
+  void SetSite() noexcept;
 
   std::wstring progid_;
   com_ptr<IDispatch> control_;
+  com_ptr<IOleObject> ole_;
+  bool sited_ = false;
   HRESULT create_result_ = E_UNEXPECTED;
 };
 

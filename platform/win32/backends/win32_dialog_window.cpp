@@ -81,6 +81,11 @@ void Win32DialogWindow::ShowModal(DialogEvents& events) {
   unloading_ = false;
   escaped_ = nullptr;
   const std::vector<WORD> dialog = EmptyTemplate();
+  client_windows_.emplace();
+  struct Restore {
+    std::optional<ClientWindowsDisabled>& windows;
+    ~Restore() { windows.reset(); }
+  } restore{client_windows_};
   const INT_PTR shown =
       DialogBoxIndirectParamW(module_, reinterpret_cast<const DLGTEMPLATE*>(dialog.data()), nullptr,
                               DialogProc, reinterpret_cast<LPARAM>(this));
@@ -97,6 +102,7 @@ void Win32DialogWindow::Unload() {
   unloading_ = true;
   KillTimer(window_, TimerId(DialogTimer::Start));
   KillTimer(window_, TimerId(DialogTimer::Out));
+  if (client_windows_) client_windows_->Restore();
   EndDialog(window_, IDOK);
 }
 

@@ -1,6 +1,7 @@
 // frmTolvex as a real window: an owner-less modal dialog with the status
 // label, the Cancel button and a comctl32 progress bar, laid out from the
-// design in twips at the system DPI. Timers behave as the form's timers
+// design in twips at the system DPI. While it is shown the calling
+// thread's other windows are disabled, as under a modal form. Timers behave as the form's timers
 // do: one ticks only while it is enabled with a non-zero interval, and a
 // new interval while enabled starts its period again.
 #pragma once
@@ -10,8 +11,10 @@
 #include <atomic>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "backends/client_windows.h"
 #include "backends/cursor_pointer.h"
 #include "backends/dialog_font.h"
 #include "dialog/dialog_window.h"
@@ -71,6 +74,8 @@ class Win32DialogWindow final : public DialogWindow {
   unique_hfont font_;
   bool unloading_ = false;
   std::exception_ptr escaped_;
+  // The client's windows, disabled while the dialog is shown.
+  std::optional<ClientWindowsDisabled> client_windows_;
 
   std::u16string caption_;
   std::int32_t progress_max_ = 0;

@@ -1,6 +1,6 @@
-// The class factory of an in-process server: makes Objects on request.
-// A factory counts as a live object, so DllCanUnloadNow stays false while
-// a client holds one.
+// The class factory of an in-process server: makes Objects on request,
+// each constructed from `kArgs`. A factory counts as a live object, so
+// DllCanUnloadNow stays false while a client holds one.
 #pragma once
 
 #include "com/win32_api.h"
@@ -11,9 +11,10 @@
 
 namespace tolvex::win32 {
 
-template <class Object>
-class ClassFactory final : public IClassFactory, private RefCounted<ClassFactory<Object>> {
-  using Counter = RefCounted<ClassFactory<Object>>;
+template <class Object, auto... kArgs>
+class ClassFactory final : public IClassFactory,
+                           private RefCounted<ClassFactory<Object, kArgs...>> {
+  using Counter = RefCounted<ClassFactory<Object, kArgs...>>;
   friend Counter;
 
  public:
@@ -34,7 +35,7 @@ class ClassFactory final : public IClassFactory, private RefCounted<ClassFactory
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    return MakeComObject<Object>(iid, out);
+    return MakeComObject<Object>(iid, out, kArgs...);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     LockModule(lock != FALSE);
@@ -42,13 +43,13 @@ class ClassFactory final : public IClassFactory, private RefCounted<ClassFactory
   }
 };
 
-// DllGetClassObject for a server with the one class `clsid`.
-template <class Object>
+// DllGetClassObject for the class `clsid`, its objects made from `kArgs`.
+template <class Object, auto... kArgs>
 HRESULT GetClassObjectFor(REFCLSID clsid, REFCLSID requested, REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (requested != clsid) return CLASS_E_CLASSNOTAVAILABLE;
-  return MakeComObject<ClassFactory<Object>>(iid, out);
+  return MakeComObject<ClassFactory<Object, kArgs...>>(iid, out);
 }
 
 }  // namespace tolvex::win32

@@ -35,6 +35,27 @@ bool SameName(const wchar_t* a, const wchar_t* b) {
 // A by-reference String the client may have left null.
 std::u16string Text(const BSTR* value) { return value ? FromBstr(*value) : std::u16string(); }
 
+// Held for the whole of a call. The dialog pumps the client's messages, so
+// a client handler may drop its last reference meanwhile: the object and
+// the DLL must outlast the call all the same. The reference goes before
+// the lock, so the module is still locked while the object is destroyed.
+class CallHold {
+ public:
+  explicit CallHold(IUnknown* object) : object_(object) {
+    object_->AddRef();
+    LockModule(true);
+  }
+  CallHold(const CallHold&) = delete;
+  CallHold& operator=(const CallHold&) = delete;
+  ~CallHold() {
+    object_->Release();
+    LockModule(false);
+  }
+
+ private:
+  IUnknown* object_;
+};
+
 }  // namespace
 
 TolvexObject::TolvexObject() : core_(ComponentRoot::Instance().Services()) {}
@@ -90,6 +111,7 @@ HRESULT TolvexObject::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCI
 HRESULT TolvexObject::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
                              VARIANT* result, EXCEPINFO*, UINT* bad_argument) {
   if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  const CallHold hold(this);
   try {
     switch (id) {
       case kDispErrorMsg:
@@ -165,6 +187,7 @@ HRESULT TolvexObject::put_ErrorMsg(BSTR value) {
 }
 
 HRESULT TolvexObject::RecvSO(BSTR* url, BSTR* key, BSTR* code, VARIANT* file, short* result) {
+  const CallHold hold(this);
   try {
     const std::int16_t outcome =
         core_.RecvSO(Text(url), Text(key), Text(code), VariantArgument(file));
@@ -176,6 +199,7 @@ HRESULT TolvexObject::RecvSO(BSTR* url, BSTR* key, BSTR* code, VARIANT* file, sh
 }
 
 HRESULT TolvexObject::SendProgress(BSTR* url, BSTR* key, BSTR* code, VARIANT* file, short* result) {
+  const CallHold hold(this);
   try {
     const std::int16_t outcome =
         core_.SendProgress(Text(url), Text(key), Text(code), VariantArgument(file));

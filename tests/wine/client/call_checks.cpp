@@ -3,10 +3,16 @@
 #include <windows.h>
 
 #include <oleauto.h>
+#include <oleidl.h>
 
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check.h"
@@ -92,6 +98,146 @@ void WriteFile(const std::wstring& path, const std::string& bytes) {
   std::ofstream out(std::filesystem::path(path), std::ios::binary);
   out << bytes;
 }
+
+// The dialog as a watching thread finds it while the caller's thread
+// runs a receive: the controls by class, their rectangles in the
+// dialog's client coordinates, the label's text and font.
+struct DialogControl {
+  const wchar_t* cls;
+  const char* what;
+  HWND window = nullptr;
+  RECT rect{};
+};
+
+struct DialogWatch {
+  DWORD caller_thread = 0;
+  int dpi = 0;
+  std::wstring receive_caption;  // what the label says as the receive starts
+  HWND dialog = nullptr;
+  bool looked = false;
+};
+
+BOOL CALLBACK OnCallerWindow(HWND window, LPARAM param) {
+  wchar_t title[16] = {};
+  GetWindowTextW(window, title, 16);
+  if (!IsWindowVisible(window) || std::wstring(title) != L"Tolvex") return TRUE;
+  reinterpret_cast<DialogWatch*>(param)->dialog = window;
+  return FALSE;
+}
+
+// Through the dialog's own thread, which must keep pumping: a stuck
+// dialog fails the check instead of hanging it.
+std::wstring TextOf(HWND window) {
+  wchar_t text[256] = {};
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text),
+                           SMTO_ABORTIFHUNG, 2000, &copied)) {
+    return L"";
+  }
+  return std::wstring(text, copied);
+}
+
+HFONT FontOf(HWND window) {
+  DWORD_PTR font = 0;
+  SendMessageTimeoutW(window, WM_GETFONT, 0, 0, SMTO_ABORTIFHUNG, 2000, &font);
+  return reinterpret_cast<HFONT>(font);
+}
+
+// Every character of `text` has a glyph in `font` (no boxes), and the text
+// fits the control it is drawn in.
+void CheckCaption(HDC dc, HWND control, const std::wstring& text, const char* what) {
+  const HGDIOBJ previous = SelectObject(dc, FontOf(control));
+  std::vector<WORD> glyphs(text.size());
+  const DWORD mapped = GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()),
+                                        glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
+  bool every = mapped == text.size() && !text.empty();
+  for (const WORD glyph : glyphs) every = every && glyph != 0xFFFF;
+  wchar_t face[LF_FACESIZE] = {};
+  GetTextFaceW(dc, LF_FACESIZE, face);
+  SIZE extent{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+  SelectObject(dc, previous);
+  RECT inside{};
+  GetClientRect(control, &inside);
+  Check(every, std::string(what) + ": a glyph for every character in " + Narrow(face));
+  Check(extent.cx <= inside.right && extent.cy <= inside.bottom,
+        std::string(what) + ": " + std::to_string(extent.cx) + "x" + std::to_string(extent.cy) +
+            " of text fits " + std::to_string(inside.right) + "x" + std::to_string(inside.bottom));
+}
+
+void CheckDialogLayout(DialogWatch& watch) {
+  const HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  Check(dpi == watch.dpi,
+        "system DPI " + std::to_string(dpi) + ", " + std::to_string(watch.dpi) + " wanted");
+  DialogControl controls[] = {
+      {L"Static", "label"}, {L"msctls_progress32", "progress bar"}, {L"Button", "Cancel"}};
+  for (HWND child = GetWindow(watch.dialog, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t cls[64] = {};
+    GetClassNameW(child, cls, 64);
+    for (DialogControl& control : controls) {
+      if (_wcsicmp(cls, control.cls) == 0 && control.window == nullptr) control.window = child;
+    }
+  }
+  RECT client{};
+  GetClientRect(watch.dialog, &client);
+  for (DialogControl& control : controls) {
+    if (!Check(control.window != nullptr, std::string("the dialog has a ") + control.what)) {
+      ReleaseDC(nullptr, screen);
+      return;
+    }
+    GetWindowRect(control.window, &control.rect);
+    MapWindowPoints(nullptr, watch.dialog, reinterpret_cast<POINT*>(&control.rect), 2);
+    const RECT& r = control.rect;
+    Check(r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom &&
+              r.right > r.left && r.bottom > r.top,
+          std::string(control.what) + " (" + std::to_string(r.left) + "," + std::to_string(r.top) +
+              ")-(" + std::to_string(r.right) + "," + std::to_string(r.bottom) +
+              ") inside the client area " + std::to_string(client.right) + "x" +
+              std::to_string(client.bottom));
+  }
+  for (std::size_t i = 0; i < std::size(controls); ++i) {
+    for (std::size_t j = i + 1; j < std::size(controls); ++j) {
+      RECT common{};
+      Check(!IntersectRect(&common, &controls[i].rect, &controls[j].rect),
+            std::string(controls[i].what) + " and " + controls[j].what + " do not overlap");
+    }
+  }
+  // The receive's own caption is replaced by the post's within one paint:
+  // it is checked here, and shown again below for the screenshot.
+  CheckCaption(screen, controls[0].window, watch.receive_caption, "label");
+  CheckCaption(screen, controls[2].window, TextOf(controls[2].window), "Cancel");
+  ReleaseDC(nullptr, screen);
+  watch.looked = true;
+
+  SendMessageTimeoutW(controls[0].window, WM_SETTEXT, 0,
+                      reinterpret_cast<LPARAM>(watch.receive_caption.c_str()), SMTO_ABORTIFHUNG,
+                      2000, nullptr);
+  std::printf("label showing the receive caption for the screenshot\n");
+  std::fflush(stdout);
+  Sleep(3000);
+  Check(TextOf(controls[0].window) == watch.receive_caption,
+        "the label kept the receive caption for the screenshot");
+}
+
+// Waits up to 30 s for the dialog, gives the job time to connect, then
+// looks at the dialog.
+DWORD WINAPI WatchDialog(void* param) {
+  auto& watch = *static_cast<DialogWatch*>(param);
+  for (int i = 0; i < 600 && watch.dialog == nullptr; ++i) {
+    EnumThreadWindows(watch.caller_thread, OnCallerWindow, reinterpret_cast<LPARAM>(&watch));
+    if (watch.dialog == nullptr) Sleep(50);
+  }
+  if (!Check(watch.dialog != nullptr, "the dialog is shown")) return 0;
+  Sleep(1500);
+  CheckDialogLayout(watch);
+  return 0;
+}
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
 
 }  // namespace
 
@@ -295,6 +441,445 @@ void CheckUnloading(const std::wstring& dll, const std::wstring& url, const std:
           "another class is not served");
   }
   FreeLibrary(module);
+}
+
+namespace {
+
+// The stand-in's record of its container (HostingRecord bits in
+// platform/win32/archiver/archiver_object.h).
+enum : DWORD {
+  kHostCreated = 1,
+  kHostInitialised = 2,
+  kHostSited = 4,
+  kHostUserMode = 8,
+  kHostClosed = 16,
+  kHostUnsited = 32,
+  kHostReleasedSited = 64,
+  kHostRefused = 128,
+  kHostPacked = 256,
+  kHostUnpacked = 512,
+};
+constexpr DWORD kHostedProperly =
+    kHostCreated | kHostInitialised | kHostSited | kHostUserMode | kHostClosed | kHostUnsited;
+
+using CanUnload = HRESULT(STDAPICALLTYPE*)();
+using Hosting = DWORD(STDAPICALLTYPE*)();
+
+template <class Function>
+Function Export(const wchar_t* dll, const char* name) {
+  const HMODULE module = GetModuleHandleW(dll);
+  if (module == nullptr) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// What the client sees of the call from its own timer, once the dialog is
+// up, and what the timer does then.
+struct DuringCall {
+  bool seen = false;
+  bool main_enabled = true;
+  bool third_enabled = true;
+  bool other_enabled = true;
+  bool hourglass = false;
+  HCURSOR shown = nullptr;  // GetCursorInfo
+  HRESULT unload_held = E_FAIL;
+  HRESULT unload_released = E_FAIL;
+  bool acted = false;
+};
+
+struct Scene {
+  HWND main = nullptr;   // the client's form, enabled and active before the call
+  HWND third = nullptr;  // another enabled form, raised during the call
+  HWND other = nullptr;  // a form the client had disabled itself
+  CanUnload can_unload = nullptr;
+  DWORD act_after_ms = 0;
+  IUnknown* release = nullptr;  // the last reference, dropped by the timer
+  bool close_dialog = false;
+  DWORD seen_at = 0;
+  DuringCall during;
+};
+Scene* g_scene = nullptr;
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM found) {
+  wchar_t title[16] = {};
+  GetWindowTextW(window, title, 16);
+  if (IsWindowVisible(window) && std::wstring(title) == L"Tolvex") {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void CALLBACK ClientTimer(HWND, UINT, UINT_PTR, DWORD) {
+  Scene& scene = *g_scene;
+  HWND dialog = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&dialog));
+  if (dialog == nullptr || scene.during.acted) return;
+  DuringCall& during = scene.during;
+  if (!during.seen) {
+    during.seen = true;
+    scene.seen_at = GetTickCount();
+    during.main_enabled = IsWindowEnabled(scene.main) != FALSE;
+    during.third_enabled = IsWindowEnabled(scene.third) != FALSE;
+    during.other_enabled = IsWindowEnabled(scene.other) != FALSE;
+    // Right under the dialog: the window that would be activated next if
+    // the dialog did not give activation back itself.
+    SetWindowPos(scene.third, dialog, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // As when the mouse moves over the form: the form sets its own pointer.
+    SendMessageW(scene.main, WM_SETCURSOR, reinterpret_cast<WPARAM>(scene.main),
+                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    during.hourglass = GetCursor() == LoadCursorW(nullptr, IDC_WAIT);
+    CURSORINFO info{};
+    info.cbSize = sizeof(info);
+    if (GetCursorInfo(&info)) during.shown = info.hCursor;
+  }
+  if (GetTickCount() - scene.seen_at < scene.act_after_ms) return;
+  during.acted = true;
+  if (scene.can_unload) during.unload_held = scene.can_unload();
+  if (scene.release != nullptr) {
+    std::exchange(scene.release, nullptr)->Release();
+    // What a client's idle processing may do: the DLL must stay.
+    CoFreeUnusedLibrariesEx(0, 0);
+    if (scene.can_unload) during.unload_released = scene.can_unload();
+  }
+  if (scene.close_dialog) PostMessageW(dialog, WM_CLOSE, 0, 0);
+}
+
+int g_clicks = 0;
+
+LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_COMMAND && HIWORD(wparam) == BN_CLICKED) ++g_clicks;
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+class Form {
+ public:
+  Form(const wchar_t* title, bool enabled) {
+    WNDCLASSW form{};
+    form.lpfnWndProc = FormProc;
+    form.hInstance = GetModuleHandleW(nullptr);
+    form.hCursor = LoadCursorW(nullptr, IDC_CROSS);
+    form.lpszClassName = L"TolvexClientForm";
+    RegisterClassW(&form);
+    window_ = CreateWindowExW(0, L"TolvexClientForm", title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
+                              10, 300, 200, nullptr, nullptr, form.hInstance, nullptr);
+    EnableWindow(window_, enabled);
+  }
+  // A button over the whole client area: wherever a click lands, it counts.
+  void AddButton() {
+    RECT area{};
+    GetClientRect(window_, &area);
+    CreateWindowExW(0, L"BUTTON", L"Client button", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0,
+                    area.right, area.bottom, window_, reinterpret_cast<HMENU>(1),
+                    GetModuleHandleW(nullptr), nullptr);
+  }
+  Form(const Form&) = delete;
+  Form& operator=(const Form&) = delete;
+  ~Form() { DestroyWindow(window_); }
+  HWND get() const { return window_; }
+
+ private:
+  HWND window_;
+};
+
+class ThreadTimer {
+ public:
+  explicit ThreadTimer(UINT period, TIMERPROC proc = ClientTimer)
+      : id_(SetTimer(nullptr, 0, period, proc)) {}
+  ThreadTimer(const ThreadTimer&) = delete;
+  ThreadTimer& operator=(const ThreadTimer&) = delete;
+  ~ThreadTimer() { KillTimer(nullptr, id_); }
+
+ private:
+  UINT_PTR id_;
+};
+
+// Points the control's ProgID at another class for as long as it lives.
+class ControlProgId {
+ public:
+  explicit ControlProgId(const std::wstring& clsid) : old_(Read()) { Write(clsid); }
+  ControlProgId(const ControlProgId&) = delete;
+  ControlProgId& operator=(const ControlProgId&) = delete;
+  ~ControlProgId() { Write(old_); }
+  static std::wstring ClassOf(const wchar_t* progid) {
+    CLSID clsid{};
+    wchar_t text[40] = {};
+    if (SUCCEEDED(CLSIDFromProgID(progid, &clsid))) StringFromGUID2(clsid, text, 40);
+    return text;
+  }
+
+ private:
+  static std::wstring Read() { return ClassOf(L"MarloxO.Marlox"); }
+  static void Write(const std::wstring& clsid) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L"MarloxO.Marlox\\CLSID", 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS) {
+      return;
+    }
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(clsid.c_str()),
+                   static_cast<DWORD>((clsid.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
+  std::wstring old_;
+};
+
+// A stand-in object that needs a container, driven without one: it must
+// refuse, or the checks of the hosting below could not fail.
+void CheckStandInRefusesWithoutContainer() {
+  CLSID clsid{};
+  IDispatch* control = nullptr;
+  if (!Check(SUCCEEDED(CLSIDFromProgID(L"TolvexArchiver.NeedsContainer", &clsid)) &&
+                 SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                            reinterpret_cast<void**>(&control))),
+             "stand-in that needs a container created")) {
+    return;
+  }
+  IOleObject* ole = nullptr;
+  Check(SUCCEEDED(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole))),
+        "it offers IOleObject");
+  if (ole) ole->Release();
+  DISPID unpack = DISPID_UNKNOWN;
+  LPOLESTR name = const_cast<LPOLESTR>(L"Unpack");
+  control->GetIDsOfNames(IID_NULL, &name, 1, 0, &unpack);
+  DISPPARAMS none{};
+  EXCEPINFO error{};
+  const HRESULT hr =
+      control->Invoke(unpack, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, &error, nullptr);
+  SysFreeString(error.bstrSource);
+  SysFreeString(error.bstrDescription);
+  SysFreeString(error.bstrHelpFile);
+  control->Release();
+  const auto hosting = Export<Hosting>(L"TolvexArchiver.dll", "TolvexArchiverHosting");
+  Check(hr == DISP_E_EXCEPTION && hosting && (hosting() & kHostRefused),
+        "unsited, it refuses to unpack (" + Hex(hr) + ")");
+
+  IUnknown* plain = nullptr;
+  IUnknown* ole_plain = nullptr;
+  CLSIDFromProgID(L"MarloxO.Marlox", &clsid);
+  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                   reinterpret_cast<void**>(&plain));
+  Check(plain && plain->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole_plain)) ==
+                     E_NOINTERFACE,
+        "the plain stand-in has no IOleObject (the transfers above used it)");
+  if (plain) plain->Release();
+}
+
+}  // namespace
+
+void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std::wstring& live,
+                const std::wstring& dead, const std::wstring& silent, const std::wstring& slow) {
+  const std::wstring send_file = work_dir + L"\\guest-progress.txt";
+  const std::wstring recv_file = work_dir + L"\\guest-orders.txt";
+  WriteFile(send_file, "progress\r\n");
+  Form main(L"Client form", true);
+  Form other(L"Disabled client form", false);
+  Form third(L"Another client form", true);
+  const HCURSOR own = LoadCursorW(nullptr, IDC_CROSS);
+
+  enum class Via { Vtable, Dispatch };
+  enum class Action { None, ReleaseLast, Cancel };
+  struct Case {
+    const char* what;
+    bool send;
+    const std::wstring& url;
+    Via via;
+    Action action;
+    DWORD act_after_ms;  // after the dialog was first seen
+    short expected;
+    const wchar_t* control;  // the ProgID's class for the call; null: the plain stand-in
+  };
+  const wchar_t* const stream = L"TolvexArchiver.NeedsContainer";
+  const wchar_t* const bag = L"TolvexArchiver.NeedsContainerBag";
+  // The calls to the silent server come last: Wine keeps their abandoned
+  // requests (and the DLL in use) until the server closes the connection.
+  const Case cases[] = {
+      {"receive", false, live, Via::Vtable, Action::None, 0, 0, nullptr},
+      {"send to a dead port", true, dead, Via::Vtable, Action::None, 0, 9, nullptr},
+      {"receive, last reference dropped during the post", false, slow, Via::Vtable,
+       Action::ReleaseLast, 800, 0, nullptr},
+      {"receive by IDispatch, last reference dropped during the post", false, slow, Via::Dispatch,
+       Action::ReleaseLast, 800, 0, nullptr},
+      {"receive through a control that needs a container", false, live, Via::Vtable, Action::None,
+       0, 0, stream},
+      {"send through a control that needs a container", true, live, Via::Dispatch, Action::None, 0,
+       0, stream},
+      {"send through a control initialised from a property bag", true, live, Via::Vtable,
+       Action::None, 0, 0, bag},
+      {"receive from a silent server", false, silent, Via::Vtable, Action::None, 0, 91, nullptr},
+      {"send cancelled", true, silent, Via::Vtable, Action::Cancel, 800, 99, nullptr},
+  };
+  for (const Case& c : cases) {
+    const std::string what = c.what;
+    _Tolvex* object = Create();
+    if (!Check(object != nullptr, what + ": object created")) continue;
+    Scene scene;
+    scene.main = main.get();
+    scene.third = third.get();
+    scene.other = other.get();
+    scene.can_unload = Export<CanUnload>(dll.c_str(), "DllCanUnloadNow");
+    scene.act_after_ms = c.act_after_ms;
+    scene.close_dialog = c.action == Action::Cancel;
+    IDispatch* dispatch = nullptr;
+    if (c.via == Via::Dispatch) {
+      object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+      object->Release();
+      object = nullptr;
+    }
+    IUnknown* only = dispatch ? static_cast<IUnknown*>(dispatch) : object;
+    if (c.action == Action::ReleaseLast) scene.release = only;
+    g_scene = &scene;
+
+    SetForegroundWindow(main.get());
+    SetActiveWindow(main.get());
+    SetCursor(own);
+    std::optional<ControlProgId> contained;
+    if (c.control != nullptr) contained.emplace(ControlProgId::ClassOf(c.control));
+    short got = -1;
+    HRESULT hr = E_FAIL;
+    {
+      ThreadTimer timer(50);
+      VARIANT file;
+      VariantInit(&file);
+      V_VT(&file) = VT_BSTR;
+      V_BSTR(&file) = SysAllocString((c.send ? send_file : recv_file).c_str());
+      if (dispatch != nullptr) {
+        got = LateBound(dispatch, c.send ? kSendProgress : kRecvSO, c.url, L"KEY001", L"C001",
+                        c.send ? send_file : recv_file, &hr);
+      } else {
+        got = EarlyBound(object, c.send, c.url, L"KEY001", L"C001", &file, &hr);
+      }
+      VariantClear(&file);
+    }
+    contained.reset();
+    g_scene = nullptr;
+    const DuringCall& during = scene.during;
+    Check(hr == S_OK && got == c.expected,
+          what + ": returns " + std::to_string(c.expected) + " (got " + std::to_string(got) + ")");
+    Check(during.seen, what + ": the client's timer ran during the call");
+    Check(!during.main_enabled && !during.third_enabled && !during.other_enabled,
+          what + ": the client's windows disabled during the call");
+    Check(during.hourglass, what + ": hourglass over the client's window during the call");
+    Check(during.shown == LoadCursorW(nullptr, IDC_WAIT),
+          what + ": GetCursorInfo shows the hourglass during the call");
+    Check(IsWindowEnabled(main.get()) && IsWindowEnabled(third.get()) &&
+              !IsWindowEnabled(other.get()),
+          what + ": exactly the windows enabled before are enabled after");
+    Check(GetActiveWindow() == main.get(), what + ": the client's form active again");
+    Check(GetCursor() == own, what + ": the client's own pointer back after the call");
+    SendMessageW(main.get(), WM_SETCURSOR, reinterpret_cast<WPARAM>(main.get()),
+                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    Check(GetCursor() == own, what + ": the form sets its own pointer again after the call");
+    if (c.action == Action::ReleaseLast) {
+      Check(during.acted && during.unload_held == S_FALSE && during.unload_released == S_FALSE,
+            what + ": DllCanUnloadNow S_FALSE during the call, before and after the release");
+      Check(scene.can_unload && scene.can_unload() == S_OK,
+            what + ": DllCanUnloadNow S_OK after: the object is gone");
+    } else if (only != nullptr) {
+      only->Release();
+    }
+    if (c.control != nullptr) {
+      const auto hosting = Export<Hosting>(L"TolvexArchiver.dll", "TolvexArchiverHosting");
+      const DWORD wanted = kHostedProperly | (c.send ? kHostPacked : kHostUnpacked);
+      const DWORD record = hosting ? hosting() : 0;
+      Check(record == wanted, what + ": initialised, sited in user mode, closed and unsited (" +
+                                  Hex(static_cast<long>(record)) + ", want " +
+                                  Hex(static_cast<long>(wanted)) + ")");
+    }
+  }
+  CheckStandInRefusesWithoutContainer();
+}
+
+namespace {
+
+// The mouse over the client's form during the call, as the timer saw it.
+struct PointerOverForm {
+  HWND form = nullptr;
+  int samples = 0;    // with the mouse over the form
+  int hourglass = 0;  // of which GetCursorInfo showed the hourglass
+};
+PointerOverForm* g_pointer = nullptr;
+
+void CALLBACK PointerTimer(HWND, UINT, UINT_PTR, DWORD) {
+  HWND dialog = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&dialog));
+  RECT form{};
+  CURSORINFO info{};
+  info.cbSize = sizeof(info);
+  if (dialog == nullptr || !GetWindowRect(g_pointer->form, &form) || !GetCursorInfo(&info) ||
+      !PtInRect(&form, info.ptScreenPos)) {
+    return;
+  }
+  ++g_pointer->samples;
+  if (info.hCursor == LoadCursorW(nullptr, IDC_WAIT)) ++g_pointer->hourglass;
+}
+
+}  // namespace
+
+void CheckClickDuringCall(const std::wstring& url, const std::wstring& file) {
+  Form form(L"Tolvex client form", true);
+  form.AddButton();
+  PointerOverForm pointer;
+  pointer.form = form.get();
+  g_pointer = &pointer;
+  _Tolvex* object = Create();
+  if (!Check(object != nullptr, "object created")) return;
+  VARIANT target;
+  VariantInit(&target);
+  V_VT(&target) = VT_BSTR;
+  V_BSTR(&target) = SysAllocString(file.c_str());
+  HRESULT hr = E_FAIL;
+  short got = -1;
+  {
+    ThreadTimer timer(50, PointerTimer);
+    got = EarlyBound(object, false, url, L"KEY001", L"C001", &target, &hr);
+  }
+  g_pointer = nullptr;
+  VariantClear(&target);
+  object->Release();
+  const int during = g_clicks;
+  Check(hr == S_OK && got == 99,
+        "the call cancelled by the driver returns 99 (got " + std::to_string(got) + ")");
+  Check(during == 0, "clicks on the client's button during the call did nothing (" +
+                         std::to_string(during) + " arrived)");
+  Check(pointer.samples > 0 && pointer.hourglass == pointer.samples,
+        "the pointer over the client's form was the hourglass (" +
+            std::to_string(pointer.hourglass) + " of " + std::to_string(pointer.samples) + ")");
+  // The driver clicks again after the call: the click must arrive now, or
+  // the check above proves nothing.
+  const DWORD start = GetTickCount();
+  MSG message;
+  while (g_clicks == during && GetTickCount() - start < 20000) {
+    if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    } else {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    }
+  }
+  Check(g_clicks == during + 1, "the same click after the call reaches the button");
+}
+
+void CheckDialog(const std::wstring& url, const std::wstring& key, const std::wstring& code,
+                 const std::wstring& file, int dpi) {
+  _Tolvex* object = Create();
+  if (!Check(object != nullptr, "create TolvexPro.Tolvex with _Tolvex")) return;
+  DialogWatch watch;
+  watch.caller_thread = GetCurrentThreadId();
+  watch.dpi = dpi;
+  watch.receive_caption = L"\u53D7\u4FE1(" + url + L")";
+  const std::unique_ptr<void, HandleCloser> watcher(
+      CreateThread(nullptr, 0, WatchDialog, &watch, 0, nullptr));
+  VARIANT target;
+  VariantInit(&target);
+  V_VT(&target) = VT_BSTR;
+  V_BSTR(&target) = SysAllocString(file.c_str());
+  HRESULT hr = E_FAIL;
+  const short got = EarlyBound(object, false, url, key, code, &target, &hr);
+  VariantClear(&target);
+  Check(hr == S_OK && got == 0 && ErrorMsg(object).empty(),
+        "the receive with the dialog watched returns 0 (got " + std::to_string(got) + ")");
+  object->Release();
+  if (watcher) WaitForSingleObject(watcher.get(), INFINITE);
+  Check(watcher && watch.looked, "the dialog was looked at during the receive");
 }
 
 namespace {

@@ -13,6 +13,30 @@ void CheckLifetimes();
 // With a URL, also a receive into `file` through the loaded DLL.
 void CheckUnloading(const std::wstring& dll, const std::wstring& url = L"",
                     const std::wstring& file = L"");
+// A receive into `file` while another thread checks the dialog: the system
+// DPI is `dpi`; label, progress bar and Cancel lie inside the client area
+// without overlapping; their captions have glyphs in the dialog's font and
+// fit their controls.
+void CheckDialog(const std::wstring& url, const std::wstring& key, const std::wstring& code,
+                 const std::wstring& file, int dpi);
+
+// The component as a guest in a client that owns windows and a thread
+// timer, on TolvexTestHooks.dll (`dll`, its file name) so the job starts
+// late and the response period is short: for each outcome the client's
+// windows are disabled and the pointer is the hourglass during the call,
+// and all is back after; a client dropping its last reference during the
+// post gets a clean return; the control that needs a container works when
+// hosted. `live`, `dead`, `silent` and `slow`: a working server, a closed
+// port, a server that never answers, one that trickles its reply over
+// about 2.5 s.
+void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std::wstring& live,
+                const std::wstring& dead, const std::wstring& silent, const std::wstring& slow);
+
+// A receive on TolvexTestHooks.dll whose job never starts, cancelled by the
+// driver (dialog_tests.sh) after it has moved the mouse over the client's
+// form "Tolvex client form" and clicked its button; the driver clicks the
+// button once more after the call.
+void CheckClickDuringCall(const std::wstring& url, const std::wstring& file);
 // TraceFile under HKCU\Software\TolvexPro\Tolvex: without it a receive
 // writes no file; with it, a receive from the dead URL leaves a trace that
 // names WinINet's error; an unopenable trace file changes no outcome.

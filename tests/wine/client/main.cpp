@@ -5,6 +5,13 @@
 //   unload DLLPATH [URL FILE]
 //                       the DLL's entry points called directly; with a URL
 //                       also after a receive into FILE
+//   dialog URL KEY CODE FILE DPI
+//                       the dialog's layout and captions during a receive
+//   guest DLLNAME WORKDIR LIVE DEAD SILENT SLOW
+//                       the component among the client's own windows and
+//                       timer (TolvexTestHooks.dll registered)
+//   click URL FILE      a click on the client's button during a call, from
+//                       dialog_tests.sh (TolvexTestHooks.dll registered)
 //   trace DEADURL URL WORKDIR
 //                       the opt-in trace file
 #include <windows.h>
@@ -33,10 +40,23 @@ int wmain(int argc, wchar_t** argv) {
     wine_client::CheckTraceFile(arg, argv[3], argv[4]);
   } else if (mode == L"unload" && !arg.empty()) {
     wine_client::CheckUnloading(arg, argc > 4 ? argv[3] : L"", argc > 4 ? argv[4] : L"");
+  } else if (mode == L"dialog" && argc == 7) {
+    wine_client::CheckDialog(arg, argv[3], argv[4], argv[5], _wtoi(argv[6]));
+  } else if (mode == L"guest" && argc > 7) {
+    // Before the first object: the test build reads them once. The slow
+    // reply must fit in four periods.
+    SetEnvironmentVariableW(L"TOLVEX_START_HOLD_MS", L"300");
+    SetEnvironmentVariableW(L"TOLVEX_RESPONSE_PERIOD_MS", L"1500");
+    wine_client::CheckGuest(arg, argv[3], argv[4], argv[5], argv[6], argv[7]);
+  } else if (mode == L"click" && argc > 3) {
+    SetEnvironmentVariableW(L"TOLVEX_START_HOLD_MS", L"600000");
+    wine_client::CheckClickDuringCall(arg, argv[3]);
   } else {
     std::fprintf(stderr,
-                 "usage: tolvex_client registered|unregistered|calls DIR|unload DLL [URL FILE]|\n"
-                 "       trace DEADURL URL DIR\n");
+                 "usage: tolvex_client registered|unregistered|calls DIR|unload DLL [URL FILE]\n"
+                 "                     |dialog URL KEY CODE FILE DPI\n"
+                 "                     |guest DLLNAME DIR LIVE DEAD SILENT SLOW|click URL FILE\n"
+                 "                     |trace DEADURL URL DIR\n");
     CoUninitialize();
     return 2;
   }

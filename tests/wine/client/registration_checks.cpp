@@ -19,6 +19,15 @@ namespace wine_client {
 namespace {
 
 const wchar_t kArchiverClsid[] = L"{01360216-3193-439A-AA8C-F2A96DD48E64}";
+// The stand-in's classes that need a container, by ProgID.
+struct ContainedClass {
+  const wchar_t* progid;
+  const wchar_t* clsid;
+};
+constexpr ContainedClass kContainedClasses[] = {
+    {L"TolvexArchiver.NeedsContainer", L"{2F1C7C55-8E0B-4B8E-9D0A-6B3E5F4A1C27}"},
+    {L"TolvexArchiver.NeedsContainerBag", L"{2F1C7C56-8E0B-4B8E-9D0A-6B3E5F4A1C27}"},
+};
 
 std::wstring GuidText(REFGUID guid) {
   wchar_t text[40] = {};
@@ -187,6 +196,12 @@ void CheckRegistered() {
         "Interface marshalled by the automation marshaler");
   Check(Equal(ReadString(L"MarloxO.Marlox\\CLSID"), kArchiverClsid),
         "stand-in registered as MarloxO.Marlox");
+  for (const ContainedClass& contained : kContainedClasses) {
+    Check(Equal(ReadString(contained.progid + std::wstring(L"\\CLSID")), contained.clsid) &&
+              EndsWith(ReadString(std::wstring(L"CLSID\\") + contained.clsid + L"\\InprocServer32"),
+                       L"TolvexArchiver.dll"),
+          "stand-in " + Narrow(contained.progid) + " registered");
+  }
   CheckTypeLibrary();
   if (server) {
     CheckVersionResource(*server);
@@ -202,6 +217,10 @@ void CheckUnregistered() {
   Check(!KeyExists(L"Interface\\" + GuidText(IID__Tolvex)), "Interface key removed");
   Check(!KeyExists(L"MarloxO.Marlox"), "stand-in ProgID removed");
   Check(!KeyExists(std::wstring(L"CLSID\\") + kArchiverClsid), "stand-in CLSID removed");
+  for (const ContainedClass& contained : kContainedClasses) {
+    Check(!KeyExists(contained.progid) && !KeyExists(std::wstring(L"CLSID\\") + contained.clsid),
+          "stand-in " + Narrow(contained.progid) + " removed");
+  }
   ITypeLib* library = nullptr;
   Check(FAILED(LoadRegTypeLib(LIBID_TolvexPro, 1, 0, 0x0409, &library)),
         "type library no longer found");
