@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include "component/text.h"
@@ -41,9 +42,30 @@ class JobFixture : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   bool Exists(const std::string& rel) const { return std::filesystem::exists(Path(rel)); }
+  // The names in a directory, links and hidden entries included.
+  std::set<std::string> Listing(const std::string& rel = "") const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(rel.empty() ? root_ : Path(rel))) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+  // A file in a directory the job handed to the control.
+  static std::filesystem::path In(const std::u16string& dir, const std::string& name) {
+    return std::filesystem::path(dir) / name;
+  }
+  static void WriteIn(const std::u16string& dir, const std::string& name,
+                      const std::string& content) {
+    std::ofstream(In(dir, name), std::ios::binary) << content;
+  }
+  static std::string ReadIn(const std::u16string& dir, const std::string& name) {
+    std::ifstream in(In(dir, name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
 
-  std::int16_t Recv(const std::string& file, const std::u16string& code = u"C001") {
-    return tolvex.RecvSO(u"http://host1:8080/app", u"key", code,
+  std::int16_t Recv(const std::string& file, const std::u16string& code = u"C001",
+                    const std::u16string& url = u"http://host1:8080/app") {
+    return tolvex.RecvSO(url, u"key", code,
                          Variant::String(Dir() + u"/" + FromUtf8(file)));
   }
   std::int16_t Send(const std::string& file) {
