@@ -228,8 +228,7 @@ void StdFileSystem::CopyPermissions(const std::u16string& from, const std::u16st
   if (ec) Fail("status of", from, ec);
   // The nine rwx bits only: a set-id bit of an old file is no promise about
   // data that came from a server.
-  fs::permissions(ToPath(to), status.permissions() & fs::perms::all, fs::perm_options::replace,
-                  ec);
+  fs::permissions(ToPath(to), status.permissions() & fs::perms::all, fs::perm_options::replace, ec);
   if (ec) Fail("set permissions of", to, ec);
 }
 

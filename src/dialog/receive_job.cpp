@@ -81,8 +81,7 @@ void FrmTolvex::RunReceive() {
   // files but the one member, and only by the final rename.
   std::optional<StagingDirectory> stage;
   try {
-    stage.emplace(services_.files, services_.paths,
-                  ParentDirectory(services_.paths, *target));
+    stage.emplace(services_.files, services_.paths, ParentDirectory(services_.paths, *target));
     WriteWholeFile(services_.files, stage->File(kReceiveWorkFile), archive);
   } catch (const FileError&) {
     return Finish(kResultUnpackFailed);

@@ -19,9 +19,9 @@ namespace {
 }
 
 unique_kernel_handle OpenExisting(const std::u16string& path, DWORD access, DWORD flags) {
-  const HANDLE file =
-      CreateFileW(ToWide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, flags, nullptr);
+  const HANDLE file = CreateFileW(ToWide(path).c_str(), access,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) Fail("open", path);
   return unique_kernel_handle(file);
 }
@@ -146,8 +146,8 @@ void Win32FileSystem::CopyPermissions(const std::u16string& from, const std::u16
   if (old_attributes == INVALID_FILE_ATTRIBUTES) Fail("attributes of", from);
   const DWORD attributes = GetFileAttributesW(ToWide(to).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) Fail("attributes of", to);
-  const DWORD wanted = (attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}) |
-                       (old_attributes & FILE_ATTRIBUTE_READONLY);
+  const DWORD wanted =
+      (attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}) | (old_attributes & FILE_ATTRIBUTE_READONLY);
   if (wanted != attributes && !SetFileAttributesW(ToWide(to).c_str(), wanted)) {
     Fail("set attributes of", to);
   }

@@ -249,12 +249,11 @@ TEST_F(UnpackFixture, RefusesAnArchiveLargerThanTheFreeSpace) {
         x = x * 1664525u + 1013904223u;
         ch = static_cast<char>(x >> 24);
       }
-      zip = CraftZip(
-          {With(Member("a.dat", data), [&](auto& m) { m.uncompressed_size = c.each; }),
-           With(Member("b.dat", data), [&](auto& m) { m.uncompressed_size = c.each; })});
+      zip = CraftZip({With(Member("a.dat", data), [&](auto& m) { m.uncompressed_size = c.each; }),
+                      With(Member("b.dat", data), [&](auto& m) { m.uncompressed_size = c.each; })});
     } else {
-      zip = CraftZip({Member("a.dat", std::string(c.each, 'a')),
-                      Member("b.dat", std::string(c.each, 'b'))});
+      zip = CraftZip(
+          {Member("a.dat", std::string(c.each, 'a')), Member("b.dat", std::string(c.each, 'b'))});
     }
     fs::remove_all(target_);
     fs::create_directories(target_);

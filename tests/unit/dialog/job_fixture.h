@@ -65,8 +65,7 @@ class JobFixture : public ::testing::Test {
 
   std::int16_t Recv(const std::string& file, const std::u16string& code = u"C001",
                     const std::u16string& url = u"http://host1:8080/app") {
-    return tolvex.RecvSO(url, u"key", code,
-                         Variant::String(Dir() + u"/" + FromUtf8(file)));
+    return tolvex.RecvSO(url, u"key", code, Variant::String(Dir() + u"/" + FromUtf8(file)));
   }
   std::int16_t Send(const std::string& file) {
     return tolvex.SendProgress(u"http://host1:8080/app", u"key", u"C001",

@@ -253,24 +253,20 @@ TEST_F(ReceiveJob, CallersFileKeepsWhatItIs) {
          EXPECT_TRUE(fs::is_symlink(Path("d/orders.txt")));
          EXPECT_EQ(Read("d/real.txt"), "new");
        }},
-      {"a directory is left alone",
-       [&] { fs::create_directories(Path("d/orders.txt")); },
-       12,
+      {"a directory is left alone", [&] { fs::create_directories(Path("d/orders.txt")); }, 12,
        [&] { EXPECT_TRUE(fs::is_directory(Path("d/orders.txt"))); }},
       {"a pipe is left alone",
        [&] {
          fs::create_directories(Path("d"));
          ASSERT_EQ(std::system(("mkfifo '" + Path("d/orders.txt").string() + "'").c_str()), 0);
        },
-       12,
-       [&] { EXPECT_EQ(fs::status(Path("d/orders.txt")).type(), fs::file_type::fifo); }},
+       12, [&] { EXPECT_EQ(fs::status(Path("d/orders.txt")).type(), fs::file_type::fifo); }},
       {"a link loop is left alone",
        [&] {
          fs::create_directories(Path("d"));
          fs::create_symlink("orders.txt", Path("d/orders.txt"));
        },
-       12,
-       [&] { EXPECT_TRUE(fs::is_symlink(Path("d/orders.txt"))); }},
+       12, [&] { EXPECT_TRUE(fs::is_symlink(Path("d/orders.txt"))); }},
   };
   for (const auto& c : cases) {
     fs::remove_all(Path("d"));
