@@ -154,6 +154,15 @@ void Win32FileSystem::CopyPermissions(const std::u16string& from, const std::u16
 }
 
 void Win32FileSystem::ReplaceDurably(const std::u16string& from, const std::u16string& to) {
+  // Windows refuses to replace a read-only file; Wine lets it happen. The
+  // attribute asks that the file not be overwritten, so it is refused here
+  // on both.
+  const DWORD target_attributes = GetFileAttributesW(ToWide(to).c_str());
+  if (target_attributes != INVALID_FILE_ATTRIBUTES &&
+      (target_attributes & FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    Fail("replace (read-only)", to);
+  }
   {
     const auto file = OpenExisting(from, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);
     if (!FlushFileBuffers(file.get())) Fail("flush", from);

@@ -29,7 +29,7 @@ class Win32FileSystem final : public StdFileSystem {
   // directory, as for any file made there.
   void CopyPermissions(const std::u16string& from, const std::u16string& to) override;
   // FlushFileBuffers, then MoveFileExW with MOVEFILE_WRITE_THROUGH. A
-  // read-only `to` is refused by the system and stays as it is.
+  // read-only `to` is refused and stays as it is.
   void ReplaceDurably(const std::u16string& from, const std::u16string& to) override;
 };
 
