@@ -32,13 +32,12 @@ function timed(call) {
   return [r, new Date().getTime() - start];
 }
 
-// Nothing but the caller's files: no work archive, no work directory.
+// Nothing but the caller's files: no work archive, no work directory (the
+// work directory holds no directory of its own; Wine's JScript cannot
+// enumerate a folder collection, but it can count it).
 function onlyCallersFiles() {
-  var e = new Enumerator(fso.GetFolder(work).SubFolders);
-  for (; !e.atEnd(); e.moveNext()) {
-    if (e.item().Name.indexOf(".tolvex-") === 0) return false;
-  }
-  return !fso.FileExists(work + "\\progress.zip") && !fso.FileExists(work + "\\so.zip");
+  return fso.GetFolder(work).SubFolders.Count === 0 && !fso.FileExists(work + "\\progress.zip") &&
+         !fso.FileExists(work + "\\so.zip");
 }
 
 function recv(url, file) {
