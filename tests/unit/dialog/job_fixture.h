@@ -8,6 +8,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "component/text.h"
 #include "component/tolvex.h"
@@ -17,6 +18,26 @@
 #include "support/fake_http_session.h"
 
 namespace tolvex::testing {
+
+// Real files, with the steps that make a replacement durable noted by the
+// names of the files involved.
+class NotingFileSystem : public StdFileSystem {
+ public:
+  void CopyPermissions(const std::u16string& from, const std::u16string& to) override {
+    notes.push_back("permissions " + Name(from) + " -> " + Name(to));
+    StdFileSystem::CopyPermissions(from, to);
+  }
+  void ReplaceDurably(const std::u16string& from, const std::u16string& to) override {
+    notes.push_back("replace " + Name(from) + " -> " + Name(to));
+    StdFileSystem::ReplaceDurably(from, to);
+  }
+  std::vector<std::string> notes;
+
+ private:
+  static std::string Name(const std::u16string& path) {
+    return std::filesystem::path(path).filename().string();
+  }
+};
 
 class JobFixture : public ::testing::Test {
  protected:
@@ -77,7 +98,7 @@ class JobFixture : public ::testing::Test {
   ServerAddress address;
   FakeHttpSession http;
   FakeArchiveControl archive;
-  StdFileSystem files;
+  NotingFileSystem files;
   FakeDialogWindow window;
   NoMousePointer pointer;
   FrmTolvex dialog{window, {state, address, http, archive, files, kPosixPathStyle}};

@@ -72,6 +72,10 @@ TEST(ParentDirectory, WhereAReplacementIsStaged) {
       {kPosixPathStyle, u"a/x\\b.txt", u"a"},
   };
   for (const auto& c : cases) EXPECT_EQ(ParentDirectory(c.style, c.path), c.parent);
+  // The POSIX root joins without a doubled separator.
+  EXPECT_EQ(JoinPath(kPosixPathStyle, u"/", u"p.txt"), u"/p.txt");
+  EXPECT_EQ(JoinPath(kPosixPathStyle, u"", u"p.txt"), u"p.txt");
+  EXPECT_EQ(JoinPath(kWindowsPathStyle, u"", u"p.txt"), u"\\p.txt");
 }
 
 TEST(StagingDirectory, FreshPrivateAndGoneWithEverythingInIt) {

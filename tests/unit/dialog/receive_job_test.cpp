@@ -104,6 +104,10 @@ TEST_F(ReceiveJob, DataIsDecodedUnpackedAndRenamedIntoTheCallersFile) {
   EXPECT_EQ(tolvex.ErrorMsg, u"");
   EXPECT_EQ(Read("a/b/orders.txt"), "new orders");
   EXPECT_EQ(Listing("a/b"), std::set<std::string>{"orders.txt"});
+  // The old file's rights go to the new data, which then takes its place
+  // in one durable step.
+  EXPECT_EQ(files.notes, (std::vector<std::string>{"permissions orders.txt -> C001.dat",
+                                                   "replace C001.dat -> orders.txt"}));
   EXPECT_EQ(archive.calls,
             (std::vector<std::string>{"ArchiveMode=1", "OwnerHwnd=16962", "OptionA=0", "OptionB=0",
                                       "UnpackDir", "UnpackArchiveName=so.zip", "BeginUnpack",
