@@ -9,6 +9,10 @@
 //   close     silent server, the driver gives the close command during
 //             the send
 //   shown     slow server, the driver takes a screenshot meanwhile
+//   hostile   a server whose archive holds C001.dat beside .bashrc,
+//             sub\evil.txt and orders.txt (tolvex-server --reply-file);
+//             the work directory also holds the user's own C001.dat
+//             and so.zip: only orders.txt may change
 var failures = 0;
 var mode = WScript.Arguments(0);
 var period = parseInt(WScript.Arguments(1), 10);
@@ -83,6 +87,25 @@ if (mode === "timeout") {
     r = recv(live, "fresh.txt")();
   }
   expect("the same call right after (got " + r + ")", r === 0 && o.ErrorMsg === "");
+} else if (mode === "hostile") {
+  var mine = ["C001.dat", "so.zip"];
+  for (var i = 0; i < mine.length; i++) {
+    var f = fso.CreateTextFile(work + "\\" + mine[i], true);
+    f.Write("the user's own");
+    f.Close();
+  }
+  r = recv(odd, "orders.txt")();
+  expect("receive of a hostile archive (got " + r + ")", r === 0 && o.ErrorMsg === "");
+  expect("the other members are discarded",
+         !fso.FileExists(work + "\\.bashrc") && fso.GetFolder(work).SubFolders.Count === 0);
+  for (var j = 0; j < mine.length; j++) {
+    var t = fso.OpenTextFile(work + "\\" + mine[j], 1);
+    expect("the user's own " + mine[j] + " is untouched", t.ReadAll() === "the user's own");
+    t.Close();
+  }
+  var got = fso.OpenTextFile(work + "\\orders.txt", 1);
+  expect("the caller's file holds the data member", got.ReadAll() === "new orders\r\n");
+  got.Close();
 } else if (mode === "shown") {
   r = recv(odd, "slow.txt")();
   expect("receive while the screenshot is taken (got " + r + ")", r === 0 && o.ErrorMsg === "");
