@@ -7,6 +7,16 @@ namespace tolvex {
 
 namespace {
 
+// Without a source of randomness the name still differs by the clock.
+std::uint32_t RandomWord() noexcept {
+  try {
+    std::random_device device;
+    return static_cast<std::uint32_t>(device());
+  } catch (...) {
+    return 0;
+  }
+}
+
 void CreateIgnoringErrors(FileSystem& files, std::u16string_view dir) noexcept {
   try {
     files.CreateDirectory(std::u16string(dir));
@@ -35,13 +45,6 @@ void CreateLocalDir(FileSystem& files, const PathStyle& style, std::u16string_vi
     CreateDirectoryChain(files, style, dir);
   } else {
     CreateIgnoringErrors(files, dir);
-  }
-}
-
-void DeleteIgnoringErrors(FileSystem& files, const std::u16string& path) noexcept {
-  try {
-    files.DeleteFile(path);
-  } catch (...) {
   }
 }
 
@@ -109,7 +112,6 @@ StagingDirectory::StagingDirectory(FileSystem& files, const PathStyle& style,
   // A name that is taken is simply passed over; ever failing attempts mean
   // the directory cannot be made at all.
   constexpr int kAttempts = 8;
-  std::random_device random;
   // Some random devices repeat from process to process; the clock keeps
   // two calls started together apart.
   auto clock = static_cast<std::uint64_t>(
@@ -117,7 +119,7 @@ StagingDirectory::StagingDirectory(FileSystem& files, const PathStyle& style,
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     std::u16string name = u".tolvex-";
     for (int i = 0; i < 4; ++i) {
-      const auto value = static_cast<std::uint32_t>(random()) ^ static_cast<std::uint32_t>(clock);
+      const auto value = RandomWord() ^ static_cast<std::uint32_t>(clock);
       clock = (clock >> 32) | (clock << 32);
       for (int shift = 28; shift >= 0; shift -= 4) {
         name += u"0123456789abcdef"[(value >> shift) & 0xF];

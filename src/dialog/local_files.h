@@ -24,9 +24,6 @@ void CreateDirectoryChain(FileSystem& files, const PathStyle& style, std::u16str
 // ancestors are created too, so the no-data file can be written.
 void CreateLocalDir(FileSystem& files, const PathStyle& style, std::u16string_view dir);
 
-// Deletes a file; a failure (missing file included) is ignored.
-void DeleteIgnoringErrors(FileSystem& files, const std::u16string& path) noexcept;
-
 // Writes exactly `data` to a new or truncated file; throws FileError.
 void WriteWholeFile(FileSystem& files, const std::u16string& path, const Bytes& data);
 
