@@ -15,6 +15,7 @@
 #include "curl_http_session.h"
 #include "dialog/frm_tolvex.h"
 #include "interrupt.h"
+#include "posix_file_system.h"
 #include "terminal_dialog_window.h"
 
 namespace {
@@ -37,7 +38,8 @@ const char kUsage[] =
     "  --version  the version\n"
     "\n"
     "The exit status is the result code (0 = success; see README.md), and the\n"
-    "result text, if any, is printed on standard output. Ctrl-C cancels.\n";
+    "result text, if any, is printed on standard output. Ctrl-C, SIGTERM or SIGHUP\n"
+    "cancels.\n";
 
 }  // namespace
 
@@ -66,7 +68,7 @@ int main(int argc, char** argv) {
 
   using namespace tolvex;
   posix::InstallInterruptHandler();
-  StdFileSystem files;
+  posix::PosixFileSystem files;
   posix::CurlHttpSession http;
   ZipArchiver archive(files, kPosixPathStyle);
   posix::TerminalDialogWindow window(quiet);

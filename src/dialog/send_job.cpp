@@ -1,5 +1,7 @@
 // RunSend: packs the caller's progress file and posts it to
 // PutProgressData.
+#include <optional>
+
 #include "component/result_codes.h"
 #include "dialog/frm_tolvex.h"
 #include "dialog/local_files.h"
@@ -14,17 +16,23 @@ void FrmTolvex::RunSend() {
   window_.Refresh();
 
   constexpr std::u16string_view kSendWorkFile = u"progress.zip";
-  const std::u16string work_path = LocalPath(job, kSendWorkFile);
-  // The work file is deleted before packing: a progress file of that very
-  // name would be lost instead of sent.
-  if (SameFileName(services_.paths, job.LocalFile, kSendWorkFile)) {
+  // The archive is made in a directory of this call's own, so no file of
+  // the caller's is written or deleted, whatever its name. The control
+  // takes the file by its name from the directory it packs in: a copy goes
+  // there, and the archive holds the same member under the same name as
+  // when it was packed beside the file.
+  std::optional<StagingDirectory> stage;
+  try {
+    stage.emplace(services_.files, services_.paths, job.LocalDir);
+    CopyWholeFile(services_.files, LocalPath(job, job.LocalFile), stage->File(job.LocalFile));
+  } catch (const FileError&) {
     return Finish(kResultPackFailed);
   }
-  DeleteIgnoringErrors(services_.files, work_path);
+  const std::u16string work_path = stage->File(kSendWorkFile);
 
   try {
     ArchiveControl& trans = PreparedArchiveControl();
-    std::u16string pack_dir = job.LocalDir;
+    std::u16string pack_dir = stage->path();
     trans.PutPackDir(pack_dir);
     trans.PutPackArchiveName(std::u16string(u"progress") + u".zip");
     trans.BeginPack();
@@ -55,12 +63,14 @@ void FrmTolvex::RunSend() {
   std::u16string body = BuildRequestHeader(job);
   body.append(encoded.begin(), encoded.end());
   encoded = Bytes();
+  // Nothing is left on disk while the post runs, so a call that ends
+  // during it (Cancel, timeout, Ctrl-C) leaves nothing behind.
+  stage.reset();
 
   if (!PostToServlet(job, kServletPutProgressData, body, true)) return;
   window_.SetLabelCaption(u"ﾎﾟｽﾄが終了しました.");
   window_.Refresh();
   window_.SetProgressValue(static_cast<float>(window_.ProgressMax()));
-  DeleteIgnoringErrors(services_.files, work_path);
 
   if (IsPutProgressDataAccepted(ResponseBytes)) return Finish(kResultOk, u"");
   Finish(kResultServerError);

@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "component/text.h"
 #include "component/tolvex.h"
@@ -16,6 +18,26 @@
 #include "support/fake_http_session.h"
 
 namespace tolvex::testing {
+
+// Real files, with the steps that make a replacement durable noted by the
+// names of the files involved.
+class NotingFileSystem : public StdFileSystem {
+ public:
+  void CopyPermissions(const std::u16string& from, const std::u16string& to) override {
+    notes.push_back("permissions " + Name(from) + " -> " + Name(to));
+    StdFileSystem::CopyPermissions(from, to);
+  }
+  void ReplaceDurably(const std::u16string& from, const std::u16string& to) override {
+    notes.push_back("replace " + Name(from) + " -> " + Name(to));
+    StdFileSystem::ReplaceDurably(from, to);
+  }
+  std::vector<std::string> notes;
+
+ private:
+  static std::string Name(const std::u16string& path) {
+    return std::filesystem::path(path).filename().string();
+  }
+};
 
 class JobFixture : public ::testing::Test {
  protected:
@@ -41,10 +63,30 @@ class JobFixture : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   bool Exists(const std::string& rel) const { return std::filesystem::exists(Path(rel)); }
+  // The names in a directory, links and hidden entries included.
+  std::set<std::string> Listing(const std::string& rel = "") const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(rel.empty() ? root_ : Path(rel))) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+  // A file in a directory the job handed to the control.
+  static std::filesystem::path In(const std::u16string& dir, const std::string& name) {
+    return std::filesystem::path(dir) / name;
+  }
+  static void WriteIn(const std::u16string& dir, const std::string& name,
+                      const std::string& content) {
+    std::ofstream(In(dir, name), std::ios::binary) << content;
+  }
+  static std::string ReadIn(const std::u16string& dir, const std::string& name) {
+    std::ifstream in(In(dir, name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
 
-  std::int16_t Recv(const std::string& file, const std::u16string& code = u"C001") {
-    return tolvex.RecvSO(u"http://host1:8080/app", u"key", code,
-                         Variant::String(Dir() + u"/" + FromUtf8(file)));
+  std::int16_t Recv(const std::string& file, const std::u16string& code = u"C001",
+                    const std::u16string& url = u"http://host1:8080/app") {
+    return tolvex.RecvSO(url, u"key", code, Variant::String(Dir() + u"/" + FromUtf8(file)));
   }
   std::int16_t Send(const std::string& file) {
     return tolvex.SendProgress(u"http://host1:8080/app", u"key", u"C001",
@@ -56,7 +98,7 @@ class JobFixture : public ::testing::Test {
   ServerAddress address;
   FakeHttpSession http;
   FakeArchiveControl archive;
-  StdFileSystem files;
+  NotingFileSystem files;
   FakeDialogWindow window;
   NoMousePointer pointer;
   FrmTolvex dialog{window, {state, address, http, archive, files, kPosixPathStyle}};
