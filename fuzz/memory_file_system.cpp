@@ -142,4 +142,16 @@ std::optional<std::uint64_t> MemoryFileSystem::FreeSpace(const std::u16string&) 
   return capacity_ - *used_;
 }
 
+void MemoryFileSystem::RemoveTree(const std::u16string& path) noexcept {
+  CheckInsideJail(path);
+  const std::u16string below = path + separator_;
+  const auto inside = [&](const std::u16string& p) { return p == path || p.rfind(below, 0) == 0; };
+  for (auto it = files_.begin(); it != files_.end();) {
+    it = inside(it->first) ? files_.erase(it) : std::next(it);
+  }
+  for (auto it = directories_.begin(); it != directories_.end();) {
+    it = inside(*it) ? directories_.erase(it) : std::next(it);
+  }
+}
+
 }  // namespace tolvex::fuzz

@@ -34,6 +34,7 @@ class MemoryFileSystem : public FileSystem {
   void DeleteFile(const std::u16string& path) override;
   void RenameReplacing(const std::u16string& from, const std::u16string& to) override;
   std::optional<std::uint64_t> FreeSpace(const std::u16string& dir) noexcept override;
+  void RemoveTree(const std::u16string& path) noexcept override;
 
  private:
   using Data = std::shared_ptr<std::vector<std::uint8_t>>;

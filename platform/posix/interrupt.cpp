@@ -15,7 +15,7 @@ std::atomic<int> presses{0};
 std::atomic<int> taken{0};
 int pipe_fds[2] = {-1, -1};
 
-// SIGINT is blocked in every thread and taken here, so it never interrupts
+// The signals are blocked in every thread and taken here, so it never interrupts
 // a system call of the post's worker (which would fail the post instead of
 // cancelling it).
 void WaitForPresses(sigset_t set) {
@@ -45,6 +45,10 @@ void InstallInterruptHandler() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
+  // A closed terminal or a polite kill is a Cancel too: the call ends with
+  // its outcome and removes its work files, rather than dying mid-step.
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   // Threads started later inherit the mask of the thread that starts them.
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   std::thread(WaitForPresses, set).detach();

@@ -1,6 +1,7 @@
 // Ctrl-C for the terminal front end (install before any other thread starts):
 // the first press asks the running call
 // to cancel (the dialog's Cancel button); a second press exits at once.
+// SIGTERM and SIGHUP count as presses.
 #pragma once
 
 namespace tolvex::posix {

@@ -17,6 +17,7 @@
 #include "curl_http_session.h"
 #include "dialog/frm_tolvex.h"
 #include "interrupt.h"
+#include "posix_file_system.h"
 #include "terminal_dialog_window.h"
 #include "verbose_trace_sink.h"
 
@@ -44,7 +45,7 @@ const char kUsage[] =
     "\n"
     "The exit status is the result code (0 = success; see README.md), and the\n"
     "result text, if any, is printed on standard output. A failure's cause is\n"
-    "printed on standard error. Ctrl-C cancels.\n";
+    "printed on standard error. Ctrl-C, SIGTERM or SIGHUP cancels.\n";
 
 }  // namespace
 
@@ -78,7 +79,7 @@ int main(int argc, char** argv) {
   posix::InstallInterruptHandler();
   posix::VerboseTraceSink sink(verbose, stderr);
   Trace trace(sink);
-  StdFileSystem files;
+  posix::PosixFileSystem files;
   posix::CurlHttpSession http(trace);
   ZipArchiver archive(files, kPosixPathStyle);
   // The steps take the lines the status display would redraw.

@@ -32,6 +32,7 @@ constexpr ErrorEntry kErrors[] = {
     {ArchiveErrc::kNoSpace, u"not enough disk space"},
     {ArchiveErrc::kDirectoryTooLarge, u"archive directory too large"},
     {ArchiveErrc::kReplacesArchive, u"member would replace the archive"},
+    {ArchiveErrc::kTooManyMembers, u"too many members"},
 };
 
 }  // namespace

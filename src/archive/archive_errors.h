@@ -33,6 +33,7 @@ enum class ArchiveErrc : std::int32_t {
   kNoSpace = 19,
   kDirectoryTooLarge = 20,
   kReplacesArchive = 21,
+  kTooManyMembers = 22,
 };
 
 // The short English cause, e.g. "CRC mismatch".

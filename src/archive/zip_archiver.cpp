@@ -1,5 +1,6 @@
 #include "archive/zip_archiver.h"
 
+#include <algorithm>
 #include <ctime>
 #include <set>
 
@@ -12,6 +13,8 @@
 namespace tolvex {
 
 namespace {
+
+constexpr std::uint64_t kFreeSpaceMargin = 64ull << 20;
 
 // Removes a temporary file unless it was renamed into place.
 class TempFileGuard {
@@ -262,8 +265,12 @@ void ZipArchiver::UnpackArchive() {
       throw ArchiveFailure(ArchiveErrc::kWriteFailed, shown);
     }
   }
+  // The unpack never takes the last of the space: the system and the
+  // caller's other programs keep a margin of a tenth of what is free, up to
+  // kFreeSpaceMargin.
   const auto free_space = files_.FreeSpace(checked_dir);
-  if (free_space && total > *free_space) {
+  if (free_space &&
+      total > *free_space - std::min<std::uint64_t>(*free_space / 10, kFreeSpaceMargin)) {
     throw ArchiveFailure(ArchiveErrc::kNoSpace, unpack_archive_name_);
   }
 

@@ -75,6 +75,9 @@ DirectoryLocation LocateDirectory(ArchiveInput& archive) {
     throw ArchiveFailure(ArchiveErrc::kDirectoryTooLarge, archive.name());
   }
   if (location.entries > location.size / kCentralHeaderSize) archive.Damaged();
+  if (location.entries > kMaxMembers) {
+    throw ArchiveFailure(ArchiveErrc::kTooManyMembers, archive.name());
+  }
   return location;
 }
 

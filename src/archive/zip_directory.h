@@ -26,6 +26,10 @@ struct ZipMember {
 // A directory beyond this many bytes is refused rather than held in memory.
 inline constexpr std::uint64_t kMaxDirectoryBytes = 64ull << 20;
 
+// An archive with more members than this is refused before any is made:
+// the jobs expect one, and each costs a file or directory on the disk.
+inline constexpr std::uint64_t kMaxMembers = 1024;
+
 // Members in directory order. Throws ArchiveFailure.
 std::vector<ZipMember> ReadZipDirectory(ArchiveInput& archive);
 

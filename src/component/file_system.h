@@ -36,6 +36,9 @@ class WritableFile {
   virtual void Close() = 0;
 };
 
+// What a path itself names; a link is not followed.
+enum class FileKind { kMissing, kRegular, kDirectory, kLink, kOther };
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -64,12 +67,37 @@ class FileSystem {
 
   // Bytes available to the caller on the volume holding `dir`, if known.
   virtual std::optional<std::uint64_t> FreeSpace(const std::u16string& dir) noexcept = 0;
+
+  // Without a way to tell devices and pipes apart, anything that is neither
+  // a link nor a directory counts as a regular file.
+  virtual FileKind KindOf(const std::u16string& path) noexcept;
+  // The path that the chain of links starting at `path` leads to; `path`
+  // itself when it is no link. Throws FileError when the chain cannot be
+  // followed (a loop, an unreadable link, a back end without links).
+  virtual std::u16string ResolveLinks(const std::u16string& path);
+  // Creates a directory that must not exist yet and that no other user may
+  // enter; throws FileError otherwise.
+  virtual void CreatePrivateDirectory(const std::u16string& path) { CreateDirectory(path); }
+  // Removes `path` and everything below it; links inside are removed, never
+  // followed. Failures are ignored.
+  virtual void RemoveTree(const std::u16string& path) noexcept = 0;
+  // Gives `to` the access rights of `from`: the permission bits on POSIX,
+  // the read-only attribute on Windows.
+  virtual void CopyPermissions(const std::u16string& /*from*/, const std::u16string& /*to*/) {}
+  // Puts `from` in place of `to` by one rename on one volume, durably: the
+  // data of `from` reaches the disk before the rename and the rename itself
+  // right after, so a power cut leaves the old file or the new one.
+  virtual void ReplaceDurably(const std::u16string& from, const std::u16string& to) {
+    RenameReplacing(from, to);
+  }
 };
 
 // The portable implementation on the C++ standard library (std::filesystem
 // and its streams take wide paths on Windows, UTF-8 on POSIX). Windows
 // overrides ProbeOpenForRead, which needs a share mode the standard library
-// cannot express.
+// cannot express. The standard library cannot flush a file to the disk, so
+// ReplaceDurably here is a plain rename; the back ends over a real disk
+// override it.
 class StdFileSystem : public FileSystem {
  public:
   std::unique_ptr<ReadableFile> OpenForRead(const std::u16string& path) override;
@@ -83,6 +111,11 @@ class StdFileSystem : public FileSystem {
   void DeleteFile(const std::u16string& path) override;
   void RenameReplacing(const std::u16string& from, const std::u16string& to) override;
   std::optional<std::uint64_t> FreeSpace(const std::u16string& dir) noexcept override;
+  FileKind KindOf(const std::u16string& path) noexcept override;
+  std::u16string ResolveLinks(const std::u16string& path) override;
+  void CreatePrivateDirectory(const std::u16string& path) override;
+  void RemoveTree(const std::u16string& path) noexcept override;
+  void CopyPermissions(const std::u16string& from, const std::u16string& to) override;
 };
 
 }  // namespace tolvex

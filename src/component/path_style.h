@@ -2,7 +2,7 @@
 // Windows keeps its historical rules: "\" joins, only "\" separates levels
 // of the directory chain, and an empty directory means the drive's root.
 // On POSIX "/" joins, every missing ancestor is created, and an empty
-// directory means the current directory (never the filesystem root).
+// directory means the current directory, and "/" the filesystem root.
 #pragma once
 
 #include <string>
@@ -28,7 +28,9 @@ inline constexpr PathStyle kNativePathStyle = kPosixPathStyle;
 inline std::u16string JoinPath(const PathStyle& style, std::u16string_view dir,
                                std::u16string_view name) {
   std::u16string path(dir);
-  if (!(dir.empty() && style.empty_dir_is_current)) path += style.separator;
+  // "/" as a directory is the POSIX root, which ends in its separator.
+  const bool root = style.empty_dir_is_current && dir == u"/";
+  if (!(dir.empty() && style.empty_dir_is_current) && !root) path += style.separator;
   path += name;
   return path;
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "component/path_style.h"
+
 namespace tolvex {
 
 struct PathParts {
@@ -17,6 +19,9 @@ struct PathOverflow : std::overflow_error {
   PathOverflow() : std::overflow_error("path longer than 32767 characters") {}
 };
 
-PathParts SplitPath(std::u16string_view path);
+// On POSIX a name right under the root ("/p.txt") keeps "/" as its
+// directory: "" would be the current directory there. Windows reads "" as
+// the root of the current drive, as "\p.txt" means.
+PathParts SplitPath(std::u16string_view path, const PathStyle& style = kNativePathStyle);
 
 }  // namespace tolvex

@@ -79,6 +79,17 @@ class StdWritableFile : public WritableFile {
 
 }  // namespace
 
+FileKind FileSystem::KindOf(const std::u16string& path) noexcept {
+  if (IsLink(path)) return FileKind::kLink;
+  if (IsDirectory(path)) return FileKind::kDirectory;
+  return Exists(path) ? FileKind::kRegular : FileKind::kMissing;
+}
+
+std::u16string FileSystem::ResolveLinks(const std::u16string& path) {
+  if (IsLink(path)) throw FileError("cannot follow the link " + ToUtf8(path));
+  return path;
+}
+
 std::unique_ptr<ReadableFile> StdFileSystem::OpenForRead(const std::u16string& path) {
   if (IsDirectory(path)) Fail("open (a directory)", path);
   std::ifstream stream(ToPath(path), std::ios::binary);
@@ -164,6 +175,69 @@ std::optional<std::uint64_t> StdFileSystem::FreeSpace(const std::u16string& dir)
   } catch (...) {
     return std::nullopt;
   }
+}
+
+FileKind StdFileSystem::KindOf(const std::u16string& path) noexcept {
+  try {
+    std::error_code ec;
+    switch (fs::symlink_status(ToPath(path), ec).type()) {
+      case fs::file_type::not_found:
+        return FileKind::kMissing;
+      case fs::file_type::regular:
+        return FileKind::kRegular;
+      case fs::file_type::directory:
+        return FileKind::kDirectory;
+      case fs::file_type::symlink:
+        return FileKind::kLink;
+      default:
+        // Unreadable status counts as "something else": never replaced.
+        return FileKind::kOther;
+    }
+  } catch (...) {
+    return FileKind::kOther;
+  }
+}
+
+std::u16string StdFileSystem::ResolveLinks(const std::u16string& path) {
+  // The limit the kernel itself puts on a chain (MAXSYMLINKS).
+  constexpr int kMaxLinks = 40;
+  fs::path current = ToPath(path);
+  for (int hops = 0; hops <= kMaxLinks; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(current, ec))) return current.u16string();
+    const fs::path target = fs::read_symlink(current, ec);
+    if (ec) Fail("read link", current.u16string(), ec);
+    current = target.is_absolute() ? target : current.parent_path() / target;
+  }
+  Fail("follow links (too many)", path);
+}
+
+void StdFileSystem::CreatePrivateDirectory(const std::u16string& path) {
+  CreateDirectory(path);
+  std::error_code ec;
+  fs::permissions(ToPath(path), fs::perms::owner_all, fs::perm_options::replace, ec);
+  if (ec) {
+    RemoveTree(path);
+    Fail("restrict", path, ec);
+  }
+}
+
+void StdFileSystem::RemoveTree(const std::u16string& path) noexcept {
+  try {
+    std::error_code ec;
+    fs::remove_all(ToPath(path), ec);
+  } catch (...) {
+  }
+}
+
+void StdFileSystem::CopyPermissions(const std::u16string& from, const std::u16string& to) {
+  std::error_code ec;
+  const auto status = fs::status(ToPath(from), ec);
+  if (ec) Fail("status of", from, ec);
+  // The nine rwx bits only: a set-id bit of an old file is no promise about
+  // data that came from a server.
+  fs::permissions(ToPath(to), status.permissions() & fs::perms::all, fs::perm_options::replace, ec);
+  if (ec) Fail("set permissions of", to, ec);
 }
 
 }  // namespace tolvex

@@ -16,6 +16,17 @@ std::u16string TrimTrailingSpaces(std::u16string_view s) {
   return std::u16string(s.substr(0, last));
 }
 
+bool StartsWithIgnoringAsciiCase(std::u16string_view s, std::u16string_view prefix) {
+  if (s.size() < prefix.size()) return false;
+  const auto lower = [](char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
+  };
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (lower(s[i]) != lower(prefix[i])) return false;
+  }
+  return true;
+}
+
 std::u16string FitField(std::u16string_view s, std::size_t width) {
   std::u16string field(s.substr(0, width));
   field.resize(width, u' ');

@@ -15,6 +15,9 @@ using Bytes = std::vector<std::uint8_t>;
 std::u16string TrimSpaces(std::u16string_view s);
 std::u16string TrimTrailingSpaces(std::u16string_view s);
 
+// Whether s begins with prefix, ASCII letters compared without case.
+bool StartsWithIgnoringAsciiCase(std::u16string_view s, std::u16string_view prefix);
+
 // Left-justifies s in a field of exactly width units: pads with U+0020 or
 // cuts on the right.
 std::u16string FitField(std::u16string_view s, std::size_t width);

@@ -174,7 +174,8 @@ ArchiveControl& FrmTolvex::PreparedArchiveControl() {
 
 bool FrmTolvex::PostToServlet(const TransferJob& job, std::u16string_view servlet,
                               const std::u16string& body, bool half_progress_while_posting) {
-  services_.state.PostUrl = BuildPostUrl(job.ServerUrl, servlet);
+  // The URL as it passed the check, which ignored the spaces around it.
+  services_.state.PostUrl = BuildPostUrl(TrimSpaces(job.ServerUrl), servlet);
   ParseServerUrl(services_.state.PostUrl, services_.address);
   ResponseBytes.assign(1, kReplySeed);
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,9 +24,6 @@ void CreateDirectoryChain(FileSystem& files, const PathStyle& style, std::u16str
 // ancestors are created too, so the no-data file can be written.
 void CreateLocalDir(FileSystem& files, const PathStyle& style, std::u16string_view dir);
 
-// Deletes a file; a failure (missing file included) is ignored.
-void DeleteIgnoringErrors(FileSystem& files, const std::u16string& path) noexcept;
-
 // Writes exactly `data` to a new or truncated file; throws FileError.
 void WriteWholeFile(FileSystem& files, const std::u16string& path, const Bytes& data);
 
@@ -36,26 +34,38 @@ Bytes ReadWholeFile(FileSystem& files, const std::u16string& path);
 // either kind and, on Windows, no drive or stream colon.
 bool IsBareFileName(const PathStyle& style, std::u16string_view name);
 
-// A file moved out of the way for the length of a step: put back when the
-// object goes, unless Discard() has been called, which deletes it.
-class KeptFile {
- public:
-  explicit KeptFile(FileSystem& files) : files_(files) {}
-  KeptFile(const KeptFile&) = delete;
-  KeptFile& operator=(const KeptFile&) = delete;
-  ~KeptFile();
+// Copies a whole file; throws FileError.
+void CopyWholeFile(FileSystem& files, const std::u16string& from, const std::u16string& to);
 
-  // Moves an existing `path` to `aside`; true also when there is nothing to
-  // move. False when the file exists but cannot be moved.
-  bool SetAside(const std::u16string& path, const std::u16string& aside);
-  void Discard() noexcept;
+// The directory part of a path as the platform reads it: "" for a bare
+// name, and on POSIX "/" for a name in the root.
+std::u16string ParentDirectory(const PathStyle& style, std::u16string_view path);
+
+// Where the caller's file at `path` is replaced: `path` itself, or the file
+// its links lead to, so that the links stay. Nothing when that is neither
+// a regular file nor missing (a directory, device, pipe or socket), or when
+// the links cannot be followed.
+std::optional<std::u16string> ReplaceableTarget(FileSystem& files, const std::u16string& path);
+
+// A directory of one call's own inside `parent` for its work files: made
+// afresh under a name no user would choose, closed to other users, and
+// removed with everything in it when the object goes or Remove() is called.
+class StagingDirectory {
+ public:
+  // Throws FileError when no such directory can be made.
+  StagingDirectory(FileSystem& files, const PathStyle& style, std::u16string_view parent);
+  StagingDirectory(const StagingDirectory&) = delete;
+  StagingDirectory& operator=(const StagingDirectory&) = delete;
+  ~StagingDirectory() { Remove(); }
+
+  const std::u16string& path() const { return path_; }
+  std::u16string File(std::u16string_view name) const { return JoinPath(style_, path_, name); }
+  void Remove() noexcept;
 
  private:
   FileSystem& files_;
-  std::u16string path_, aside_;
+  PathStyle style_;
+  std::u16string path_;
 };
-
-// Whether two bare file names name the same file (Windows folds ASCII case).
-bool SameFileName(const PathStyle& style, std::u16string_view a, std::u16string_view b);
 
 }  // namespace tolvex

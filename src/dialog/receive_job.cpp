@@ -1,5 +1,7 @@
 // RunReceive: fetches the company's work-instruction archive from GetSOData
 // and leaves its data in the caller's file.
+#include <optional>
+
 #include "component/result_codes.h"
 #include "component/text.h"
 #include "dialog/frm_tolvex.h"
@@ -33,8 +35,16 @@ void FrmTolvex::RunReceive() {
     case GetSODataReply::NoData: {
       trace().Step("reply classified: no data for the company");
       CreateLocalDir(services_.files, services_.paths, job.LocalDir);
+      // Cut to 0 bytes in place, so it keeps its permissions; a device or
+      // pipe in the caller's place is never opened.
+      const auto target = ReplaceableTarget(services_.files, LocalPath(job, job.LocalFile));
+      if (!target) {
+        trace().Fail("the file is not a regular file that can be replaced",
+                     ToUtf8(LocalPath(job, job.LocalFile)));
+        return Finish(kResultUnpackFailed);
+      }
       try {
-        WriteWholeFile(services_.files, LocalPath(job, job.LocalFile), {});
+        WriteWholeFile(services_.files, *target, {});
       } catch (const FileError& error) {
         FailOnError(trace(), "the empty data file could not be written", error);
         return Finish(kResultUnpackFailed);
@@ -66,55 +76,47 @@ void FrmTolvex::RunReceive() {
   trace().Step("decoded the archive: " + std::to_string(archive.size()) + " bytes in " +
                decoding.Elapsed());
 
-  const std::u16string work_path = LocalPath(job, kReceiveWorkFile);
-  const std::u16string data_name = job.CompanyCode + std::u16string(kDataSuffix);
-  const std::u16string data_path = LocalPath(job, data_name);
-  const std::u16string target_path = LocalPath(job, job.LocalFile);
-  // When the caller's file is the archive's own member, it is replaced by
-  // the unpack once that member is verified, never deleted beforehand.
-  const bool target_is_member = SameFileName(services_.paths, data_name, job.LocalFile);
-  // A caller's file named like the work file would be overwritten by the
-  // archive and deleted with it at the end.
-  if (SameFileName(services_.paths, job.LocalFile, kReceiveWorkFile)) {
-    trace().Fail("the file is named like the work archive", ToUtf8(target_path));
-    return Finish(kResultUnpackFailed);
-  }
-  // The member must be a file of the caller's directory. A company code
-  // that reaches elsewhere ("../x", "D:x") could never be extracted, and
-  // deleting its old copy would delete a file outside that directory.
+  // The header can carry no trailing spaces, so the server names the
+  // member without them.
+  const std::u16string data_name =
+      TrimTrailingSpaces(job.CompanyCode) + std::u16string(kDataSuffix);
+  // A code that reaches elsewhere ("../x", "D:x") names no member of the
+  // archive's own directory.
   if (!IsBareFileName(services_.paths, data_name)) {
     trace().Fail("the company code does not make a file name", ToUtf8(data_name));
     return Finish(kResultUnpackFailed);
   }
 
   CreateDirectoryChain(services_.files, services_.paths, job.LocalDir);
-  // The caller's old file is kept until the new data is known good: the
-  // rename at the end replaces it in one step.
-  DeleteIgnoringErrors(services_.files, work_path);
-  if (!target_is_member) DeleteIgnoringErrors(services_.files, data_path);
-  // A caller's file named like the member is set aside instead, so that an
-  // archive without that member cannot pass the old file off as new data,
-  // and comes back on every failure.
-  KeptFile kept(services_.files);
-  if (target_is_member && !kept.SetAside(target_path, target_path + u".~tolvex-kept")) {
-    trace().Fail("the old file could not be set aside", ToUtf8(target_path));
+  // A link stays a link and the file it leads to is replaced; anything but
+  // a regular file is left as it is.
+  const auto target = ReplaceableTarget(services_.files, LocalPath(job, job.LocalFile));
+  if (!target) {
+    trace().Fail("the file is not a regular file that can be replaced",
+                 ToUtf8(LocalPath(job, job.LocalFile)));
     return Finish(kResultUnpackFailed);
   }
 
+  // The archive and everything in it stay in a directory of this call's
+  // own beside the file it replaces, on that file's volume, and go with it
+  // on every outcome: nothing of the server's lands among the caller's
+  // files but the one member, and only by the final rename.
+  std::optional<StagingDirectory> stage;
   const StepClock writing;
   try {
-    WriteWholeFile(services_.files, work_path, archive);
+    stage.emplace(services_.files, services_.paths, ParentDirectory(services_.paths, *target));
+    WriteWholeFile(services_.files, stage->File(kReceiveWorkFile), archive);
   } catch (const FileError& error) {
     FailOnError(trace(), "the received archive could not be written", error);
     return Finish(kResultUnpackFailed);
   }
-  trace().Step("wrote " + ToUtf8(work_path) + ": " + std::to_string(archive.size()) + " bytes in " +
-               writing.Elapsed());
+  trace().Step("wrote " + ToUtf8(stage->File(kReceiveWorkFile)) + ": " +
+               std::to_string(archive.size()) + " bytes in " + writing.Elapsed());
 
   const StepClock unpacking;
   try {
     ArchiveControl& trans = PreparedArchiveControl();
-    std::u16string unpack_dir = job.LocalDir;
+    std::u16string unpack_dir = stage->path();
     trans.PutUnpackDir(unpack_dir);
     trans.PutUnpackArchiveName(std::u16string(u"so") + u".zip");
     trans.BeginUnpack();
@@ -132,22 +134,25 @@ void FrmTolvex::RunReceive() {
     trace().Fail("unpacking failed to run");
     return Finish(kResultUnpackFailed);
   }
-  trace().Step("unpacked " + ToUtf8(work_path) + " in " + unpacking.Elapsed());
+  trace().Step("unpacked " + ToUtf8(stage->File(kReceiveWorkFile)) + " in " + unpacking.Elapsed());
 
   window_.SetProgressValue(static_cast<float>(window_.ProgressMax()));
   const StepClock placing;
   try {
-    if (!services_.files.Exists(data_path)) {
+    const std::u16string member = stage->File(data_name);
+    // A directory or a link of the member's name is no data.
+    if (services_.files.KindOf(member) != FileKind::kRegular) {
       throw FileError("the archive has no member " + ToUtf8(data_name));
     }
-    if (data_name != job.LocalFile) services_.files.RenameReplacing(data_path, target_path);
+    if (services_.files.KindOf(*target) == FileKind::kRegular) {
+      services_.files.CopyPermissions(*target, member);
+    }
+    services_.files.ReplaceDurably(member, *target);
   } catch (const FileError& error) {
     FailOnError(trace(), "the received file could not be put in place", error);
     return Finish(kResultUnpackFailed);
   }
-  trace().Step("put in place: " + ToUtf8(target_path) + " in " + placing.Elapsed());
-  kept.Discard();
-  DeleteIgnoringErrors(services_.files, work_path);
+  trace().Step("put in place: " + ToUtf8(*target) + " in " + placing.Elapsed());
   Finish(kResultOk, u"");
 }
 

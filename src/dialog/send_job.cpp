@@ -1,5 +1,7 @@
 // RunSend: packs the caller's progress file and posts it to
 // PutProgressData.
+#include <optional>
+
 #include "component/result_codes.h"
 #include "component/text.h"
 #include "dialog/frm_tolvex.h"
@@ -16,19 +18,25 @@ void FrmTolvex::RunSend() {
   window_.Refresh();
 
   constexpr std::u16string_view kSendWorkFile = u"progress.zip";
-  const std::u16string work_path = LocalPath(job, kSendWorkFile);
-  // The work file is deleted before packing: a progress file of that very
-  // name would be lost instead of sent.
-  if (SameFileName(services_.paths, job.LocalFile, kSendWorkFile)) {
-    trace().Fail("the file is named like the work archive", ToUtf8(work_path));
+  // The archive is made in a directory of this call's own, so no file of
+  // the caller's is written or deleted, whatever its name. The control
+  // takes the file by its name from the directory it packs in: a copy goes
+  // there, and the archive holds the same member under the same name as
+  // when it was packed beside the file.
+  std::optional<StagingDirectory> stage;
+  try {
+    stage.emplace(services_.files, services_.paths, job.LocalDir);
+    CopyWholeFile(services_.files, LocalPath(job, job.LocalFile), stage->File(job.LocalFile));
+  } catch (const FileError& error) {
+    FailOnError(trace(), "the progress file could not be copied for packing", error);
     return Finish(kResultPackFailed);
   }
-  DeleteIgnoringErrors(services_.files, work_path);
+  const std::u16string work_path = stage->File(kSendWorkFile);
 
   const StepClock packing;
   try {
     ArchiveControl& trans = PreparedArchiveControl();
-    std::u16string pack_dir = job.LocalDir;
+    std::u16string pack_dir = stage->path();
     trans.PutPackDir(pack_dir);
     trans.PutPackArchiveName(std::u16string(u"progress") + u".zip");
     trans.BeginPack();
@@ -63,24 +71,23 @@ void FrmTolvex::RunSend() {
     trace().Fail("the packed archive could not be read", "the archive is empty");
     return Finish(kResultPackFailed);
   }
-  trace().Step("read " + ToUtf8(work_path) + ": " + std::to_string(archive.size()) + " bytes in " +
-               reading.Elapsed());
 
-  const StepClock encoding;
   Bytes encoded;
   EncodeFormBytes(archive, encoded);
-  trace().Step("encoded " + std::to_string(archive.size()) + " archive bytes as " +
-               std::to_string(encoded.size()) + " in " + encoding.Elapsed());
+  trace().Step("read and encoded " + ToUtf8(work_path) + ": " + std::to_string(encoded.size()) +
+               " bytes in " + reading.Elapsed());
   archive = Bytes();
   std::u16string body = BuildRequestHeader(job);
   body.append(encoded.begin(), encoded.end());
   encoded = Bytes();
+  // Nothing is left on disk while the post runs, so a call that ends
+  // during it (Cancel, timeout, Ctrl-C) leaves nothing behind.
+  stage.reset();
 
   if (!PostToServlet(job, kServletPutProgressData, body, true)) return;
   window_.SetLabelCaption(u"ﾎﾟｽﾄが終了しました.");
   window_.Refresh();
   window_.SetProgressValue(static_cast<float>(window_.ProgressMax()));
-  DeleteIgnoringErrors(services_.files, work_path);
 
   if (IsPutProgressDataAccepted(ResponseBytes)) {
     trace().Step("reply classified: accepted");

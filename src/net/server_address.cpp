@@ -1,5 +1,7 @@
 #include "net/server_address.h"
 
+#include "component/text.h"
+
 namespace tolvex {
 
 ServerAddress& InetConnect() {
@@ -8,7 +10,7 @@ ServerAddress& InetConnect() {
 }
 
 void ParseServerUrl(std::u16string_view url, ServerAddress& address) {
-  address.UseHttps = url.substr(0, 8) == u"https://";
+  address.UseHttps = StartsWithIgnoringAsciiCase(url, u"https://");
   const auto slashes = url.find(u"//");
   // Positions as offsets; without "//" the host starts at offset 0 + 2 - 2,
   // that is the search begins at the second character.

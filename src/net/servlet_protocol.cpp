@@ -7,8 +7,9 @@ namespace tolvex {
 std::u16string BuildPostUrl(std::u16string_view server_url, std::u16string_view servlet) {
   constexpr std::u16string_view kHttp = u"http://";
   constexpr std::u16string_view kHttps = u"https://";
-  const bool has_scheme =
-      server_url.substr(0, kHttp.size()) == kHttp || server_url.substr(0, kHttps.size()) == kHttps;
+  // Schemes are case-insensitive: "HTTP://host/" is no host named "HTTP:".
+  const bool has_scheme = StartsWithIgnoringAsciiCase(server_url, kHttp) ||
+                          StartsWithIgnoringAsciiCase(server_url, kHttps);
   std::u16string url = has_scheme ? std::u16string() : std::u16string(kHttp);
   url += server_url;
   url += (!url.empty() && url.back() == u'/') ? u"servlets/" : u"/servlets/";

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "archive/zip_archiver.h"
@@ -76,7 +77,7 @@ TEST_F(ResponsivePost, ServerThatNeverAnswersTimesOutAfterFourPeriods) {
   EXPECT_EQ(ReadFile(client() / "orders.txt"), "old orders");
 
   EXPECT_EQ(Send(c, silent), 91);
-  EXPECT_TRUE(fs::exists(client() / "progress.zip"));  // as after a failed post
+  EXPECT_FALSE(fs::exists(client() / "progress.zip"));  // nothing is left behind
 
   ServerProcess live(data(), {});
   EXPECT_EQ(Recv(c, live), 0);
@@ -94,18 +95,32 @@ TEST_F(ResponsivePost, SlowButLiveReplyDoesNotTimeOutEarly) {
   EXPECT_EQ(Recv(c, slow), 0);  // and again: the count starts afresh
 }
 
+// A closed terminal (SIGHUP) and a polite kill (SIGTERM) cancel as Ctrl-C
+// does, for both calls, and leave nothing in the caller's directory.
 TEST_F(ResponsivePost, CtrlCDuringThePostCancelsTheCommand) {
   ServerProcess silent(data(), {"--never-answer"});
   const std::string url = "http://127.0.0.1:" + std::to_string(silent.port()) + "/";
-  const std::string target = (client() / "orders.txt").string();
-  for (const int attempt : {1, 2}) {
+  const struct {
+    int signal_number;
+    const char* call;
+    const char* file;
+  } cases[] = {
+      {SIGINT, "recv", "orders.txt"},   {SIGINT, "recv", "orders.txt"},
+      {SIGTERM, "recv", "orders.txt"},  {SIGHUP, "recv", "orders.txt"},
+      {SIGINT, "send", "progress.txt"}, {SIGTERM, "send", "progress.txt"},
+      {SIGHUP, "send", "progress.txt"},
+  };
+  int attempt = 0;
+  for (const auto& c : cases) {
+    ++attempt;
+    const std::string target = (client() / c.file).string();
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     const pid_t pid = fork();
     if (pid == 0) {
       dup2(out[1], STDOUT_FILENO);
       close(out[0]);
-      execl(TOLVEX_CLI_PATH, TOLVEX_CLI_PATH, "--quiet", "recv", url.c_str(), "key-1", "C001",
+      execl(TOLVEX_CLI_PATH, TOLVEX_CLI_PATH, "--quiet", c.call, url.c_str(), "key-1", "C001",
             target.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -113,7 +128,7 @@ TEST_F(ResponsivePost, CtrlCDuringThePostCancelsTheCommand) {
     // Give the command time to start its post.
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     const auto pressed = Clock::now();
-    kill(pid, SIGINT);
+    kill(pid, c.signal_number);
     int status = 0;
     waitpid(pid, &status, 0);
     const auto took = Clock::now() - pressed;
@@ -127,6 +142,11 @@ TEST_F(ResponsivePost, CtrlCDuringThePostCancelsTheCommand) {
     EXPECT_EQ(printed, "") << attempt;
     EXPECT_LT(took, std::chrono::seconds(3)) << attempt;
     EXPECT_EQ(ReadFile(client() / "orders.txt"), "old orders") << attempt;
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(client())) {
+      names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"orders.txt", "progress.txt"})) << attempt;
   }
 }
 

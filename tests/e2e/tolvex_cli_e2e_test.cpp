@@ -1,12 +1,17 @@
 // The tolvex command against tolvex-server on loopback: every outcome a
 // user can meet, with what the caller's directory holds afterwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -16,6 +21,7 @@
 #include "e2e/raw_listener.h"
 #include "e2e/server_process.h"
 #include "e2e/test_ca.h"
+#include "unit/archive/archive_test_support.h"
 
 namespace tolvex::e2e {
 namespace {
@@ -36,6 +42,55 @@ const bool kPlainEnvironment = [] {
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
+}
+
+// Everything below a directory as a user would check it: each entry's
+// kind, permission bits and content (a link's target), keyed by its path.
+std::map<std::string, std::string> Snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> entries;
+  for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator();
+       ++it) {
+    const auto status = it->symlink_status();
+    const auto mode = std::to_string(static_cast<int>(status.permissions() & fs::perms::all));
+    std::string what;
+    switch (status.type()) {
+      case fs::file_type::regular:
+        what = "file " + mode + " " + ReadFile(it->path());
+        break;
+      case fs::file_type::directory:
+        what = "dir " + mode;
+        break;
+      case fs::file_type::symlink:
+        what = "link " + fs::read_symlink(it->path()).string();
+        break;
+      default:
+        what = "other " + mode;
+        break;
+    }
+    entries[it->path().lexically_relative(dir).string()] = what;
+  }
+  return entries;
+}
+
+// What urllib.parse.quote_from_bytes makes of an archive: every byte but
+// the unreserved ones as %XX.
+std::string FormEncoded(const test::ByteString& bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const auto b : bytes) {
+    if (std::isalnum(b) || b == '-' || b == '.' || b == '_' || b == '~') {
+      out += static_cast<char>(b);
+    } else {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+  return out;
+}
+
+test::CraftedMember Stored(std::string name, std::string data) {
+  return test::Crafted(std::move(name), std::move(data), false);
 }
 
 class TolvexCommand : public ::testing::Test {
@@ -145,6 +200,173 @@ TEST_F(TolvexCommand, ArchiveWithoutTheCompanysMemberGives12AndKeepsTheOldFile) 
   EXPECT_EQ(ReadFile(target), "old orders");
 }
 
+// Replies a hostile server could send, against a directory that also
+// holds the user's own files named like the work files and the member.
+// Nothing but the caller's file may change, and that only on success.
+TEST_F(TolvexCommand, HostileArchivesTouchNothingButTheCallersFile) {
+  using test::CraftedMember;
+  std::vector<CraftedMember> many;
+  for (int i = 0; i < 1100; ++i) many.push_back(Stored("m" + std::to_string(i), ""));
+  CraftedMember bad_crc = Stored("C001.dat", "orders from the server\n");
+  bad_crc.crc = 1234;
+  CraftedMember bomb = test::Crafted("C001.dat", std::string(900000, 'z'), true);
+  bomb.uncompressed_size = 1000;
+  CraftedMember link = Stored("C001.dat", "/etc/passwd");
+  link.made_by = 0x031E;
+  link.external_attributes = 0xA1FFu << 16;
+  const struct {
+    const char* name;
+    std::vector<CraftedMember> members;
+    std::string file = "orders.dat";
+    std::string code = "C001";
+    int status;
+    // The caller's file afterwards, as Snapshot shows it; "" when it must
+    // be as it was.
+    std::string after = "";
+  } cases[] = {
+      {"extra members beside the data",
+       {Stored("C001.dat", "new orders\n"), Stored(".bashrc", "evil"),
+        Stored(".ssh/authorized_keys", "evil"), Stored("so.zip.txt", "x")},
+       "orders.dat",
+       "C001",
+       0,
+       "file 384 new orders\n"},
+      {"a member named like the caller's file and no data",
+       {Stored("orders.dat", "server bytes")},
+       "orders.dat",
+       "C001",
+       12},
+      {"the data member is a directory", {Stored("C001.dat/", "")}, "C001.dat", "C001", 12},
+      {"a CRC failure", {Stored("x.dat", "first"), bad_crc}, "orders.dat", "C001", 11},
+      {"inflates past its declared size", {bomb}, "orders.dat", "C001", 11},
+      {"too many members", many, "orders.dat", "C001", 11},
+      {"a link member", {link}, "orders.dat", "C001", 11},
+      {"a member outside the directory",
+       {Stored("C001.dat", "x"), Stored("../escape.dat", "evil")},
+       "orders.dat",
+       "C001",
+       11},
+      {"a company code with a trailing space",
+       {Stored("C001.dat", "new orders\n")},
+       "orders.dat",
+       "C001 ",
+       0,
+       "file 384 new orders\n"},
+      {"a caller's file named like the work file",
+       {Stored("C001.dat", "new orders\n")},
+       "so.zip",
+       "C001",
+       0,
+       "file 420 new orders\n"},
+      {"the caller's file is the member's name",
+       {Stored("C001.dat", "new orders\n")},
+       "C001.dat",
+       "C001",
+       0,
+       "file 420 new orders\n"},
+      {"a caller's file that is a pipe", {Stored("C001.dat", "x")}, "pipe", "C001", 12},
+      {"a caller's file that is a link",
+       {Stored("C001.dat", "new orders\n")},
+       "link.dat",
+       "C001",
+       0,
+       "link orders.dat"},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(client());
+    fs::create_directories(client() / "sub");
+    WriteFile(client() / "orders.dat", "old orders");
+    fs::permissions(client() / "orders.dat", fs::perms::owner_read | fs::perms::owner_write);
+    WriteFile(client() / "C001.dat", "the user's own C001");
+    WriteFile(client() / "so.zip", "the user's own so.zip");
+    WriteFile(client() / "progress.zip", "the user's own progress.zip");
+    WriteFile(client() / ".bashrc", "the user's own .bashrc");
+    fs::permissions(client() / "so.zip", fs::perms::owner_read | fs::perms::owner_write |
+                                             fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(client() / "C001.dat", fs::perms::owner_read | fs::perms::owner_write |
+                                               fs::perms::group_read | fs::perms::others_read);
+    fs::create_symlink("orders.dat", client() / "link.dat");
+    ASSERT_EQ(mkfifo((client() / "pipe").c_str(), 0644), 0);
+    const auto before = Snapshot(client());
+
+    const auto reply = temp_.path() / "reply.bin";
+    WriteFile(reply, "0" + FormEncoded(test::CraftZip(c.members)));
+    ServerProcess server(data(), {"--reply-file", reply.string()});
+    const auto r = Recv(server, client() / c.file, c.code);
+    EXPECT_EQ(r.status, c.status) << c.name << ": " << r.out;
+
+    auto expected = before;
+    if (!c.after.empty()) {
+      // A link's own entry stays; the file it leads to holds the data.
+      const std::string changed = c.file == "link.dat" ? "orders.dat" : c.file;
+      expected[changed] = c.file == "link.dat" ? "file 384 new orders\n" : c.after;
+    }
+    EXPECT_EQ(Snapshot(client()), expected) << c.name;
+  }
+}
+
+TEST_F(TolvexCommand, ReceiveIntoADeviceLeavesItAlone) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root could replace a device node";
+  const auto reply = temp_.path() / "reply.bin";
+  WriteFile(reply, "0" + FormEncoded(test::CraftZip({Stored("C001.dat", "x")})));
+  ServerProcess server(data(), {"--reply-file", reply.string()});
+  EXPECT_EQ(Recv(server, "/dev/null").status, 12);
+  EXPECT_EQ(fs::status("/dev/null").type(), fs::file_type::character);
+  for (const auto& entry : fs::directory_iterator("/dev")) {
+    EXPECT_NE(entry.path().filename().string().rfind(".tolvex-", 0), 0u) << entry.path();
+  }
+}
+
+TEST_F(TolvexCommand, UrlWithSpacesOrAnUpperCaseSchemeReachesTheServer) {
+  ServerProcess server(data(), {});
+  const std::string host = "127.0.0.1:" + std::to_string(server.port()) + "/";
+  for (const std::string& url : {" http://" + host + " ", "HTTP://" + host, "  " + host}) {
+    const auto target = client() / "orders.txt";
+    const auto r = RunTolvex({"--quiet", "recv", url, "key-1", "C001", target.string()});
+    EXPECT_EQ(r.status, 0) << url << ": " << r.out;
+    EXPECT_EQ(ReadFile(target), kOrders) << url;
+  }
+}
+
+// Receives of two companies and sends, all into one directory at once.
+TEST_F(TolvexCommand, ParallelCallsIntoOneDirectoryDoNotMeet) {
+  const std::string second = "C002 orders\n";
+  WriteFile(data() / "outgoing" / "C002.dat", second);
+  ServerProcess server(data(), {});
+  WriteFile(client() / "progress.txt", "W1,done\n");
+  for (int round = 0; round < 4; ++round) {
+    std::vector<std::thread> calls;
+    std::vector<int> status(8, -1);
+    for (int i = 0; i < 8; ++i) {
+      calls.emplace_back([&, i] {
+        const auto file = client() / ("out" + std::to_string(i) + ".dat");
+        if (i < 3) {
+          status[i] = Recv(server, file).status;
+        } else if (i < 6) {
+          status[i] = Recv(server, file, "C002", "key-2").status;
+        } else {
+          status[i] = Send(server, client() / "progress.txt").status;
+        }
+      });
+    }
+    for (auto& call : calls) call.join();
+    for (int i = 0; i < 8; ++i) {
+      EXPECT_EQ(status[i], 0) << "round " << round << " call " << i;
+      if (i < 6) {
+        EXPECT_EQ(ReadFile(client() / ("out" + std::to_string(i) + ".dat")),
+                  i < 3 ? kOrders : second)
+            << "round " << round << " call " << i;
+      }
+    }
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(client())) {
+      names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"out0.dat", "out1.dat", "out2.dat", "out3.dat",
+                                            "out4.dat", "out5.dat", "progress.txt"}));
+  }
+}
+
 TEST_F(TolvexCommand, ReceiveWithoutDataLeavesAnEmptyFile) {
   ServerProcess server(data(), {});
   const auto target = client() / "c2" / "orders.txt";
@@ -159,11 +381,12 @@ TEST_F(TolvexCommand, SendDeliversTheProgressFile) {
   ServerProcess server(data(), {});
   const auto progress = client() / "progress.txt";
   WriteFile(progress, "W1,切断,完了\n");
+  WriteFile(client() / "progress.zip", "the user's own");
+  const auto before = Snapshot(client());
   const auto r = Send(server, progress);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
-  EXPECT_FALSE(fs::exists(client() / "progress.zip"));
-  EXPECT_EQ(ReadFile(progress), "W1,切断,完了\n");
+  EXPECT_EQ(Snapshot(client()), before);
 
   // What the server stored is a zip holding the file under its bare name.
   ASSERT_TRUE(fs::exists(Inbox()));
@@ -326,7 +549,15 @@ TEST_F(TolvexCommand, SendOutcomes) {
                  "key-1", "C001", progress.string()});
   EXPECT_EQ(r.status, 9);
   EXPECT_EQ(r.out, "ポスト実行エラー\n");
-  EXPECT_TRUE(fs::exists(client() / "progress.zip"));  // kept after a failed post
+  EXPECT_EQ(Snapshot(client()).size(), 1u);  // nothing left after a failed post
+
+  // A progress file named like the work file is sent like any other.
+  const auto named_like_work_file = client() / "progress.zip";
+  WriteFile(named_like_work_file, "p2");
+  ServerProcess server(data(), {});
+  EXPECT_EQ(Send(server, named_like_work_file).status, 0);
+  EXPECT_EQ(ReadFile(named_like_work_file), "p2");
+  EXPECT_EQ(Snapshot(client()).size(), 2u);
 }
 
 TEST_F(TolvexCommand, ArgumentChecksAndUsage) {
@@ -484,7 +715,7 @@ TEST_F(TolvexCommand, VerboseShowsTheRequestAsTheServerGotItAndNeverTheKey) {
   const auto send = RunTolvex(
       {"--verbose", "send", Url(server), key, "C001", (client() / "progress.txt").string()});
   EXPECT_EQ(send.status, 0) << send.err;
-  for (const char* step : {"* packed ", "* encoded ", "* reply classified: accepted\n"}) {
+  for (const char* step : {"* packed ", "* read and encoded ", "* reply classified: accepted\n"}) {
     EXPECT_TRUE(Contains(send.err, step)) << step << "\n" << send.err;
   }
   for (const auto* output : {&r.out, &r.err, &recv.out, &recv.err, &send.out, &send.err}) {

@@ -12,6 +12,15 @@ TEST(Text, TrimmingRemovesOnlyU0020) {
   EXPECT_EQ(TrimSpaces(u"   "), u"");
 }
 
+TEST(Text, PrefixIgnoresTheCaseOfAsciiLettersOnly) {
+  EXPECT_TRUE(StartsWithIgnoringAsciiCase(u"HTTPS://h", u"https://"));
+  EXPECT_TRUE(StartsWithIgnoringAsciiCase(u"http://", u"http://"));
+  EXPECT_FALSE(StartsWithIgnoringAsciiCase(u"http:/", u"http://"));
+  EXPECT_FALSE(StartsWithIgnoringAsciiCase(u" http://h", u"http://"));
+  // Fullwidth letters are not ASCII letters.
+  EXPECT_FALSE(StartsWithIgnoringAsciiCase(u"\uFF48ttp://h", u"http://"));
+}
+
 TEST(Text, FitFieldPadsAndCutsByUtf16Unit) {
   EXPECT_EQ(FitField(u"abc", 5), u"abc  ");
   EXPECT_EQ(FitField(u"abcdefg", 3), u"abc");

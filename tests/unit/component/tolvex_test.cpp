@@ -259,8 +259,15 @@ TEST(TolvexCall, CallMadeWhileTheDialogIsShownIsRefusedUntouched) {
 TEST(SplitPath, SplitsAtTheLastSeparatorOfEitherKind) {
   const struct {
     std::u16string path, dir, file;
+    PathStyle style = kNativePathStyle;
   } cases[] = {
       {u"orders.txt", u"", u"orders.txt"},
+      // A name in the POSIX root keeps the root; Windows reads "" as the
+      // current drive's root.
+      {u"/p.txt", u"/", u"p.txt", kPosixPathStyle},
+      {u"/p.txt", u"", u"p.txt", kWindowsPathStyle},
+      {u"\\p.txt", u"", u"p.txt", kPosixPathStyle},
+      {u"//p.txt", u"/", u"p.txt", kPosixPathStyle},
       {u"\\orders.txt", u"", u"orders.txt"},
       {u"D:\\work\\", u"D:\\work", u""},
       {u"D:/work\\sub/orders.txt", u"D:/work\\sub", u"orders.txt"},
@@ -268,7 +275,7 @@ TEST(SplitPath, SplitsAtTheLastSeparatorOfEitherKind) {
       {u"/home/u/受注.dat", u"/home/u", u"受注.dat"},
   };
   for (const auto& c : cases) {
-    const auto parts = SplitPath(c.path);
+    const auto parts = SplitPath(c.path, c.style);
     EXPECT_EQ(parts.dir, c.dir);
     EXPECT_EQ(parts.file, c.file);
   }

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "component/text.h"
 #include "component/tolvex.h"
@@ -19,10 +21,19 @@
 
 namespace tolvex::testing {
 
-// Real files on a disk that can be made to fill up: a write past `room`
-// bytes fails as a full disk does.
-class FillingFileSystem : public StdFileSystem {
+// Real files, with the steps that make a replacement durable noted by the
+// names of the files involved, on a disk that can be made to fill up: a
+// write past `room` bytes fails as a full disk does.
+class NotingFileSystem : public StdFileSystem {
  public:
+  void CopyPermissions(const std::u16string& from, const std::u16string& to) override {
+    notes.push_back("permissions " + Name(from) + " -> " + Name(to));
+    StdFileSystem::CopyPermissions(from, to);
+  }
+  void ReplaceDurably(const std::u16string& from, const std::u16string& to) override {
+    notes.push_back("replace " + Name(from) + " -> " + Name(to));
+    StdFileSystem::ReplaceDurably(from, to);
+  }
   std::unique_ptr<WritableFile> OpenForWrite(const std::u16string& path) override {
     class Filling : public WritableFile {
      public:
@@ -42,7 +53,13 @@ class FillingFileSystem : public StdFileSystem {
     };
     return std::make_unique<Filling>(StdFileSystem::OpenForWrite(path), path, room);
   }
+  std::vector<std::string> notes;
   std::uint64_t room = UINT64_MAX;
+
+ private:
+  static std::string Name(const std::u16string& path) {
+    return std::filesystem::path(path).filename().string();
+  }
 };
 
 class JobFixture : public ::testing::Test {
@@ -69,10 +86,30 @@ class JobFixture : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   bool Exists(const std::string& rel) const { return std::filesystem::exists(Path(rel)); }
+  // The names in a directory, links and hidden entries included.
+  std::set<std::string> Listing(const std::string& rel = "") const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(rel.empty() ? root_ : Path(rel))) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+  // A file in a directory the job handed to the control.
+  static std::filesystem::path In(const std::u16string& dir, const std::string& name) {
+    return std::filesystem::path(dir) / name;
+  }
+  static void WriteIn(const std::u16string& dir, const std::string& name,
+                      const std::string& content) {
+    std::ofstream(In(dir, name), std::ios::binary) << content;
+  }
+  static std::string ReadIn(const std::u16string& dir, const std::string& name) {
+    std::ifstream in(In(dir, name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
 
-  std::int16_t Recv(const std::string& file, const std::u16string& code = u"C001") {
-    return tolvex.RecvSO(u"http://host1:8080/app", u"key", code,
-                         Variant::String(Dir() + u"/" + FromUtf8(file)));
+  std::int16_t Recv(const std::string& file, const std::u16string& code = u"C001",
+                    const std::u16string& url = u"http://host1:8080/app") {
+    return tolvex.RecvSO(url, u"key", code, Variant::String(Dir() + u"/" + FromUtf8(file)));
   }
   std::int16_t Send(const std::string& file) {
     return tolvex.SendProgress(u"http://host1:8080/app", u"key", u"C001",
@@ -84,7 +121,7 @@ class JobFixture : public ::testing::Test {
   ServerAddress address;
   FakeHttpSession http;
   FakeArchiveControl archive;
-  FillingFileSystem files;
+  NotingFileSystem files;
   FakeDialogWindow window;
   NoMousePointer pointer;
   RecordingTraceSink trace_lines;

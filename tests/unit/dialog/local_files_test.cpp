@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,11 +58,58 @@ TEST(IsBareFileName, NamesThatStayInTheirDirectory) {
   EXPECT_TRUE(IsBareFileName(kPosixPathStyle, u"D:x.dat"));
 }
 
-TEST(SameFileName, FoldsAsciiCaseOnlyOnWindows) {
-  EXPECT_TRUE(SameFileName(kWindowsPathStyle, u"c001.DAT", u"C001.dat"));
-  EXPECT_FALSE(SameFileName(kPosixPathStyle, u"c001.DAT", u"C001.dat"));
-  EXPECT_TRUE(SameFileName(kPosixPathStyle, u"C001.dat", u"C001.dat"));
-  EXPECT_FALSE(SameFileName(kWindowsPathStyle, u"C001.dat", u"C001.da"));
+TEST(ParentDirectory, WhereAReplacementIsStaged) {
+  const struct {
+    PathStyle style;
+    std::u16string path, parent;
+  } cases[] = {
+      {kWindowsPathStyle, u"C:\\a\\b.txt", u"C:\\a"},
+      {kWindowsPathStyle, u"\\b.txt", u""},
+      {kWindowsPathStyle, u"C:/a/b.txt", u"C:/a"},
+      {kPosixPathStyle, u"/home/u/b.txt", u"/home/u"},
+      {kPosixPathStyle, u"/b.txt", u"/"},
+      {kPosixPathStyle, u"b.txt", u""},
+      {kPosixPathStyle, u"a/x\\b.txt", u"a"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParentDirectory(c.style, c.path), c.parent);
+  // The POSIX root joins without a doubled separator.
+  EXPECT_EQ(JoinPath(kPosixPathStyle, u"/", u"p.txt"), u"/p.txt");
+  EXPECT_EQ(JoinPath(kPosixPathStyle, u"", u"p.txt"), u"p.txt");
+  EXPECT_EQ(JoinPath(kWindowsPathStyle, u"", u"p.txt"), u"\\p.txt");
+}
+
+TEST(StagingDirectory, FreshPrivateAndGoneWithEverythingInIt) {
+  namespace fs = std::filesystem;
+  const auto parent = fs::temp_directory_path() / "tolvex-staging-test";
+  fs::remove_all(parent);
+  fs::create_directories(parent);
+  StdFileSystem files;
+  std::u16string first_path;
+  {
+    StagingDirectory first(files, kPosixPathStyle, parent.u16string());
+    StagingDirectory second(files, kPosixPathStyle, parent.u16string());
+    first_path = first.path();
+    EXPECT_NE(first.path(), second.path());
+    EXPECT_EQ(fs::path(first.path()).parent_path(), parent);
+    EXPECT_EQ(fs::status(first.path()).permissions() & fs::perms::all, fs::perms::owner_all);
+    fs::create_directories(fs::path(first.File(u"sub")) / "deeper");
+    std::ofstream(fs::path(first.File(u"so.zip"))) << "x";
+    // A link inside goes; what it leads to stays.
+    std::ofstream(parent / "kept.txt") << "kept";
+    fs::create_symlink(parent / "kept.txt", fs::path(first.File(u"link")));
+    second.Remove();
+    EXPECT_EQ(second.path(), u"");
+  }
+  EXPECT_FALSE(fs::exists(first_path));
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator(parent)) {
+    left.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, std::set<std::string>{"kept.txt"});
+  // No directory can be made where the parent is missing.
+  EXPECT_THROW(StagingDirectory(files, kPosixPathStyle, (parent / "missing").u16string()),
+               FileError);
+  fs::remove_all(parent);
 }
 
 }  // namespace

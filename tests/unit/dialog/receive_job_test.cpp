@@ -1,4 +1,6 @@
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 
 #include "job_fixture.h"
 #include "net/form_codec.h"
@@ -31,7 +33,7 @@ TEST_F(ReceiveJob, RepliesWithoutDataLeaveTheDirectoryAlone) {
     EXPECT_EQ(Recv("out/orders.txt"), c.code) << c.reply;
     EXPECT_EQ(tolvex.ErrorMsg, c.text) << c.reply;
     EXPECT_EQ(Read("out/orders.txt"), "old data") << c.reply;
-    EXPECT_FALSE(Exists("out/so.zip")) << c.reply;
+    EXPECT_EQ(Listing("out"), std::set<std::string>{"orders.txt"}) << c.reply;
     EXPECT_TRUE(archive.calls.empty()) << c.reply;
   }
 }
@@ -66,25 +68,51 @@ TEST_F(ReceiveJob, NoDataFileThatCannotBeCreatedGives12) {
   EXPECT_EQ(tolvex.ErrorMsg, u"ファイル解凍実行エラー");
 }
 
+TEST_F(ReceiveJob, NoDataCutsTheFileALinkLeadsToAndNeverOpensAPipe) {
+  namespace fs = std::filesystem;
+  Write("d/real.txt", "old");
+  fs::permissions(Path("d/real.txt"), fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink("real.txt", Path("d/orders.txt"));
+  http.Reply("1");
+  EXPECT_EQ(Recv("d/orders.txt"), 0);
+  EXPECT_TRUE(fs::is_symlink(Path("d/orders.txt")));
+  EXPECT_EQ(Read("d/real.txt"), "");
+  EXPECT_EQ(fs::status(Path("d/real.txt")).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  ASSERT_EQ(std::system(("mkfifo '" + Path("d/pipe").string() + "'").c_str()), 0);
+  EXPECT_EQ(Recv("d/pipe"), 12);  // opening it for writing would wait for a reader
+  EXPECT_EQ(fs::status(Path("d/pipe")).type(), fs::file_type::fifo);
+}
+
 TEST_F(ReceiveJob, DataIsDecodedUnpackedAndRenamedIntoTheCallersFile) {
   const std::string zip = "PK\x03\x04 zip bytes \xff";
   http.Reply("0" + Encoded(zip));
   Write("a/b/orders.txt", "old");
   archive.on_unpack = [&] {
-    EXPECT_EQ(Read("a/b/so.zip"), zip);
+    namespace fs = std::filesystem;
+    // A directory of the call's own beside the caller's file, closed to
+    // other users, holds the archive.
+    const fs::path stage(archive.unpack_dir);
+    EXPECT_EQ(stage.parent_path(), Path("a/b"));
+    EXPECT_EQ(stage.filename().string().rfind(".tolvex-", 0), 0u);
+    EXPECT_EQ(fs::status(stage).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(ReadIn(archive.unpack_dir, "so.zip"), zip);
     EXPECT_EQ(Read("a/b/orders.txt"), "old");  // still there during the unpack
-    Write("a/b/C001.dat", "new orders");
+    WriteIn(archive.unpack_dir, "C001.dat", "new orders");
   };
   EXPECT_EQ(Recv("a/b/orders.txt"), 0);
   EXPECT_EQ(tolvex.ErrorMsg, u"");
   EXPECT_EQ(Read("a/b/orders.txt"), "new orders");
-  EXPECT_FALSE(Exists("a/b/so.zip"));
-  EXPECT_FALSE(Exists("a/b/C001.dat"));
+  EXPECT_EQ(Listing("a/b"), std::set<std::string>{"orders.txt"});
+  // The old file's rights go to the new data, which then takes its place
+  // in one durable step.
+  EXPECT_EQ(files.notes, (std::vector<std::string>{"permissions orders.txt -> C001.dat",
+                                                   "replace C001.dat -> orders.txt"}));
   EXPECT_EQ(archive.calls,
             (std::vector<std::string>{"ArchiveMode=1", "OwnerHwnd=16962", "OptionA=0", "OptionB=0",
                                       "UnpackDir", "UnpackArchiveName=so.zip", "BeginUnpack",
                                       "Unpack", "ArchiveError"}));
-  EXPECT_EQ(archive.unpack_dir, Dir("a/b"));
   EXPECT_EQ(window.progress, (std::vector<float>{50.0f, 100.0f}));
   EXPECT_EQ(window.refreshed_captions,
             (std::vector<std::u16string>{
@@ -97,34 +125,62 @@ TEST_F(ReceiveJob, DataIsDecodedUnpackedAndRenamedIntoTheCallersFile) {
 }
 
 TEST_F(ReceiveJob, UnpackFailuresKeepTheCallersOldFile) {
+  namespace fs = std::filesystem;
   const struct {
     const char* name;
     std::string raise_at;
     std::int32_t error;
     std::u16string error_text;
-    bool deliver_member;
+    // What the control leaves in the directory it unpacked into.
+    std::function<void(const std::u16string&)> unpacked;
     std::int16_t code;
     std::u16string message;
   } cases[] = {
-      {"control reports", "", 3, u"CRC mismatch: C001.dat", false, 11,
+      {"control reports", "", 3, u"CRC mismatch: C001.dat",
+       [](const std::u16string& dir) { WriteIn(dir, "C001.dat", "half"); }, 11,
        u"ファイル解凍エラー(CRC mismatch: C001.dat)"},
-      {"call raises", "Unpack", 0, u"", false, 12, u"ファイル解凍実行エラー"},
-      {"setting raises", "OwnerHwnd", 0, u"", false, 12, u"ファイル解凍実行エラー"},
-      {"member missing", "", 0, u"", false, 12, u"ファイル解凍実行エラー"},
-      {"error text raises", "ArchiveErrorText", 5, u"", false, 12, u"ファイル解凍実行エラー"},
+      {"call raises", "Unpack", 0, u"", nullptr, 12, u"ファイル解凍実行エラー"},
+      {"setting raises", "OwnerHwnd", 0, u"", nullptr, 12, u"ファイル解凍実行エラー"},
+      {"member missing", "", 0, u"", nullptr, 12, u"ファイル解凍実行エラー"},
+      {"error text raises", "ArchiveErrorText", 5, u"", nullptr, 12, u"ファイル解凍実行エラー"},
+      {"only a member named like the caller's file", "", 0, u"",
+       [](const std::u16string& dir) { WriteIn(dir, "orders.txt", "server's bytes"); }, 12,
+       u"ファイル解凍実行エラー"},
+      {"member is a directory", "", 0, u"",
+       [](const std::u16string& dir) { fs::create_directory(In(dir, "C001.dat")); }, 12,
+       u"ファイル解凍実行エラー"},
+      {"member is a link", "", 0, u"",
+       [](const std::u16string& dir) {
+         WriteIn(dir, "other", "x");
+         fs::create_symlink("other", In(dir, "C001.dat"));
+       },
+       12, u"ファイル解凍実行エラー"},
+      {"other members beside it", "", 7, u"bad",
+       [](const std::u16string& dir) {
+         WriteIn(dir, ".bashrc", "evil");
+         fs::create_directory(In(dir, ".ssh"));
+         WriteIn(dir, ".ssh/authorized_keys", "evil");
+       },
+       11, u"ファイル解凍エラー(bad)"},
   };
   for (const auto& c : cases) {
     archive = FakeArchiveControl();
     archive.raise_at = c.raise_at;
     archive.error = c.error;
     archive.error_text = c.error_text;
+    archive.on_unpack = [&] {
+      if (c.unpacked) c.unpacked(archive.unpack_dir);
+    };
     Write("d/orders.txt", "old");
-    Write("d/C001.dat", "stale member");
+    Write("d/C001.dat", "the user's own");
+    Write("d/so.zip", "the user's own zip");
     http.Reply("0PK");
     EXPECT_EQ(Recv("d/orders.txt"), c.code) << c.name;
     EXPECT_EQ(tolvex.ErrorMsg, c.message) << c.name;
     EXPECT_EQ(Read("d/orders.txt"), "old") << c.name;
-    EXPECT_FALSE(Exists("d/C001.dat")) << c.name;  // deleted before the unpack
+    EXPECT_EQ(Read("d/C001.dat"), "the user's own") << c.name;
+    EXPECT_EQ(Read("d/so.zip"), "the user's own zip") << c.name;
+    EXPECT_EQ(Listing("d"), (std::set<std::string>{"C001.dat", "orders.txt", "so.zip"})) << c.name;
   }
 }
 
@@ -146,20 +202,119 @@ TEST_F(ReceiveJob, CallersFileNamedLikeTheMemberIsReplacedOnlyByAVerifiedUnpack)
   EXPECT_EQ(Read("d/C001.dat"), "old");
 
   archive.raise_at.clear();
-  archive.on_unpack = [&] { Write("d/C001.dat", "new"); };
+  archive.on_unpack = [&] { WriteIn(archive.unpack_dir, "C001.dat", "new"); };
   EXPECT_EQ(Recv("d/C001.dat"), 0);
   EXPECT_EQ(Read("d/C001.dat"), "new");
-  EXPECT_FALSE(Exists("d/so.zip"));
-  EXPECT_FALSE(Exists("d/C001.dat.~tolvex-kept"));
+  EXPECT_EQ(Listing("d"), std::set<std::string>{"C001.dat"});
 }
 
-TEST_F(ReceiveJob, CallersFileNamedLikeTheWorkFileIsRefusedNotLost) {
+TEST_F(ReceiveJob, CallersFileNamedLikeTheWorkFileIsAnOrdinaryFile) {
   Write("d/so.zip", "the caller's old data");
   http.Reply("0PK");
-  archive.on_unpack = [&] { Write("d/C001.dat", "new"); };
-  EXPECT_EQ(Recv("d/so.zip"), 12);
-  EXPECT_EQ(Read("d/so.zip"), "the caller's old data");
-  EXPECT_TRUE(archive.calls.empty());
+  archive.on_unpack = [&] { WriteIn(archive.unpack_dir, "C001.dat", "new"); };
+  EXPECT_EQ(Recv("d/so.zip"), 0);
+  EXPECT_EQ(Read("d/so.zip"), "new");
+  EXPECT_EQ(Listing("d"), std::set<std::string>{"so.zip"});
+}
+
+TEST_F(ReceiveJob, CallersFileKeepsWhatItIs) {
+  namespace fs = std::filesystem;
+  const auto owner_only = fs::perms::owner_read | fs::perms::owner_write;
+  const struct {
+    const char* name;
+    std::function<void()> prepare;
+    std::int16_t code;
+    std::function<void()> check;
+  } cases[] = {
+      {"mode 600 stays 600",
+       [&] {
+         Write("d/orders.txt", "old");
+         fs::permissions(Path("d/orders.txt"), owner_only);
+       },
+       0,
+       [&] {
+         EXPECT_EQ(Read("d/orders.txt"), "new");
+         EXPECT_EQ(fs::status(Path("d/orders.txt")).permissions() & fs::perms::all, owner_only);
+       }},
+      {"a link keeps pointing at its file, which is replaced",
+       [&] {
+         Write("elsewhere/real.txt", "old");
+         fs::create_directories(Path("d"));
+         fs::create_symlink(Path("elsewhere/real.txt"), Path("d/orders.txt"));
+       },
+       0,
+       [&] {
+         EXPECT_TRUE(fs::is_symlink(Path("d/orders.txt")));
+         EXPECT_EQ(Read("elsewhere/real.txt"), "new");
+         EXPECT_EQ(Listing("elsewhere"), std::set<std::string>{"real.txt"});
+       }},
+      {"a link to nothing gets its file",
+       [&] {
+         fs::create_directories(Path("d"));
+         fs::create_symlink("real.txt", Path("d/orders.txt"));
+       },
+       0,
+       [&] {
+         EXPECT_TRUE(fs::is_symlink(Path("d/orders.txt")));
+         EXPECT_EQ(Read("d/real.txt"), "new");
+       }},
+      {"a directory is left alone", [&] { fs::create_directories(Path("d/orders.txt")); }, 12,
+       [&] { EXPECT_TRUE(fs::is_directory(Path("d/orders.txt"))); }},
+      {"a pipe is left alone",
+       [&] {
+         fs::create_directories(Path("d"));
+         ASSERT_EQ(std::system(("mkfifo '" + Path("d/orders.txt").string() + "'").c_str()), 0);
+       },
+       12, [&] { EXPECT_EQ(fs::status(Path("d/orders.txt")).type(), fs::file_type::fifo); }},
+      {"a link loop is left alone",
+       [&] {
+         fs::create_directories(Path("d"));
+         fs::create_symlink("orders.txt", Path("d/orders.txt"));
+       },
+       12, [&] { EXPECT_TRUE(fs::is_symlink(Path("d/orders.txt"))); }},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(Path("d"));
+    fs::remove_all(Path("elsewhere"));
+    c.prepare();
+    http.Reply("0PK");
+    archive.on_unpack = [&] { WriteIn(archive.unpack_dir, "C001.dat", "new"); };
+    EXPECT_EQ(Recv("d/orders.txt"), c.code) << c.name;
+    c.check();
+    EXPECT_EQ(Listing("d").count("so.zip"), 0u) << c.name;
+    for (const auto& name : Listing("d")) {
+      EXPECT_NE(name.rfind(".tolvex-", 0), 0u) << c.name << ": " << name;
+    }
+  }
+}
+
+TEST_F(ReceiveJob, CompanyCodeWithTrailingSpacesNamesTheMemberWithout) {
+  Write("d/orders.txt", "old");
+  http.Reply("0PK");
+  archive.on_unpack = [&] { WriteIn(archive.unpack_dir, "C001.dat", "new"); };
+  EXPECT_EQ(Recv("d/orders.txt", u"C001  "), 0);
+  EXPECT_EQ(Read("d/orders.txt"), "new");
+  EXPECT_EQ(http.sent_body, u"3C001        key" + std::u16string(47, u' '));
+}
+
+TEST_F(ReceiveJob, UrlIsPostedAsItWasChecked) {
+  const struct {
+    std::u16string url;
+    std::u16string post_url;
+  } cases[] = {
+      {u"  http://host1:8080/app ", u"http://host1:8080/app/servlets/GetSOData"},
+      {u"HTTP://host1:8080/app/", u"HTTP://host1:8080/app/servlets/GetSOData"},
+      {u" host1:8080/app", u"http://host1:8080/app/servlets/GetSOData"},
+  };
+  for (const auto& c : cases) {
+    http.Reply("9");
+    EXPECT_EQ(Recv("orders.txt", u"C001", c.url), 90);
+    EXPECT_EQ(state.PostUrl, c.post_url);
+    EXPECT_EQ(http.request_path, u"/app/servlets/GetSOData");
+    // The captions show the URL as the caller gave it.
+    EXPECT_EQ(window.refreshed_captions.front(), u"受信(" + c.url + u")");
+    window.refreshed_captions.clear();
+  }
 }
 
 TEST_F(ReceiveJob, CompanyCodeReachingOutsideTheDirectoryDeletesNothingThere) {
@@ -175,8 +330,8 @@ TEST_F(ReceiveJob, CompanyCodeReachingOutsideTheDirectoryDeletesNothingThere) {
 TEST_F(ReceiveJob, OneBytePayloadIsWrittenLikeAnyOther) {
   http.Reply("0+");
   archive.on_unpack = [&] {
-    EXPECT_EQ(Read("so.zip"), " ");
-    Write("C001.dat", "x");
+    EXPECT_EQ(ReadIn(archive.unpack_dir, "so.zip"), " ");
+    WriteIn(archive.unpack_dir, "C001.dat", "x");
   };
   EXPECT_EQ(Recv("orders.txt"), 0);
   EXPECT_EQ(Read("orders.txt"), "x");

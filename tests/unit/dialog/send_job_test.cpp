@@ -23,12 +23,12 @@ TEST_F(SendJob, ReplyTable) {
       {"", 90, u"サーバーからのエラー返答"},
   };
   Write("p/progress.txt", "progress data");
-  archive.on_pack = [&] { Write("p/progress.zip", "PK zip. data"); };
+  archive.on_pack = [&] { WriteIn(archive.pack_dir, "progress.zip", "PK zip. data"); };
   for (const auto& c : cases) {
     http.Reply(c.reply);
     EXPECT_EQ(Send("p/progress.txt"), c.code) << c.reply;
     EXPECT_EQ(tolvex.ErrorMsg, c.text) << c.reply;
-    EXPECT_FALSE(Exists("p/progress.zip")) << c.reply;
+    EXPECT_EQ(Listing("p"), std::set<std::string>{"progress.txt"}) << c.reply;
     EXPECT_EQ(Read("p/progress.txt"), "progress data") << c.reply;
     EXPECT_EQ(window.progress.back(), 100.0f) << c.reply;
   }
@@ -36,10 +36,18 @@ TEST_F(SendJob, ReplyTable) {
 
 TEST_F(SendJob, PostsHeaderAndEncodedArchiveInOrder) {
   Write("p/progress.txt", "x");
-  Write("p/progress.zip", "left over from an earlier call");
+  Write("p/progress.zip", "the user's own");
   archive.on_pack = [&] {
-    EXPECT_FALSE(Exists("p/progress.zip"));
-    Write("p/progress.zip", "PK a.b");
+    namespace fs = std::filesystem;
+    // The control packs in a directory of the call's own beside the file,
+    // closed to other users, and finds the file there under its own name.
+    const fs::path stage(archive.pack_dir);
+    EXPECT_EQ(stage.parent_path(), Path("p"));
+    EXPECT_EQ(stage.filename().string().rfind(".tolvex-", 0), 0u);
+    EXPECT_EQ(fs::status(stage).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(ReadIn(archive.pack_dir, "progress.txt"), "x");
+    EXPECT_FALSE(fs::exists(In(archive.pack_dir, "progress.zip")));
+    WriteIn(archive.pack_dir, "progress.zip", "PK a.b");
   };
   http.Reply("0");
   ASSERT_EQ(Send("p/progress.txt"), 0);
@@ -49,7 +57,8 @@ TEST_F(SendJob, PostsHeaderAndEncodedArchiveInOrder) {
             (std::vector<std::string>{"ArchiveMode=1", "OwnerHwnd=16962", "OptionA=0", "OptionB=0",
                                       "PackDir", "PackArchiveName=progress.zip", "BeginPack",
                                       "AddPackFile=progress.txt", "Pack", "ArchiveError"}));
-  EXPECT_EQ(archive.pack_dir, Dir("p"));
+  EXPECT_EQ(Read("p/progress.zip"), "the user's own");
+  EXPECT_EQ(Listing("p"), (std::set<std::string>{"progress.txt", "progress.zip"}));
   EXPECT_EQ(window.refreshed_captions,
             (std::vector<std::u16string>{
                 u"送信(http://host1:8080/app)", u"http://host1:8080/appへ ﾎﾟｽﾄしています ...",
@@ -81,32 +90,38 @@ TEST_F(SendJob, PackingFailures) {
     archive.error = c.error;
     archive.error_text = c.error == 2 && c.zip ? u"no such file: progress.txt" : u"";
     archive.on_pack = [&] {
-      if (c.zip) Write("p/progress.zip", c.zip);
+      if (c.zip) WriteIn(archive.pack_dir, "progress.zip", c.zip);
     };
     http.posts = 0;
     EXPECT_EQ(Send("p/progress.txt"), c.code) << c.name;
     EXPECT_EQ(tolvex.ErrorMsg, c.text) << c.name;
     EXPECT_EQ(http.posts, 0) << c.name;
     EXPECT_EQ(Read("p/progress.txt"), "x") << c.name;
+    EXPECT_EQ(Listing("p"), std::set<std::string>{"progress.txt"}) << c.name;
   }
 }
 
-TEST_F(SendJob, ProgressFileNamedLikeTheWorkFileIsRefusedNotLost) {
+TEST_F(SendJob, ProgressFileNamedLikeTheWorkFileIsAnOrdinaryFile) {
   Write("p/progress.zip", "the caller's own data");
-  EXPECT_EQ(Send("p/progress.zip"), 8);
-  EXPECT_EQ(tolvex.ErrorMsg, u"ファイル圧縮実行エラー");
+  archive.on_pack = [&] {
+    EXPECT_EQ(ReadIn(archive.pack_dir, "progress.zip"), "the caller's own data");
+    WriteIn(archive.pack_dir, "progress.zip", "PK");
+  };
+  http.Reply("0");
+  EXPECT_EQ(Send("p/progress.zip"), 0);
   EXPECT_EQ(Read("p/progress.zip"), "the caller's own data");
-  EXPECT_TRUE(archive.calls.empty());
-  EXPECT_EQ(http.posts, 0);
+  EXPECT_EQ(archive.calls[7], "AddPackFile=progress.zip");
+  EXPECT_EQ(http.posts, 1);
+  EXPECT_EQ(Listing("p"), std::set<std::string>{"progress.zip"});
 }
 
-TEST_F(SendJob, FailedPostKeepsTheWorkFile) {
+TEST_F(SendJob, FailedPostLeavesNothingBehind) {
   Write("p/progress.txt", "x");
-  archive.on_pack = [&] { Write("p/progress.zip", "PK"); };
+  archive.on_pack = [&] { WriteIn(archive.pack_dir, "progress.zip", "PK"); };
   http.fail_send = true;
   EXPECT_EQ(Send("p/progress.txt"), 9);
   EXPECT_EQ(tolvex.ErrorMsg, u"ポスト実行エラー");
-  EXPECT_TRUE(Exists("p/progress.zip"));
+  EXPECT_EQ(Listing("p"), std::set<std::string>{"progress.txt"});
   EXPECT_EQ(window.progress, std::vector<float>{50.0f});
 }
 

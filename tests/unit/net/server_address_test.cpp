@@ -13,7 +13,9 @@ TEST(ParseServerUrl, Table) {
   } cases[] = {
       {u"https://host1/app/servlets/GetSOData", true, u"host1", u"/app/servlets/GetSOData"},
       {u"http://host1:8080/servlets/GetSOData", false, u"host1:8080", u"/servlets/GetSOData"},
-      {u"HTTPS://host1/x", false, u"host1", u"/x"},
+      {u"HTTPS://host1/x", true, u"host1", u"/x"},
+      {u"hTtPs://host1/x", true, u"host1", u"/x"},
+      {u"HTTP://host1/x", false, u"host1", u"/x"},
       {u"http:///servlets/GetSOData", false, u"", u"/servlets/GetSOData"},
       {u"x/y", false, u"", u"/y"},
       {u"/x/y", false, u"x", u"/y"},

@@ -11,7 +11,10 @@ TEST(BuildPostUrl, SchemeAndSlashRules) {
   } cases[] = {
       {u"host1/app", u"GetSOData", u"http://host1/app/servlets/GetSOData"},
       {u"https://host1/app/", u"GetSOData", u"https://host1/app/servlets/GetSOData"},
-      {u"HTTP://host1", u"GetSOData", u"http://HTTP://host1/servlets/GetSOData"},
+      // The scheme is known whatever its case.
+      {u"HTTP://host1", u"GetSOData", u"HTTP://host1/servlets/GetSOData"},
+      {u"Https://host1/", u"PutProgressData", u"Https://host1/servlets/PutProgressData"},
+      {u"httpx://host1", u"GetSOData", u"http://httpx://host1/servlets/GetSOData"},
       {u"http://h/servlets/GetSOData", u"GetSOData",
        u"http://h/servlets/GetSOData/servlets/GetSOData"},
       {u"http://h:8080/ctx?x=1", u"PutProgressData",

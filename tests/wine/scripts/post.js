@@ -9,6 +9,10 @@
 //   close     silent server, the driver gives the close command during
 //             the send
 //   shown     slow server, the driver takes a screenshot meanwhile
+//   hostile   a server whose archive holds C001.dat beside .bashrc,
+//             sub\evil.txt and orders.txt (tolvex-server --reply-file);
+//             the work directory also holds the user's own C001.dat
+//             and so.zip: only orders.txt may change
 var failures = 0;
 var mode = WScript.Arguments(0);
 var period = parseInt(WScript.Arguments(1), 10);
@@ -32,6 +36,14 @@ function timed(call) {
   return [r, new Date().getTime() - start];
 }
 
+// Nothing but the caller's files: no work archive, no work directory (the
+// work directory holds no directory of its own; Wine's JScript cannot
+// enumerate a folder collection, but it can count it).
+function onlyCallersFiles() {
+  return fso.GetFolder(work).SubFolders.Count === 0 && !fso.FileExists(work + "\\progress.zip") &&
+         !fso.FileExists(work + "\\so.zip");
+}
+
 function recv(url, file) {
   return function () { return o.RecvSO(url, "KEY001", "C001", work + "\\" + file); };
 }
@@ -51,12 +63,12 @@ function expectTimeout(what, got) {
 if (mode === "timeout") {
   expectTimeout("receive from a silent server", timed(recv(odd, "orders.txt")));
   expectTimeout("send to a silent server", timed(send(odd)));
-  expect("send work archive kept after the timeout", fso.FileExists(work + "\\progress.zip"));
+  expect("nothing left behind after the timeouts", onlyCallersFiles());
   r = o.RecvSO(live, "KEY001", "C001", work + "\\fresh.txt");
   expect("receive right after the timeouts (got " + r + ")", r === 0 && o.ErrorMsg === "");
   r = o.SendProgress(live, "KEY001", "C001", work + "\\progress.txt");
   expect("send right after the timeouts (got " + r + ")", r === 0 && o.ErrorMsg === "");
-  expect("send work archive removed", !fso.FileExists(work + "\\progress.zip"));
+  expect("nothing left behind after the normal calls", onlyCallersFiles());
 } else if (mode === "slow") {
   var got = timed(recv(odd, "slow.txt"));
   expect("slow but live reply: 0 (got " + got[0] + ", ErrorMsg '" + o.ErrorMsg + "')",
@@ -69,13 +81,31 @@ if (mode === "timeout") {
   expect(what + ": 99, empty ErrorMsg (got " + r + ", ErrorMsg '" + o.ErrorMsg + "')",
          r === 99 && o.ErrorMsg === "");
   if (mode === "close") {
-    expect("send work archive kept after the close command",
-           fso.FileExists(work + "\\progress.zip"));
+    expect("nothing left behind after the close command", onlyCallersFiles());
     r = send(live)();
   } else {
     r = recv(live, "fresh.txt")();
   }
   expect("the same call right after (got " + r + ")", r === 0 && o.ErrorMsg === "");
+} else if (mode === "hostile") {
+  var mine = ["C001.dat", "so.zip"];
+  for (var i = 0; i < mine.length; i++) {
+    var f = fso.CreateTextFile(work + "\\" + mine[i], true);
+    f.Write("the user's own");
+    f.Close();
+  }
+  r = recv(odd, "orders.txt")();
+  expect("receive of a hostile archive (got " + r + ")", r === 0 && o.ErrorMsg === "");
+  expect("the other members are discarded",
+         !fso.FileExists(work + "\\.bashrc") && fso.GetFolder(work).SubFolders.Count === 0);
+  for (var j = 0; j < mine.length; j++) {
+    var t = fso.OpenTextFile(work + "\\" + mine[j], 1);
+    expect("the user's own " + mine[j] + " is untouched", t.ReadAll() === "the user's own");
+    t.Close();
+  }
+  var got = fso.OpenTextFile(work + "\\orders.txt", 1);
+  expect("the caller's file holds the data member", got.ReadAll() === "new orders\r\n");
+  got.Close();
 } else if (mode === "shown") {
   r = recv(odd, "slow.txt")();
   expect("receive while the screenshot is taken (got " + r + ")", r === 0 && o.ErrorMsg === "");
