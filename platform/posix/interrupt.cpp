@@ -14,6 +14,7 @@ namespace {
 std::atomic<int> presses{0};
 std::atomic<int> taken{0};
 int pipe_fds[2] = {-1, -1};
+bool quiet_exit = false;
 
 // The signals are blocked in every thread and taken here, so it never interrupts
 // a system call of the post's worker (which would fail the post instead of
@@ -25,7 +26,12 @@ void WaitForPresses(sigset_t set) {
     if (presses.fetch_add(1) >= 1) {
       // A second press while the first is being honoured: the user means it.
       static const char kNewline[] = "\n";
-      (void)!write(STDERR_FILENO, kNewline, 1);
+      static const char kWhy[] = "\ntolvex: interrupted again: exiting at once, status 130\n";
+      if (quiet_exit) {
+        (void)!write(STDERR_FILENO, kNewline, sizeof kNewline - 1);
+      } else {
+        (void)!write(STDERR_FILENO, kWhy, sizeof kWhy - 1);
+      }
       _exit(130);
     }
     const char byte = 1;
@@ -35,8 +41,9 @@ void WaitForPresses(sigset_t set) {
 
 }  // namespace
 
-void InstallInterruptHandler() {
+void InstallInterruptHandler(bool quiet) {
   if (pipe_fds[0] >= 0) return;
+  quiet_exit = quiet;
   if (pipe(pipe_fds) != 0) return;
   for (const int fd : pipe_fds) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);

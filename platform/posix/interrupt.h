@@ -6,7 +6,8 @@
 
 namespace tolvex::posix {
 
-void InstallInterruptHandler();
+// Unless `quiet`, the exit at a second press says why on stderr.
+void InstallInterruptHandler(bool quiet = false);
 // True once per press that has not been taken yet.
 bool TakeInterrupt();
 // A file descriptor that becomes readable on each press, for poll().

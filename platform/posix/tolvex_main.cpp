@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
   }
 
   using namespace tolvex;
-  posix::InstallInterruptHandler();
+  posix::InstallInterruptHandler(quiet);
   posix::VerboseTraceSink sink(verbose, stderr);
   Trace trace(sink);
   posix::PosixFileSystem files;
