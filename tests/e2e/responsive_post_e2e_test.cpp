@@ -178,6 +178,26 @@ TEST_F(ResponsivePost, SilenceNotLengthEndsThePost) {
   EXPECT_TRUE(ReadFile(client() / "orders.txt") == RandomBytes(6000, 1));
 }
 
+TEST(TerminalProgress, TellsDirectionAmountShareAndRate) {
+  const struct {
+    TransferCounts counts;
+    double seconds;
+    const char* text;
+  } cases[] = {
+      {{0, 1000, 0, std::nullopt}, 0, "sent 0 B of 1000 B (0%)"},
+      {{1536, 3072, 0, std::nullopt}, 1, "sent 1.5 KiB of 3.0 KiB (50%), 1.5 KiB/s"},
+      // Once reply bytes come, they are what moves.
+      {{3072, 3072, 5 << 20, 10 << 20}, 2, "received 5.0 MiB of 10.0 MiB (50%), 2.5 MiB/s"},
+      {{63, 63, 100, std::nullopt}, 0.5, "received 100 B, 200 B/s"},
+      // A reply longer than it announced never shows more than all of it.
+      {{63, 63, 200, 100}, 0, "received 200 B of 100 B (100%)"},
+      {{63, 63, 7, 0}, 0, "received 7 B"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(posix::TerminalDialogWindow::DescribeProgress(c.counts, c.seconds), c.text);
+  }
+}
+
 TEST_F(ResponsivePost, CtrlCDuringThePostCancelsTheCommand) {
   ServerProcess silent(data(), {"--never-answer"});
   const std::string url = "http://127.0.0.1:" + std::to_string(silent.port()) + "/";
