@@ -27,6 +27,7 @@ struct WinInetHttpSession::Operation {
   std::vector<std::uint8_t> buffer;
   DWORD read = 0;
   DWORD written = 0;
+  DWORD available = 0;
 };
 
 WinInetHttpSession::WinInetHttpSession()
@@ -166,7 +167,9 @@ bool WinInetHttpSession::Send(Handle request, const std::uint8_t* body, std::siz
     if (on_sent) on_sent(sent);
   }
   ResetEvent(operation->done.get());
-  return Completed(HttpEndRequestA(Raw(request), nullptr, 0, 0), *operation);
+  return Completed(
+      HttpEndRequestA(Raw(request), nullptr, 0, reinterpret_cast<DWORD_PTR>(operation.get())),
+      *operation);
 }
 
 HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* buffer,
@@ -174,7 +177,24 @@ HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* b
   count = 0;
   const std::shared_ptr<Operation> operation = OperationOf(request);
   if (!operation) return ReadStatus::Failed;
-  const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(capacity, MAXDWORD));
+  // Asks only for what has arrived: a read of more waits until all of it
+  // has, and a reply trickling in would look silent meanwhile.
+  DWORD available = 0;
+  for (;;) {
+    operation->available = 0;
+    ResetEvent(operation->done.get());
+    if (InternetQueryDataAvailable(Raw(request), &operation->available, 0, 0)) {
+      available = operation->available;
+      break;
+    }
+    // A failure here is left to the read to report.
+    if (GetLastError() != ERROR_IO_PENDING) break;
+    // Once it completes the data is buffered: the next query answers at once.
+    if (!Await(*operation) || operation->result == 0) break;
+  }
+  if (Aborted()) return ReadStatus::Failed;
+  const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(
+      available > 0 ? std::min<std::size_t>(available, capacity) : capacity, MAXDWORD));
   operation->buffer.resize(asked);
   operation->read = 0;
   ResetEvent(operation->done.get());
