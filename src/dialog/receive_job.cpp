@@ -6,6 +6,7 @@
 #include "component/text.h"
 #include "dialog/frm_tolvex.h"
 #include "dialog/local_files.h"
+#include "dialog/transfer_buffers.h"
 #include "net/form_codec.h"
 #include "net/servlet_protocol.h"
 
@@ -21,7 +22,7 @@ void FrmTolvex::RunReceive() {
   window_.SetLabelCaption(u"受信(" + job.ServerUrl + u")");
   window_.Refresh();
 
-  const std::u16string body = BuildRequestHeader(job);
+  const Bytes body = RequestHeaderBody(services_.http, job);
   if (!PostToServlet(job, kServletGetSOData, body, false)) return;
   window_.SetLabelCaption(u"ﾎﾟｽﾄが終了しました");
   window_.Refresh();
@@ -55,8 +56,7 @@ void FrmTolvex::RunReceive() {
   // the caller's directory as it was.
   Bytes archive;
   try {
-    const Bytes payload(ResponseBytes.begin() + 1, ResponseBytes.end());
-    DecodeFormBytes(payload, archive);
+    archive = TakeDecodedPayload(ResponseBytes);
   } catch (const DecodeError&) {
     return Finish(kResultInvalidReply);
   }
@@ -86,6 +86,7 @@ void FrmTolvex::RunReceive() {
   } catch (const FileError&) {
     return Finish(kResultUnpackFailed);
   }
+  archive = Bytes();  // on disk now; the unpack needs the memory more
 
   try {
     ArchiveControl& trans = PreparedArchiveControl();

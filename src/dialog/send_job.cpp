@@ -5,7 +5,7 @@
 #include "component/result_codes.h"
 #include "dialog/frm_tolvex.h"
 #include "dialog/local_files.h"
-#include "net/form_codec.h"
+#include "dialog/transfer_buffers.h"
 #include "net/servlet_protocol.h"
 
 namespace tolvex {
@@ -49,20 +49,12 @@ void FrmTolvex::RunSend() {
 
   // A packing reported as successful that left no usable archive is still a
   // packing failure, not something to post.
-  Bytes archive;
+  Bytes body;
   try {
-    archive = ReadWholeFile(services_.files, work_path);
+    body = SendBodyFromArchive(services_.http, job, services_.files, work_path);
   } catch (const FileError&) {
     return Finish(kResultPackFailed);
   }
-  if (archive.empty()) return Finish(kResultPackFailed);
-
-  Bytes encoded;
-  EncodeFormBytes(archive, encoded);
-  archive = Bytes();
-  std::u16string body = BuildRequestHeader(job);
-  body.append(encoded.begin(), encoded.end());
-  encoded = Bytes();
   // Nothing is left on disk while the post runs, so a call that ends
   // during it (Cancel, timeout, Ctrl-C) leaves nothing behind.
   stage.reset();

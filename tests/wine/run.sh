@@ -341,10 +341,13 @@ for arch in $ARCHES; do
     $W "$CS" //nologo 'C:\tolvex\post.js' slow 1500 "$URL_slow" "$URL_http" "$WORKDIR\\timing"
   run_check "$arch native client: a guest among the client's windows" $W "$D\\tolvex_client.exe" \
     guest TolvexTestHooks.dll "$WORKDIR" "$URL_http" "$URL_dead" "$URL_silent" "$URL_slow"
+  TOLVEX_RESPONSE_PERIOD_MS=1500 run_script "$arch reply trickling past four periods" \
+    $W "$CS" //nologo 'C:\tolvex\post.js' trickle 1500 "$URL_slower" "$URL_http" "$WORKDIR\\timing"
   run_check "$arch regsvr32 Tolvex.dll again" $W "$SYS\\regsvr32.exe" /s "$D\\Tolvex.dll"
   same_file "$arch old file unchanged by the timeout" "$WORKDIR_UNIX/timing/orders.txt" <(printf 'old orders\r\n')
   same_file "$arch receive after the timeouts" "$WORKDIR_UNIX/timing/fresh.txt" "$DATA/outgoing/C001.dat"
   same_file "$arch slow reply's data" "$WORKDIR_UNIX/timing/slow.txt" "$DATA/outgoing/C001.dat"
+  same_file "$arch trickled reply's data" "$WORKDIR_UNIX/timing/trickled.txt" "$DATA/outgoing/C001.dat"
 
   log "$arch: a hostile archive"
   rm -rf "$WORKDIR_UNIX/hostile"
