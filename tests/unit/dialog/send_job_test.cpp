@@ -73,7 +73,7 @@ TEST_F(SendJob, ArchivesOfManyPiecesAreEncodedWhole) {
     std::string zip(size, '\0');
     for (std::size_t i = 0; i < size; ++i) zip[i] = static_cast<char>(i * 131 + i / 977);
     archive = FakeArchiveControl();
-    archive.on_pack = [&] { Write("p/progress.zip", zip); };
+    archive.on_pack = [&] { WriteIn(archive.pack_dir, "progress.zip", zip); };
     http.Reply("0");
     ASSERT_EQ(Send("p/progress.txt"), 0) << size;
     Bytes encoded;
