@@ -91,7 +91,7 @@ struct Sample {
   bool ok = false;
 };
 
-Sample PostOnce(const tolvex::ServerAddress& address, const std::u16string& body,
+Sample PostOnce(const tolvex::ServerAddress& address, const tolvex::Bytes& body,
                 tolvex::Bytes& reply, std::size_t size) {
   TimingDisplay display;
   std::ofstream("/proc/self/clear_refs") << "5";  // restart the peak from here
@@ -108,7 +108,7 @@ Sample PostOnce(const tolvex::ServerAddress& address, const std::u16string& body
   return s;
 }
 
-Sample PostInChild(const tolvex::ServerAddress& address, const std::u16string& body,
+Sample PostInChild(const tolvex::ServerAddress& address, const tolvex::Bytes& body,
                    std::size_t size) {
   int out[2];
   if (pipe(out) != 0) throw std::runtime_error("pipe");
@@ -162,9 +162,10 @@ int main(int argc, char** argv) {
   }
   const Server server = StartServer(size);
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port) + "/servlets/GetSOData";
-  const std::u16string body = u"3ACME        key" + std::u16string(47, u' ');
+  const std::string header = "3ACME        key" + std::string(47, ' ');
+  const tolvex::Bytes body(header.begin(), header.end());
   const std::string body_file = "/tmp/tolvex-http-bench-body";
-  std::ofstream(body_file) << tolvex::ToUtf8(body);
+  std::ofstream(body_file) << header;
   tolvex::ServerAddress address;
   tolvex::ParseServerUrl(tolvex::FromUtf8(url), address);
 

@@ -1,6 +1,7 @@
 // DecodeFormBytes on arbitrary bodies: it either fails with DecodeError
 // (keeping only what it decoded so far) or returns bytes that encode and
 // decode back to themselves; and any bytes survive an encode/decode trip.
+// Decoding in place behind a status byte fails and keeps exactly alike.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +18,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     complete = false;
   }
   if (decoded.size() > source.size()) std::abort();
+  tolvex::Bytes reply(1, '0');
+  reply.insert(reply.end(), source.begin(), source.end());
+  bool complete_in_place = true;
+  try {
+    tolvex::DecodeFormBytesInPlace(reply, 1);
+  } catch (const tolvex::DecodeError&) {
+    complete_in_place = false;
+  }
+  if (complete_in_place != complete || reply != decoded) std::abort();
   if (complete) {
     tolvex::Bytes encoded;
     tolvex::Bytes again;

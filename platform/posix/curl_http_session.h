@@ -2,7 +2,8 @@
 // step, so those handles only record their parameters; the exchange runs
 // at Send (request sent, reply headers in) and Read (the body, streamed).
 // The request is the one a WinINet client sends: HTTP/1.0, the caller's
-// user agent and headers, the body in the locale's charset, TLS with
+// user agent and headers, the body bytes as given (text in the locale's
+// charset, WireText), TLS with
 // verification against the system store (CURL_CA_BUNDLE or SSL_CERT_FILE,
 // and SSL_CERT_DIR, name another), the proxy variables of the environment.
 #pragma once
@@ -31,7 +32,9 @@ class CurlHttpSession : public HttpSession {
   Handle OpenRequest(Handle connection, const std::u16string& verb, const std::u16string& path,
                      const std::u16string& version, bool secure) override;
   bool AddHeader(Handle request, const std::u16string& header) override;
-  bool Send(Handle request, const std::u16string& body) override;
+  std::string WireText(const std::u16string& text) override;
+  bool Send(Handle request, const std::uint8_t* body, std::size_t size,
+            const SentObserver& on_sent) override;
   ReadStatus Read(Handle request, std::uint8_t* buffer, std::size_t capacity,
                   std::size_t& count) override;
   void Close(Handle handle) override;

@@ -61,9 +61,11 @@ bool CurlTransfer::Configure() {
   ok = ok && curl_easy_setopt(e, CURLOPT_USERAGENT, request_.agent.c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_HTTPHEADER, header_list_.get()) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_POST, 1L) == CURLE_OK;
+  // Not a copy: curl reads the caller's bytes where they are.
   ok = ok && curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
-                              static_cast<curl_off_t>(request_.body.size())) == CURLE_OK;
-  ok = ok && curl_easy_setopt(e, CURLOPT_POSTFIELDS, request_.body.data()) == CURLE_OK;
+                              static_cast<curl_off_t>(request_.body_size)) == CURLE_OK;
+  const void* fields = request_.body_size == 0 ? static_cast<const void*>("") : request_.body;
+  ok = ok && curl_easy_setopt(e, CURLOPT_POSTFIELDS, fields) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBufferSize) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody) == CURLE_OK;
@@ -203,8 +205,20 @@ std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t n, 
   return total;
 }
 
-int CurlTransfer::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return static_cast<CurlTransfer*>(self)->abort_.load() ? 1 : 0;
+int CurlTransfer::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
+  auto& t = *static_cast<CurlTransfer*>(self);
+  if (t.abort_.load()) return 1;
+  if (ulnow > t.reported_sent_) {
+    t.reported_sent_ = ulnow;
+    if (t.request_.on_sent) {
+      try {
+        t.request_.on_sent(static_cast<std::uint64_t>(ulnow));
+      } catch (...) {
+        return 1;  // the transfer ends as failed rather than let it through curl
+      }
+    }
+  }
+  return 0;
 }
 
 }  // namespace tolvex::posix

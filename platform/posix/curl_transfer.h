@@ -25,7 +25,10 @@ struct CurlRequest {
   std::string url;
   std::string agent;
   std::vector<std::string> headers;
-  std::string body;
+  // The caller's; curl reads it in place while Start runs.
+  const std::uint8_t* body = nullptr;
+  std::size_t body_size = 0;
+  HttpSession::SentObserver on_sent;
 };
 
 class CurlTransfer {
@@ -75,6 +78,7 @@ class CurlTransfer {
   bool headers_done_ = false;
   bool finished_ = false;
   CURLcode result_ = CURLE_OK;
+  curl_off_t reported_sent_ = 0;
 
   // Body bytes go straight into the reader's buffer when one is waiting;
   // the rest of a delivery waits in pending_.

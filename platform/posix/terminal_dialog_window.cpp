@@ -36,6 +36,8 @@ void TerminalDialogWindow::ShowModal(DialogEvents& events) {
   unloaded_ = false;
   events_ = &events;
   caption_ = shown_caption_ = std::u16string(kLabelDesignCaption);
+  progress_.clear();
+  progress_start_ = Clock::time_point{};
   value_ = 0;
   start_ = out_ = Timer{};
   TakeInterrupt();  // a press before this call is not a Cancel of it
@@ -131,11 +133,59 @@ void TerminalDialogWindow::Draw() {
   // Half-width and most wide characters alike count as one column here;
   // cut generously so a line of wide characters still fits.
   std::u16string label = shown_caption_;
-  const auto room = static_cast<std::size_t>(std::max(8, (columns - kBarWidth - 4) / 2));
+  const int progress_room = progress_.empty() ? 0 : static_cast<int>(progress_.size()) + 3;
+  const auto room =
+      static_cast<std::size_t>(std::max(8, (columns - kBarWidth - 4 - progress_room) / 2));
   if (label.size() > room) label = label.substr(0, room - 1) + u"…";
-  std::fprintf(stderr, "\r\033[K%s %s", bar.c_str(), ToUtf8(label).c_str());
+  const std::string tail = progress_.empty() ? "" : " - " + progress_;
+  std::fprintf(stderr, "\r\033[K%s %s%s", bar.c_str(), ToUtf8(label).c_str(), tail.c_str());
   std::fflush(stderr);
   drawn_ = true;
+}
+
+namespace {
+
+std::string Amount(double bytes) {
+  const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  std::size_t unit = 0;
+  while (bytes >= 1024 && unit + 1 < sizeof units / sizeof *units) {
+    bytes /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+  return text;
+}
+
+}  // namespace
+
+std::string TerminalDialogWindow::DescribeProgress(const TransferCounts& counts, double seconds) {
+  // The upload comes first; once reply bytes arrive they are the news.
+  const bool receiving = counts.received > 0;
+  const std::uint64_t moved = receiving ? counts.received : counts.sent;
+  const std::optional<std::uint64_t> whole =
+      receiving ? counts.reply_size : std::optional<std::uint64_t>(counts.body_size);
+  std::string text = std::string(receiving ? "received " : "sent ") + Amount(moved);
+  if (whole && *whole > 0) {
+    const auto percent =
+        static_cast<unsigned>(std::min<std::uint64_t>(moved, *whole) * 100 / *whole);
+    text += " of " + Amount(static_cast<double>(*whole)) + " (" + std::to_string(percent) + "%)";
+  }
+  if (seconds > 0) text += ", " + Amount(static_cast<double>(moved) / seconds) + "/s";
+  return text;
+}
+
+void TerminalDialogWindow::ShowTransferProgress(const TransferCounts& counts) {
+  const auto now = Clock::now();
+  if (progress_start_ == Clock::time_point{}) progress_start_ = now;
+  // A few redraws a second are all a reader can follow.
+  const bool whole = (counts.received == 0 && counts.sent == counts.body_size) ||
+                     (counts.reply_size && counts.received == *counts.reply_size);
+  if (!whole && now - progress_drawn_ < std::chrono::milliseconds(200)) return;
+  progress_drawn_ = now;
+  progress_ =
+      DescribeProgress(counts, std::chrono::duration<double>(now - progress_start_).count());
+  Draw();
 }
 
 void TerminalDialogWindow::Erase() {

@@ -1,6 +1,8 @@
 // The transfer dialog on a terminal: the label and a progress bar on one
 // line of stderr, redrawn in place when the dialog repaints, and cleaned up
-// when it unloads. Silent when stderr is not a terminal or when quiet.
+// when it unloads. While a post moves bytes the line also tells how many,
+// how fast and, when the length is known, what share of it. Silent when
+// stderr is not a terminal or when quiet.
 // Ctrl-C is the Cancel button.
 #pragma once
 
@@ -32,6 +34,12 @@ class TerminalDialogWindow : public DialogWindow {
   void SetTimerInterval(DialogTimer timer, std::uint32_t milliseconds) override;
   void PumpUntil(const std::function<bool()>& done) override;
   void Wake() override;
+  void ShowTransferProgress(const TransferCounts& counts) override;
+
+  // "sent 1.5 MiB of 3.0 MiB (50%), 750.0 KiB/s": the direction bytes are
+  // moving in, how many so far, the share when the whole is known, the
+  // mean rate over `seconds`.
+  static std::string DescribeProgress(const TransferCounts& counts, double seconds);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -53,6 +61,8 @@ class TerminalDialogWindow : public DialogWindow {
   bool unloaded_ = false;
   std::u16string caption_;
   std::u16string shown_caption_;  // as of the last repaint
+  std::string progress_;          // the post's bytes, shown after the caption
+  Clock::time_point progress_start_, progress_drawn_;
   float value_ = 0;
   Timer start_, out_;
   bool drawn_ = false;

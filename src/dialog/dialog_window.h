@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "net/status_display.h"
+
 namespace tolvex {
 
 enum class DialogTimer { Start, Out };
@@ -55,6 +57,11 @@ class DialogWindow {
   virtual void PumpUntil(const std::function<bool()>& done) = 0;
   // Wakes a running PumpUntil so it checks done() again. Any thread.
   virtual void Wake() = 0;
+
+  // The bytes a running post has moved, on the dialog's thread. A window
+  // whose controls have no place for them (the progress bar keeps the
+  // values the jobs give it) ignores them.
+  virtual void ShowTransferProgress(const TransferCounts& /*counts*/) {}
 };
 
 }  // namespace tolvex

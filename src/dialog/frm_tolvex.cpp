@@ -1,6 +1,7 @@
 #include "dialog/frm_tolvex.h"
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -76,14 +77,29 @@ void FrmTolvex::OnResponseTimer() {
   window_.SetTimerInterval(DialogTimer::Out, 0);
   if (TimeoutCount == 3) {
     trace().Fail("the server did not answer in time",
-                 "no reply within 4 periods of " + std::to_string(response_period_ms) + " ms");
+                 "no byte moved in either direction for 4 periods of " +
+                     std::to_string(response_period_ms) + " ms");
     Finish(kResultTimeout);
     return;
   }
   ++TimeoutCount;
-  trace().Step("response timer: period " + std::to_string(TimeoutCount) + " of 4 passed");
+  trace().Step("response timer: period " + std::to_string(TimeoutCount) +
+               " of 4 passed in silence");
+  StartResponseTimer();
+}
+
+void FrmTolvex::StartResponseTimer() {
   window_.SetTimerInterval(DialogTimer::Out, response_period_ms);
   window_.SetTimerEnabled(DialogTimer::Out, true);
+}
+
+void FrmTolvex::OnBytesMoved(const TransferCounts& counts) {
+  // A whole period of silence from now on before the next count: the timer
+  // starts its period afresh, not just the count.
+  TimeoutCount = 0;
+  window_.SetTimerEnabled(DialogTimer::Out, false);
+  StartResponseTimer();
+  window_.ShowTransferProgress(counts);
 }
 
 void FrmTolvex::Finish(std::int16_t code, std::u16string_view text) {
@@ -97,10 +113,12 @@ void FrmTolvex::Finish(std::int16_t code) { Finish(code, ResultText(code)); }
 
 namespace {
 
-// The post's status notices, handed from the worker to the dialog's thread.
+// The post's status notices and byte counts, handed from the worker to the
+// dialog's thread.
 class PendingStatus : public StatusDisplay {
  public:
-  explicit PendingStatus(DialogWindow& window) : window_(window) {}
+  PendingStatus(DialogWindow& window, std::function<void(const TransferCounts&)> on_moved)
+      : window_(window), on_moved_(std::move(on_moved)) {}
   void SetStatusText(const std::u16string& text) override {
     std::lock_guard<std::mutex> lock(mutex_);
     text_ = text;
@@ -112,36 +130,56 @@ class PendingStatus : public StatusDisplay {
     }
     window_.Wake();
   }
+  void BytesMoved(const TransferCounts& counts) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      counts_ = counts;
+    }
+    window_.Wake();
+  }
   // On the dialog's thread.
   void Apply() {
     std::optional<std::u16string> text;
+    std::optional<TransferCounts> counts;
     bool repaint;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       text.swap(text_);
+      counts.swap(counts_);
       repaint = std::exchange(repaint_, false);
     }
+    if (counts) on_moved_(*counts);
     if (text) window_.SetLabelCaption(*text);
     if (repaint) window_.Refresh();
   }
 
  private:
   DialogWindow& window_;
+  std::function<void(const TransferCounts&)> on_moved_;
   std::mutex mutex_;
   std::optional<std::u16string> text_;
+  std::optional<TransferCounts> counts_;
   bool repaint_ = false;
 };
 
 }  // namespace
 
-FrmTolvex::PostOutcome FrmTolvex::Post(const std::u16string& body) {
+FrmTolvex::PostOutcome FrmTolvex::Post(const Bytes& body) {
   // A fresh count for every post: periods left over from an earlier call
   // must not cut this one short.
   TimeoutCount = 0;
-  window_.SetTimerInterval(DialogTimer::Out, response_period_ms);
-  window_.SetTimerEnabled(DialogTimer::Out, true);
+  StartResponseTimer();
 
-  PendingStatus status(window_);
+  bool pumping = true;
+  PendingStatus status(window_, [&](const TransferCounts& counts) {
+    // Once the post is over its last counts are only shown: the timer is
+    // the job's to stop.
+    if (pumping && !unloaded_) {
+      OnBytesMoved(counts);
+    } else {
+      window_.ShowTransferProgress(counts);
+    }
+  });
   std::atomic<bool> done{false};
   bool sent = false;
   services_.http.ResetAbort();
@@ -154,6 +192,7 @@ FrmTolvex::PostOutcome FrmTolvex::Post(const std::u16string& body) {
     status.Apply();
     return done.load();
   });
+  pumping = false;
   if (!done) services_.http.Abort();
   worker.join();
   // Closed by the response timer (its outcome is stored) or by Cancel
@@ -173,7 +212,7 @@ ArchiveControl& FrmTolvex::PreparedArchiveControl() {
 }
 
 bool FrmTolvex::PostToServlet(const TransferJob& job, std::u16string_view servlet,
-                              const std::u16string& body, bool half_progress_while_posting) {
+                              const Bytes& body, bool half_progress_while_posting) {
   // The URL as it passed the check, which ignored the spaces around it.
   services_.state.PostUrl = BuildPostUrl(TrimSpaces(job.ServerUrl), servlet);
   ParseServerUrl(services_.state.PostUrl, services_.address);
@@ -183,9 +222,8 @@ bool FrmTolvex::PostToServlet(const TransferJob& job, std::u16string_view servle
   if (half_progress_while_posting) ShowHalfProgress();
   window_.Refresh();
   trace().Step("POST " + ToUtf8(services_.state.PostUrl));
-  trace().Step("request body: " + std::to_string(body.size()) + " characters, header \"" +
-               MaskedRequestHeader(std::u16string_view(body).substr(0, kRequestHeaderLength)) +
-               "\"");
+  trace().Step("request body: " + std::to_string(body.size()) + " bytes, header \"" +
+               MaskedRequestHeader(BuildRequestHeader(job)) + "\"");
   const StepClock clock;
   switch (Post(body)) {
     case PostOutcome::Done:

@@ -41,7 +41,8 @@ class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDispla
 
   // The reply body of the last post; kept between calls.
   Bytes ResponseBytes;
-  // Response-timer periods elapsed; only the timOut handler touches it.
+  // Response-timer periods elapsed since bytes last moved either way: the
+  // timOut handler counts them, news of bytes moving sets it back to 0.
   std::int16_t TimeoutCount = 0;
 
   // The response timer's period; 60 s. Tests shorten it.
@@ -67,19 +68,22 @@ class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDispla
   // caption (and half progress when asked) and posts. True when the post
   // succeeded and the response timer is stopped; false when the job has
   // ended: the post failed (result 9 stored) or the dialog was closed.
-  bool PostToServlet(const TransferJob& job, std::u16string_view servlet,
-                     const std::u16string& body, bool half_progress_while_posting);
+  bool PostToServlet(const TransferJob& job, std::u16string_view servlet, const Bytes& body,
+                     bool half_progress_while_posting);
   enum class PostOutcome { Done, Failed, Interrupted };
   // Posts on a worker thread while the dialog keeps running its message
   // loop, so it repaints, the response timer runs and Cancel is honoured.
   // Interrupted: the dialog was unloaded during the post (timeout or
   // Cancel), the exchange has been aborted and the outcome is stored.
-  PostOutcome Post(const std::u16string& body);
+  // Bytes moving in either direction restart the count of silent periods.
+  PostOutcome Post(const Bytes& body);
+  void OnBytesMoved(const TransferCounts& counts);
   // objTrans with the settings both jobs give it before packing or
   // unpacking; any of them may raise.
   ArchiveControl& PreparedArchiveControl();
   void UnloadWindow();
   void StopResponseTimer();
+  void StartResponseTimer();
   void ShowHalfProgress();
   std::u16string LocalPath(const TransferJob& job, std::u16string_view name) const;
   Trace& trace() const { return services_.trace != nullptr ? *services_.trace : DiscardingTrace(); }

@@ -7,6 +7,7 @@
 #include "dialog/frm_tolvex.h"
 #include "dialog/job_trace.h"
 #include "dialog/local_files.h"
+#include "dialog/transfer_buffers.h"
 #include "net/form_codec.h"
 #include "net/servlet_protocol.h"
 
@@ -22,7 +23,7 @@ void FrmTolvex::RunReceive() {
   window_.SetLabelCaption(u"受信(" + job.ServerUrl + u")");
   window_.Refresh();
 
-  const std::u16string body = BuildRequestHeader(job);
+  const Bytes body = RequestHeaderBody(services_.http, job);
   if (!PostToServlet(job, kServletGetSOData, body, false)) return;
   window_.SetLabelCaption(u"ﾎﾟｽﾄが終了しました");
   window_.Refresh();
@@ -67,8 +68,7 @@ void FrmTolvex::RunReceive() {
   Bytes archive;
   const StepClock decoding;
   try {
-    const Bytes payload(ResponseBytes.begin() + 1, ResponseBytes.end());
-    DecodeFormBytes(payload, archive);
+    archive = TakeDecodedPayload(ResponseBytes);
   } catch (const DecodeError& error) {
     FailOnError(trace(), "the reply's archive encoding is malformed", error);
     return Finish(kResultInvalidReply);
@@ -112,6 +112,7 @@ void FrmTolvex::RunReceive() {
   }
   trace().Step("wrote " + ToUtf8(stage->File(kReceiveWorkFile)) + ": " +
                std::to_string(archive.size()) + " bytes in " + writing.Elapsed());
+  archive = Bytes();  // on disk now; the unpack needs the memory more
 
   const StepClock unpacking;
   try {

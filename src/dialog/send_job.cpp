@@ -7,7 +7,7 @@
 #include "dialog/frm_tolvex.h"
 #include "dialog/job_trace.h"
 #include "dialog/local_files.h"
-#include "net/form_codec.h"
+#include "dialog/transfer_buffers.h"
 #include "net/servlet_protocol.h"
 
 namespace tolvex {
@@ -59,27 +59,16 @@ void FrmTolvex::RunSend() {
 
   // A packing reported as successful that left no usable archive is still a
   // packing failure, not something to post.
-  Bytes archive;
-  const StepClock reading;
+  Bytes body;
+  const StepClock encoding;
   try {
-    archive = ReadWholeFile(services_.files, work_path);
+    body = SendBodyFromArchive(services_.http, job, services_.files, work_path);
   } catch (const FileError& error) {
     FailOnError(trace(), "the packed archive could not be read", error);
     return Finish(kResultPackFailed);
   }
-  if (archive.empty()) {
-    trace().Fail("the packed archive could not be read", "the archive is empty");
-    return Finish(kResultPackFailed);
-  }
-
-  Bytes encoded;
-  EncodeFormBytes(archive, encoded);
-  trace().Step("read and encoded " + ToUtf8(work_path) + ": " + std::to_string(encoded.size()) +
-               " bytes in " + reading.Elapsed());
-  archive = Bytes();
-  std::u16string body = BuildRequestHeader(job);
-  body.append(encoded.begin(), encoded.end());
-  encoded = Bytes();
+  trace().Step("read and encoded " + ToUtf8(work_path) + ": " + std::to_string(body.size()) +
+               " body bytes in " + encoding.Elapsed());
   // Nothing is left on disk while the post runs, so a call that ends
   // during it (Cancel, timeout, Ctrl-C) leaves nothing behind.
   stage.reset();

@@ -164,6 +164,11 @@ void EncodeFormBytes(const Bytes& source, Bytes& encoded) {
     EncodeFormBytes(copy, encoded);
     return;
   }
+  encoded.clear();
+  AppendFormEncoded(source.data(), source.size(), encoded);
+}
+
+void AppendFormEncoded(const std::uint8_t* source, std::size_t n, Bytes& encoded) {
   // Three bytes per source byte at most, plus one of slack for the
   // unconditional four-byte store of the last entry. The buffer grows a
   // chunk ahead of the output, so a fresh one is zero-filled only where the
@@ -171,18 +176,20 @@ void EncodeFormBytes(const Bytes& source, Bytes& encoded) {
   // already is not filled at all.
   constexpr std::size_t kChunk = 16 * 1024;
   constexpr std::size_t kBlockSlack = 64;
-  const std::size_t n = source.size();
-  const std::size_t bound = n * 3 + 1;
+  const std::size_t base = encoded.size();
+  if (n > (encoded.max_size() - base - 1) / 3) throw std::length_error("encoded form too long");
+  const std::size_t bound = base + n * 3 + 1;
   if (encoded.capacity() < bound) {
-    encoded.clear();
-    encoded.reserve(bound);
+    // Appends in a row grow geometrically; a caller that knows the total
+    // reserves it and is never copied.
+    encoded.reserve(base == 0 ? bound : std::max(bound, encoded.capacity() * 2));
   }
 #if TOLVEX_CODEC_X86
   static const bool blocks = HasSsse3();
 #endif
-  const std::uint8_t* src = source.data();
+  const std::uint8_t* src = source;
   const std::uint8_t* const end = src + n;
-  std::size_t written = 0;
+  std::size_t written = base;
   while (src < end) {
     const std::size_t input = std::min(kChunk, static_cast<std::size_t>(end - src));
     const std::size_t need = std::min(bound, written + input * 3 + kBlockSlack);
@@ -526,11 +533,10 @@ DecodeBlocks PickDecodeBlocks() {
 // output: a fresh buffer is then zero-filled only where the next stores land
 // while it is still in cache, and a reused one that is long enough already is
 // not filled at all. Any anomaly hands the rest to the throwing walk.
-void DecodeWithBlocks(DecodeBlocks blocks, const Bytes& source, Bytes& decoded) {
+void DecodeWithBlocks(DecodeBlocks blocks, const std::uint8_t* const src, const std::size_t n,
+                      Bytes& decoded) {
   constexpr std::size_t kChunk = 32 * 1024;
   constexpr std::size_t kBlockSlack = 64;
-  const std::size_t n = source.size();
-  const std::uint8_t* const src = source.data();
   if (decoded.capacity() < n) {
     // The old bytes are overwritten anyway: no point copying them over.
     decoded.clear();
@@ -567,22 +573,18 @@ void DecodeWithBlocks(DecodeBlocks blocks, const Bytes& source, Bytes& decoded) 
 
 }  // namespace
 
-void DecodeFormBytes(const Bytes& source, Bytes& decoded) {
-  if (&source == &decoded) {
-    const Bytes copy = source;
-    DecodeFormBytes(copy, decoded);
-    return;
-  }
-  const std::size_t n = source.size();
+namespace {
+
+// `decoded` is separate from the n bytes at `src`.
+void DecodeRange(const std::uint8_t* const src, const std::size_t n, Bytes& decoded) {
 #if TOLVEX_CODEC_X86
   static const DecodeBlocks blocks = PickDecodeBlocks();
   if (blocks != nullptr && n >= 64) {
-    DecodeWithBlocks(blocks, source, decoded);
+    DecodeWithBlocks(blocks, src, n, decoded);
     return;
   }
 #endif
   decoded.resize(n);
-  const std::uint8_t* const src = source.data();
   std::uint8_t* const out = decoded.data();
   constexpr std::size_t kLanes = 4;
   if (n < 4096) {
@@ -642,6 +644,51 @@ void DecodeFormBytes(const Bytes& source, Bytes& decoded) {
     joined += size;
   }
   decoded.resize(static_cast<std::size_t>(joined - out));
+}
+
+}  // namespace
+
+void DecodeFormBytes(const Bytes& source, Bytes& decoded) {
+  if (&source == &decoded) {
+    const Bytes copy = source;
+    DecodeFormBytes(copy, decoded);
+    return;
+  }
+  DecodeRange(source.data(), source.size(), decoded);
+}
+
+void DecodeFormBytesInPlace(Bytes& bytes, std::size_t from) {
+  // A stretch at a time into a small buffer, then moved down: the decoded
+  // form of a stretch is never longer than the stretch, so the output never
+  // overtakes the bytes still to be read, and the reply is not held twice.
+  constexpr std::size_t kStretch = 256 * 1024;
+  const std::size_t n = bytes.size();
+  std::size_t src = std::min(from, n);
+  std::size_t dst = 0;
+  Bytes stretch;
+  while (src < n) {
+    std::size_t end = std::min(n, src + kStretch);
+    // Not through an escape: its digits stay with their '%'.
+    if (end < n) {
+      if (bytes[end - 1] == '%') {
+        end -= 1;
+      } else if (bytes[end - 2] == '%') {
+        end -= 2;
+      }
+    }
+    try {
+      DecodeRange(bytes.data() + src, end - src, stretch);
+    } catch (const DecodeError&) {
+      // The walk from this stretch on, in place, stops at the malformed
+      // escape with the right error and the bytes before it kept.
+      DecodeExactly(bytes.data() + src, bytes.data() + n, bytes, dst);
+      return;
+    }
+    std::memcpy(bytes.data() + dst, stretch.data(), stretch.size());
+    dst += stretch.size();
+    src = end;
+  }
+  bytes.resize(dst);
 }
 
 }  // namespace tolvex

@@ -3,6 +3,7 @@
 // %XY with capital hex digits.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
@@ -26,11 +27,19 @@ struct DecodeError : std::runtime_error {
 
 // Replaces `encoded`. Never fails.
 void EncodeFormBytes(const Bytes& source, Bytes& encoded);
+// Appends the encoded form of n bytes at `source` (not inside `encoded`).
+// A caller that reserves room for 3n + 1 more bytes is never reallocated.
+void AppendFormEncoded(const std::uint8_t* source, std::size_t n, Bytes& encoded);
 
 // Replaces `decoded`. On a malformed escape throws DecodeError; `decoded`
 // then holds the bytes decoded before that escape. Hex digits are accepted
 // in either case: servers that write lower-case escapes must not hand us a
 // silently corrupted archive.
 void DecodeFormBytes(const Bytes& source, Bytes& decoded);
+// Decodes bytes[from..] over the start of `bytes` and cuts it to the
+// decoded length, without a second buffer of that size. On a malformed
+// escape throws DecodeError; `bytes` then holds the bytes decoded before
+// that escape, as DecodeFormBytes leaves them.
+void DecodeFormBytesInPlace(Bytes& bytes, std::size_t from);
 
 }  // namespace tolvex

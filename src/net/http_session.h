@@ -2,11 +2,14 @@
 // open a request, add a header, send, read, close) so that PostRequest can
 // keep its handle bookkeeping and failure table in portable code. Strings
 // are component strings; a back end converts them to the system's ANSI
-// code page (WinINet) or the locale's charset (libcurl) at the call.
+// code page (WinINet) or the locale's charset (libcurl) at the call. The
+// request body is bytes already in that code page (see WireText), so a
+// large body is never held a second time in another form.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -30,8 +33,18 @@ class HttpSession {
                              bool secure) = 0;
   // Adds the header only if the request has none of that name.
   virtual bool AddHeader(Handle request, const std::u16string& header) = 0;
-  // Sends the request with the body in its ANSI form.
-  virtual bool Send(Handle request, const std::u16string& body) = 0;
+  // Told the count of body bytes handed to the connection so far, each time
+  // it grows, on the thread that runs Send.
+  using SentObserver = std::function<void(std::uint64_t sent)>;
+
+  // Component text in the code page of the wire: what a string handed to
+  // the other calls becomes.
+  virtual std::string WireText(const std::u16string& text) = 0;
+  // Sends the request with exactly these body bytes. They stay the
+  // caller's: the back end reads them during the call and keeps no pointer
+  // to them afterwards.
+  virtual bool Send(Handle request, const std::uint8_t* body, std::size_t size,
+                    const SentObserver& on_sent) = 0;
   // Reads at most `capacity` reply bytes; Data with count > 0, End at the
   // clean end of the reply, Failed when the connection broke.
   virtual ReadStatus Read(Handle request, std::uint8_t* buffer, std::size_t capacity,

@@ -44,7 +44,7 @@ bool Failed(Trace& trace, std::string what, std::string detail = {}) {
 }
 
 bool PostOrThrow(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
-                 const std::u16string& body, Bytes& ResponseBytes, Trace& trace) {
+                 const Bytes& body, Bytes& ResponseBytes, Trace& trace) {
   PostHandles handles(http);
   handles.internet = http.Open(kUserAgent);
   if (handles.internet == HttpSession::kNull) {
@@ -75,7 +75,14 @@ bool PostOrThrow(HttpSession& http, const ServerAddress& address, StatusDisplay&
     return Failed(trace, "the request's header could not be added");
   }
 
-  const bool sent = http.Send(handles.request, body);
+  TransferCounts counts;
+  counts.body_size = body.size();
+  const bool sent = http.Send(handles.request, body.data(), body.size(), [&](std::uint64_t n) {
+    n = std::min<std::uint64_t>(n, counts.body_size);  // a back end counting more says nothing new
+    if (n <= counts.sent) return;
+    counts.sent = n;
+    display.BytesMoved(counts);
+  });
   display.SetStatusText(kConnectedNotice + address.ServerHost);
   display.Repaint();
   if (!sent) return Failed(trace, "the request could not be sent", where);
@@ -84,14 +91,17 @@ bool PostOrThrow(HttpSession& http, const ServerAddress& address, StatusDisplay&
   // Sized once for an announced length, so a long reply is neither copied
   // on growth nor held twice at its peak. A server cannot make us reserve
   // more than kMaxReplyReserve this way.
-  if (const auto announced = http.ReplyLengthHint(handles.request)) {
+  counts.reply_size = http.ReplyLengthHint(handles.request);
+  if (counts.reply_size) {
     ResponseBytes.reserve(
-        static_cast<std::size_t>(std::min<std::uint64_t>(*announced, kMaxReplyReserve)));
+        static_cast<std::size_t>(std::min<std::uint64_t>(*counts.reply_size, kMaxReplyReserve)));
   }
   ReplyCollector reply{ResponseBytes};
   for (;;) {
     switch (ReadResponseChunk(http, handles.request, reply)) {
       case HttpSession::ReadStatus::Data:
+        counts.received = reply.held;
+        display.BytesMoved(counts);
         continue;
       case HttpSession::ReadStatus::End:
         return true;
@@ -128,7 +138,7 @@ HttpSession::ReadStatus ReadResponseChunk(HttpSession& http, HttpSession::Handle
 }
 
 bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
-                 const std::u16string& body, Bytes& ResponseBytes, Trace& trace) {
+                 const Bytes& body, Bytes& ResponseBytes, Trace& trace) {
   try {
     return PostOrThrow(http, address, display, body, ResponseBytes, trace);
   } catch (const std::exception& error) {

@@ -6,7 +6,8 @@
 //  - Opens, in this order, the session ("VB6" agent), the connection (host
 //    and port from ResolveConnectTarget) and a request ("POST" of
 //    ServerPath, "HTTP/1.0", secure when UseHttps); adds the one header
-//    "Content-Type:application/x-www-form-urlencoded" and sends `body`.
+//    "Content-Type:application/x-www-form-urlencoded" and sends `body`,
+//    bytes already in the wire's code page (HttpSession::WireText).
 //  - After the send, successful or not, the status text becomes
 //    "Client Connected to " + ServerHost (as written, port included) and the
 //    display is repainted, so the notice shows while the reply is read.
@@ -20,6 +21,8 @@
 //    an exception from the session or the display, an invalid port and an
 //    allocation failure, returns false. ResponseBytes is untouched by any
 //    failure before the send succeeded and holds what was read otherwise.
+//  - Every body byte sent and every reply byte read is reported to
+//    display.BytesMoved, from the thread that runs the post.
 //  - A read that fails in the middle of the reply (connection reset, TLS
 //    error) returns false: a truncated archive must not pass for a whole
 //    one. Only the clean end of the reply returns true.
@@ -49,8 +52,7 @@ inline constexpr std::uint64_t kMaxReplyReserve = std::uint64_t{256} << 20;
 // Each failure records its cause in `trace` unless the session named a
 // more precise one first.
 bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
-                 const std::u16string& body, Bytes& ResponseBytes,
-                 Trace& trace = DiscardingTrace());
+                 const Bytes& body, Bytes& ResponseBytes, Trace& trace = DiscardingTrace());
 
 // The reply as it is collected: ResponseBytes plus the count of bytes
 // stored since the reset, which tells the reset element apart from a

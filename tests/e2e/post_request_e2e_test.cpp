@@ -73,7 +73,10 @@ class CountingSession : public HttpSession {
     return Count(real.OpenRequest(c, v, p, ver, s));
   }
   bool AddHeader(Handle r, const std::u16string& h) override { return real.AddHeader(r, h); }
-  bool Send(Handle r, const std::u16string& b) override { return real.Send(r, b); }
+  std::string WireText(const std::u16string& t) override { return real.WireText(t); }
+  bool Send(Handle r, const std::uint8_t* b, std::size_t n, const SentObserver& s) override {
+    return real.Send(r, b, n, s);
+  }
   ReadStatus Read(Handle r, std::uint8_t* b, std::size_t c, std::size_t& n) override {
     return real.Read(r, b, c, n);
   }
@@ -103,7 +106,9 @@ Outcome Post(const std::string& url, const std::u16string& body) {
   RecordingDisplay display;
   Outcome outcome;
   outcome.reply = {'8'};
-  outcome.ok = PostRequest(session, address, display, body, outcome.reply);
+  const std::string wire = session.WireText(body);
+  outcome.ok =
+      PostRequest(session, address, display, Bytes(wire.begin(), wire.end()), outcome.reply);
   outcome.labels = display.texts;
   outcome.opened = session.opened;
   outcome.closed = session.closed;
@@ -354,7 +359,8 @@ TEST_F(OrderServerTest, AbortEndsAPostThatWouldNeverFinish) {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
       session.Abort();
     });
-    EXPECT_FALSE(PostRequest(session, address, display, Header(u'3', u"BETA", u"k-beta"), reply));
+    const std::string body = session.WireText(Header(u'3', u"BETA", u"k-beta"));
+    EXPECT_FALSE(PostRequest(session, address, display, Bytes(body.begin(), body.end()), reply));
     canceller.join();
     EXPECT_TRUE(server->Stop()) << "a held request kept the server from stopping";
   }
@@ -464,7 +470,7 @@ TEST(CurlFailure, ThePostRecordsTheCauseTheSessionSaw) {
     ParseServerUrl(FromUtf8(Local(listener.port())), address);
     RecordingDisplay display;
     Bytes reply = {'8'};
-    EXPECT_FALSE(PostRequest(session, address, display, u"3", reply, trace));
+    EXPECT_FALSE(PostRequest(session, address, display, Bytes{'3'}, reply, trace));
     EXPECT_NE(trace.CauseText().find(c.cause), std::string::npos) << trace.CauseText();
   }
 }

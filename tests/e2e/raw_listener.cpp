@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <strings.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
@@ -52,13 +55,26 @@ std::size_t ContentLength(const std::string& head) {
 
 RawListener::RawListener(Script script) : request_future_(request_.get_future()) {
   listen_fd_ = BoundSocket(port_);
+  if (pipe(release_fds_) != 0) throw std::runtime_error("pipe");
+  if (script.read_piece > 0 || script.stop_reading_after != static_cast<std::size_t>(-1)) {
+    // Inherited by the accepted socket: the client meets a small window.
+    const int size = 16 * 1024;
+    setsockopt(listen_fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  }
   if (listen(listen_fd_, 4) != 0) throw std::runtime_error("listen");
   thread_ = std::thread(&RawListener::Serve, this, std::move(script));
 }
 
 RawListener::~RawListener() {
+  Release();
   thread_.join();
   close(listen_fd_);
+  for (const int fd : release_fds_) close(fd);
+}
+
+void RawListener::Release() {
+  const char byte = 1;
+  (void)!write(release_fds_[1], &byte, 1);
 }
 
 std::string RawListener::Request() {
@@ -82,9 +98,25 @@ void RawListener::Serve(Script script) {
   }
   char buffer[65536];
   std::size_t wanted = std::string::npos;
-  while (received.size() < wanted && WaitReadable(fd)) {
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+  std::size_t budget = script.read_piece > 0 ? script.read_piece : sizeof buffer;
+  while (received.size() < wanted) {
+    if (received.size() >= script.stop_reading_after) {
+      pollfd released{release_fds_[0], POLLIN, 0};
+      poll(&released, 1, 6 * kTimeoutMs);
+      request_.set_value(received);
+      close(fd);
+      return;
+    }
+    if (budget == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(script.read_pause_ms));
+      budget = script.read_piece;
+    }
+    if (!WaitReadable(fd)) break;
+    const std::size_t ask =
+        std::min({sizeof buffer, budget, script.stop_reading_after - received.size()});
+    const ssize_t n = recv(fd, buffer, ask, 0);
     if (n <= 0) break;
+    if (script.read_piece > 0) budget -= static_cast<std::size_t>(n);
     received.append(buffer, static_cast<std::size_t>(n));
     const auto head_end = received.find("\r\n\r\n");
     if (head_end != std::string::npos && wanted == std::string::npos) {

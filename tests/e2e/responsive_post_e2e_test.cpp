@@ -1,6 +1,6 @@
 // The post runs beside the dialog's loop: a server that never answers
-// times out, a slow but live one does not, and Cancel (Ctrl-C for the
-// command) ends the call at once. Each case is followed by a normal call.
+// times out, a slow but live one does not however long it takes, and
+// Cancel (Ctrl-C for the command) ends the call at once.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -16,7 +18,10 @@
 #include "component/tolvex.h"
 #include "curl_http_session.h"
 #include "dialog/frm_tolvex.h"
+#include "e2e/raw_listener.h"
 #include "e2e/server_process.h"
+#include "net/form_codec.h"
+#include "pack_company_data.h"
 #include "terminal_dialog_window.h"
 
 namespace tolvex::e2e {
@@ -93,6 +98,105 @@ TEST_F(ResponsivePost, SlowButLiveReplyDoesNotTimeOutEarly) {
   EXPECT_EQ(c.tolvex.ErrorMsg, u"");
   EXPECT_EQ(ReadFile(client() / "orders.txt"), std::string(3000, 'x'));
   EXPECT_EQ(Recv(c, slow), 0);  // and again: the count starts afresh
+}
+
+std::string RandomBytes(std::size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+// Bytes that keep moving, in either direction, keep the post alive however
+// long it lasts; only four whole periods without a byte end it with 91.
+TEST_F(ResponsivePost, SilenceNotLengthEndsThePost) {
+  constexpr std::uint32_t kPeriod = 400;
+  const std::string half = std::to_string(kPeriod / 2);
+  WriteFile(data() / "outgoing" / "C001.dat", RandomBytes(6000, 1));
+  Bytes reply_payload;
+  EncodeFormBytes(server::PackCompanyData(data() / "outgoing" / "C001.dat"), reply_payload);
+  // Twelve pieces, the first at once and one every half period after it.
+  const std::string reply_piece = std::to_string((1 + reply_payload.size()) / 11 + 1);
+  // Incompressible, so the body is about 2.5 times this: several times the
+  // few MiB that loopback socket buffers take in before the reader does.
+  WriteFile(client() / "progress.txt", RandomBytes(5 * 1024 * 1024, 2));
+  constexpr std::size_t kBodyPiece = 25 * 1024 * 1024 / 2 / 12;
+  auto slow_reader = [&](std::size_t piece, std::size_t stop_after) {
+    RawListener::Script script{"HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\n0"};
+    script.read_piece = piece;
+    script.read_pause_ms = kPeriod / 2;
+    script.stop_reading_after = stop_after;
+    return script;
+  };
+  const struct {
+    const char* name;
+    std::vector<std::string> server_args;         // a receive from tolvex-server
+    std::optional<RawListener::Script> listener;  // a send to a raw listener
+    std::int16_t code;
+    double min_periods, max_periods;
+  } cases[] = {
+      {"a reply trickled over about six periods",
+       {"--trickle", reply_piece + "/" + half},
+       std::nullopt,
+       0,
+       5,
+       10},
+      {"a reply silent for four periods after its first piece",
+       {"--trickle", reply_piece + "/100000"},
+       std::nullopt,
+       91,
+       4,
+       6},
+      {"an upload taken slowly over about six periods",
+       {},
+       slow_reader(kBodyPiece, static_cast<std::size_t>(-1)),
+       0,
+       4,
+       10},
+      {"an upload no longer taken for four periods", {}, slow_reader(0, 256 * 1024), 91, 4, 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Component component(kPeriod);
+    const auto start = Clock::now();
+    std::int16_t code;
+    if (c.listener) {
+      RawListener listener(*c.listener);
+      code = component.tolvex.SendProgress(
+          u"http://127.0.0.1:" + FromUtf8(std::to_string(listener.port())) + u"/", u"key-1",
+          u"C001", Variant::String(FromUtf8((client() / "progress.txt").string())));
+      listener.Release();
+    } else {
+      ServerProcess server(data(), c.server_args);
+      code = Recv(component, server);
+    }
+    const double periods =
+        std::chrono::duration<double>(Clock::now() - start).count() * 1000 / kPeriod;
+    EXPECT_EQ(code, c.code);
+    EXPECT_GE(periods, c.min_periods);
+    EXPECT_LT(periods, c.max_periods);
+  }
+  EXPECT_TRUE(ReadFile(client() / "orders.txt") == RandomBytes(6000, 1));
+}
+
+TEST(TerminalProgress, TellsDirectionAmountShareAndRate) {
+  const struct {
+    TransferCounts counts;
+    double seconds;
+    const char* text;
+  } cases[] = {
+      {{0, 1000, 0, std::nullopt}, 0, "sent 0 B of 1000 B (0%)"},
+      {{1536, 3072, 0, std::nullopt}, 1, "sent 1.5 KiB of 3.0 KiB (50%), 1.5 KiB/s"},
+      // Once reply bytes come, they are what moves.
+      {{3072, 3072, 5 << 20, 10 << 20}, 2, "received 5.0 MiB of 10.0 MiB (50%), 2.5 MiB/s"},
+      {{63, 63, 100, std::nullopt}, 0.5, "received 100 B, 200 B/s"},
+      // A reply longer than it announced never shows more than all of it.
+      {{63, 63, 200, 100}, 0, "received 200 B of 100 B (100%)"},
+      {{63, 63, 7, 0}, 0, "received 7 B"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(posix::TerminalDialogWindow::DescribeProgress(c.counts, c.seconds), c.text);
+  }
 }
 
 // A closed terminal (SIGHUP) and a polite kill (SIGTERM) cancel as Ctrl-C

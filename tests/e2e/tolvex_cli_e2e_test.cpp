@@ -689,7 +689,7 @@ TEST_F(TolvexCommand, VerboseShowsTheRequestAsTheServerGotItAndNeverTheKey) {
   }
   for (const std::string& step : std::vector<std::string>{
            "* POST http://127.0.0.1:" + std::to_string(listener.port()) + "/app/servlets/GetSOData",
-           "* request body: 63 characters, header \"3C001        " + std::string(key.size(), '*') +
+           "* request body: 63 bytes, header \"3C001        " + std::string(key.size(), '*') +
                std::string(50 - key.size(), ' ') + "\"",
            "< HTTP/1.0 200 OK\n",
            "< Content-Length: 1\n",

@@ -97,6 +97,9 @@ class FakeDialogWindow : public DialogWindow {
     }
   }
   void Wake() override { ++wakes; }
+  void ShowTransferProgress(const TransferCounts& counts) override {
+    shown_progress.push_back(counts);
+  }
 
   bool cancel_before_start = false;
   std::function<void()> after_load;
@@ -108,6 +111,7 @@ class FakeDialogWindow : public DialogWindow {
   std::vector<std::u16string> captions, refreshed_captions, captions_at_load;
   std::vector<float> progress;
   std::vector<std::string> timer_log;
+  std::vector<TransferCounts> shown_progress;
 
  private:
   struct Timer {

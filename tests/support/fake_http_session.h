@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "component/text.h"
 #include "net/http_session.h"
 
 namespace tolvex::testing {
@@ -32,10 +33,13 @@ class FakeHttpSession : public HttpSession {
     return 3;
   }
   bool AddHeader(Handle, const std::u16string&) override { return true; }
-  bool Send(Handle, const std::u16string& body) override {
+  std::string WireText(const std::u16string& text) override { return ToUtf8(text); }
+  bool Send(Handle, const std::uint8_t* body, std::size_t size,
+            const SentObserver& on_sent) override {
     ++posts;
-    sent_body = body;
+    sent_body = FromUtf8(std::string(body, body + size));
     offset_ = 0;
+    if (on_sent && size > 0) on_sent(size);
     if (hang) {
       // A server that never answers: only Abort ends the wait.
       std::unique_lock<std::mutex> lock(mutex_);

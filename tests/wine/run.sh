@@ -224,12 +224,26 @@ start_server https --listen localhost:0 --tls-cert "$WORK/server.pem" --tls-key 
 start_server silent --listen 127.0.0.1:0 --never-answer
 start_server slow --listen 127.0.0.1:0 --trickle 40/250
 start_server slower --listen 127.0.0.1:0 --trickle 10/200
+# A hostile server: its archive holds the data member beside files that must
+# never reach the caller's directory.
+python3 - "$WORK/hostile.reply" <<'PY'
+import io, sys, urllib.parse, zipfile
+buffer = io.BytesIO()
+with zipfile.ZipFile(buffer, "w") as z:
+    z.writestr("C001.dat", b"new orders\r\n")
+    z.writestr(".bashrc", b"planted\n")
+    z.writestr("sub/evil.txt", b"planted\n")
+    z.writestr("orders.txt", b"planted\n")
+with open(sys.argv[1], "wb") as f:
+    f.write(b"0" + urllib.parse.quote_from_bytes(buffer.getvalue(), safe="").encode())
+PY
+start_server hostile --listen 127.0.0.1:0 --reply-file "$WORK/hostile.reply"
 # The Japanese client's server reads headers in code page 932.
 start_server ja --listen 127.0.0.1:0 --charset CP932
 start_server ja_slower --listen 127.0.0.1:0 --charset CP932 --trickle 10/200
 [ -n "${URL_http:-}" ] && [ -n "${URL_https:-}" ] && [ -n "${URL_silent:-}" ] &&
   [ -n "${URL_slow:-}" ] && [ -n "${URL_slower:-}" ] && [ -n "${URL_ja:-}" ] &&
-  [ -n "${URL_ja_slower:-}" ] || { echo "tolvex-server did not start"; exit 1; }
+  [ -n "${URL_ja_slower:-}" ] && [ -n "${URL_hostile:-}" ] || { echo "tolvex-server did not start"; exit 1; }
 # The certificate names localhost; the server may report another spelling.
 PORT_https=${URL_https##*:}
 URL_https="https://localhost:${PORT_https}"
@@ -330,10 +344,23 @@ for arch in $ARCHES; do
     $W "$CS" //nologo 'C:\tolvex\post.js' slow 1500 "$URL_slow" "$URL_http" "$WORKDIR\\timing"
   run_check "$arch native client: a guest among the client's windows" $W "$D\\tolvex_client.exe" \
     guest TolvexTestHooks.dll "$WORKDIR" "$URL_http" "$URL_dead" "$URL_silent" "$URL_slow"
+  TOLVEX_RESPONSE_PERIOD_MS=1500 run_script "$arch reply trickling past four periods" \
+    $W "$CS" //nologo 'C:\tolvex\post.js' trickle 1500 "$URL_slower" "$URL_http" "$WORKDIR\\timing"
   run_check "$arch regsvr32 Tolvex.dll again" $W "$SYS\\regsvr32.exe" /s "$D\\Tolvex.dll"
   same_file "$arch old file unchanged by the timeout" "$WORKDIR_UNIX/timing/orders.txt" <(printf 'old orders\r\n')
   same_file "$arch receive after the timeouts" "$WORKDIR_UNIX/timing/fresh.txt" "$DATA/outgoing/C001.dat"
   same_file "$arch slow reply's data" "$WORKDIR_UNIX/timing/slow.txt" "$DATA/outgoing/C001.dat"
+  same_file "$arch trickled reply's data" "$WORKDIR_UNIX/timing/trickled.txt" "$DATA/outgoing/C001.dat"
+
+  log "$arch: a hostile archive"
+  rm -rf "$WORKDIR_UNIX/hostile"
+  mkdir -p "$WORKDIR_UNIX/hostile"
+  printf 'old orders\r\n' >"$WORKDIR_UNIX/hostile/orders.txt"
+  run_script "$arch only the data member reaches the caller's file" \
+    $W "$CS" //nologo 'C:\tolvex\post.js' hostile 0 "$URL_hostile" "$URL_http" "$WORKDIR\\hostile"
+  if [ "$(cd "$WORKDIR_UNIX/hostile" && find . | sort | tr '\n' ' ')" = ". ./C001.dat ./orders.txt ./so.zip " ]; then
+    ok "$arch the hostile archive left nothing but the caller's files"
+  else fail "$arch after the hostile archive: $(cd "$WORKDIR_UNIX/hostile" && find . | tr '\n' ' ')"; fi
 
   log "$arch: a Japanese Windows (code page 932) against a server reading code page 932"
   # The caller's directory 受注 holds the file it sends, 進捗報告.txt, and

@@ -24,9 +24,12 @@ struct WinInetHttpSession::Operation {
   unique_kernel_handle done;
   DWORD_PTR result = 0;
   DWORD error = 0;  // of a completion that failed
-  std::string body;
+  // What WinINet reads from or writes to while an operation is pending:
+  // owned here, so it outlives an exchange that gave up early.
   std::vector<std::uint8_t> buffer;
   DWORD read = 0;
+  DWORD written = 0;
+  DWORD available = 0;
 };
 
 WinInetHttpSession::WinInetHttpSession(Trace& trace)
@@ -134,25 +137,67 @@ bool WinInetHttpSession::AddHeader(Handle request, const std::u16string& header)
                                 HTTP_ADDREQ_FLAG_ADD_IF_NEW) != FALSE;
 }
 
-bool WinInetHttpSession::Send(Handle request, const std::u16string& body) {
+std::string WinInetHttpSession::WireText(const std::u16string& text) { return ToAnsi(text); }
+
+bool WinInetHttpSession::Completed(BOOL returned, Operation& operation, const char* call) {
+  if (returned) return true;
+  const DWORD error = GetLastError();
+  if (error != ERROR_IO_PENDING) {
+    TraceWinInetFailure(trace_, call, error);
+    return false;
+  }
+  if (!Await(operation) || Aborted()) return false;
+  if (operation.result == 0) {
+    TraceWinInetFailure(trace_, call, operation.error);
+    return false;
+  }
+  return true;
+}
+
+bool WinInetHttpSession::Send(Handle request, const std::uint8_t* body, std::size_t size,
+                              const SentObserver& on_sent) {
+  // Small enough that a slow line reports progress often, large enough
+  // that a fast one is not slowed by the calls.
+  constexpr std::size_t kPiece = 64 * 1024;
   const std::shared_ptr<Operation> operation = OperationOf(request);
-  if (!operation) return false;
-  std::string& bytes = operation->body;
-  bytes = ToAnsi(body);
+  if (!operation || size > MAXDWORD) return false;
+  // The announced total becomes the Content-Length, as the body handed to
+  // HttpSendRequestA would.
+  INTERNET_BUFFERSA buffers{};
+  buffers.dwStructSize = sizeof buffers;
+  buffers.dwBufferTotal = static_cast<DWORD>(size);
   ResetEvent(operation->done.get());
-  trace_.Step("sending " + std::to_string(bytes.size()) + " body bytes");
-  if (!HttpSendRequestA(Raw(request), nullptr, 0, bytes.empty() ? nullptr : bytes.data(),
-                        static_cast<DWORD>(bytes.size()))) {
-    const DWORD error = GetLastError();
-    if (error != ERROR_IO_PENDING) {
-      TraceWinInetFailure(trace_, "HttpSendRequest", error);
+  trace_.Step("sending " + std::to_string(size) + " body bytes");
+  if (!Completed(HttpSendRequestExA(Raw(request), &buffers, nullptr, 0,
+                                    reinterpret_cast<DWORD_PTR>(operation.get())),
+                 *operation, "HttpSendRequestEx")) {
+    return false;
+  }
+  std::size_t sent = 0;
+  while (sent < size) {
+    const std::size_t piece = std::min(kPiece, size - sent);
+    operation->buffer.assign(body + sent, body + sent + piece);
+    operation->written = 0;
+    ResetEvent(operation->done.get());
+    if (!Completed(InternetWriteFile(Raw(request), operation->buffer.data(),
+                                     static_cast<DWORD>(piece), &operation->written),
+                   *operation, "InternetWriteFile")) {
       return false;
     }
-    if (!Await(*operation)) return false;
-    if (operation->result == 0) {
-      TraceWinInetFailure(trace_, "HttpSendRequest", operation->error);
+    // A write that took nothing would never end.
+    if (operation->written == 0 || operation->written > piece) {
+      trace_.Fail("the connection took no more of the request",
+                  std::to_string(sent) + " of " + std::to_string(size) + " body bytes sent");
       return false;
     }
+    sent += operation->written;
+    if (on_sent) on_sent(sent);
+  }
+  ResetEvent(operation->done.get());
+  if (!Completed(
+          HttpEndRequestA(Raw(request), nullptr, 0, reinterpret_cast<DWORD_PTR>(operation.get())),
+          *operation, "HttpEndRequest")) {
+    return false;
   }
   TraceExchangeHeads(trace_, Raw(request));
   return true;
@@ -163,7 +208,24 @@ HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* b
   count = 0;
   const std::shared_ptr<Operation> operation = OperationOf(request);
   if (!operation) return ReadStatus::Failed;
-  const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(capacity, MAXDWORD));
+  // Asks only for what has arrived: a read of more waits until all of it
+  // has, and a reply trickling in would look silent meanwhile.
+  DWORD available = 0;
+  for (;;) {
+    operation->available = 0;
+    ResetEvent(operation->done.get());
+    if (InternetQueryDataAvailable(Raw(request), &operation->available, 0, 0)) {
+      available = operation->available;
+      break;
+    }
+    // A failure here is left to the read to report.
+    if (GetLastError() != ERROR_IO_PENDING) break;
+    // Once it completes the data is buffered: the next query answers at once.
+    if (!Await(*operation) || operation->result == 0) break;
+  }
+  if (Aborted()) return ReadStatus::Failed;
+  const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(
+      available > 0 ? std::min<std::size_t>(available, capacity) : capacity, MAXDWORD));
   operation->buffer.resize(asked);
   operation->read = 0;
   ResetEvent(operation->done.get());
@@ -182,6 +244,22 @@ HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* b
   count = std::min<DWORD>(operation->read, asked);
   if (count > 0) std::memcpy(buffer, operation->buffer.data(), count);
   return count == 0 ? ReadStatus::End : ReadStatus::Data;
+}
+
+std::optional<std::uint64_t> WinInetHttpSession::ReplyLengthHint(Handle request) {
+  // Read from the headers already received; nothing goes to the server.
+  char digits[32] = {};
+  DWORD length = sizeof digits - 1;
+  if (OperationOf(request) == nullptr ||
+      !HttpQueryInfoA(Raw(request), HTTP_QUERY_CONTENT_LENGTH, digits, &length, nullptr)) {
+    return std::nullopt;
+  }
+  std::uint64_t value = 0;
+  for (DWORD i = 0; i < length; ++i) {
+    if (digits[i] < '0' || digits[i] > '9' || value > (UINT64_MAX - 9) / 10) return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(digits[i] - '0');
+  }
+  return length == 0 ? std::nullopt : std::optional<std::uint64_t>(value);
 }
 
 void WinInetHttpSession::Close(Handle handle) {

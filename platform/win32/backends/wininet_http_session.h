@@ -5,7 +5,10 @@
 // and releases the waiting thread at once even where the operation is
 // slow to give up (Wine lets it run on until the server answers). Handles
 // stay owned here until the caller closes them, so any the caller fails to
-// close are still closed when the session goes.
+// close are still closed when the session goes. The body goes out in
+// pieces (HttpSendRequestEx, InternetWriteFile, HttpEndRequest), each
+// reported as sent, so a long upload on a slow line shows that it moves;
+// the request on the wire is the one HttpSendRequest would send.
 #pragma once
 
 #include <map>
@@ -35,10 +38,13 @@ class WinInetHttpSession final : public HttpSession {
   Handle OpenRequest(Handle connection, const std::u16string& verb, const std::u16string& path,
                      const std::u16string& version, bool secure) override;
   bool AddHeader(Handle request, const std::u16string& header) override;
-  bool Send(Handle request, const std::u16string& body) override;
+  std::string WireText(const std::u16string& text) override;
+  bool Send(Handle request, const std::uint8_t* body, std::size_t size,
+            const SentObserver& on_sent) override;
   ReadStatus Read(Handle request, std::uint8_t* buffer, std::size_t capacity,
                   std::size_t& count) override;
   void Close(Handle handle) override;
+  std::optional<std::uint64_t> ReplyLengthHint(Handle request) override;
   void Abort() override;
   void ResetAbort() override;
 
@@ -60,6 +66,10 @@ class WinInetHttpSession final : public HttpSession {
   std::shared_ptr<Operation> OperationOf(Handle request);
   // Waits for the pending operation; false when aborted first.
   bool Await(Operation& operation);
+  // The outcome of a call that may complete later: true at once or after
+  // its completion reports success; false on failure or abort.
+  // A failure is traced with the name of the WinINet `call` and its error.
+  bool Completed(BOOL returned, Operation& operation, const char* call);
   void Forget(Operation* operation);
   static HINTERNET Raw(Handle handle) { return reinterpret_cast<HINTERNET>(handle); }
 

@@ -101,6 +101,25 @@ TEST_F(TransferDialog, PostNoticesReachTheLabelFromTheWorker) {
   EXPECT_NE(std::find(window.refreshed_captions.begin(), window.refreshed_captions.end(),
                       u"Client Connected to host1:8080"),
             window.refreshed_captions.end());
+  // The bytes moved reach the window too: the 63-byte header up, one byte down.
+  ASSERT_FALSE(window.shown_progress.empty());
+  EXPECT_EQ(window.shown_progress.back().sent, 63u);
+  EXPECT_EQ(window.shown_progress.back().body_size, 63u);
+  EXPECT_EQ(window.shown_progress.back().received, 1u);
+}
+
+TEST_F(TransferDialog, BytesMovingStartTheResponsePeriodAfresh) {
+  http.Reply("1");
+  EXPECT_EQ(Recv("orders.txt"), 0);
+  // Armed for the post, restarted (off, then on with a whole period) as
+  // bytes move, and stopped once the post is done.
+  const std::vector<std::string> restart = {"out.off", "out=60000", "out.on"};
+  const auto armed = std::find(window.timer_log.begin(), window.timer_log.end(), "out.on");
+  ASSERT_NE(armed, window.timer_log.end());
+  EXPECT_NE(std::search(armed, window.timer_log.end(), restart.begin(), restart.end()),
+            window.timer_log.end());
+  EXPECT_EQ(window.timer_log.back(), "out.off");
+  EXPECT_EQ(dialog.TimeoutCount, 0);
 }
 
 }  // namespace

@@ -409,7 +409,7 @@ TEST_F(ReceiveJob, TraceTellsEveryStepAndNeverTheKey) {
   for (const std::string& step : std::vector<std::string>{
            "* RecvSO URL \"http://host1:8080/app\" code \"C001\" key (15 characters, masked)",
            "* POST http://host1:8080/app/servlets/GetSOData\n",
-           "* request body: 63 characters, header \"3C001        " + std::string(15, '*') +
+           "* request body: 63 bytes, header \"3C001        " + std::string(15, '*') +
                std::string(35, ' ') + "\"\n",
            "* connecting to host1 port 8080\n",
            "* reply: 7 bytes, \"0PK+zip\", in ",

@@ -3,6 +3,7 @@
 #include "component/result_codes.h"
 #include "dialog/job_trace.h"
 #include "job_fixture.h"
+#include "net/form_codec.h"
 
 namespace tolvex::testing {
 namespace {
@@ -65,6 +66,26 @@ TEST_F(SendJob, PostsHeaderAndEncodedArchiveInOrder) {
                 u"Client Connected to host1:8080", u"ﾎﾟｽﾄが終了しました."}));
   EXPECT_EQ(window.progress, (std::vector<float>{50.0f, 100.0f}));
   EXPECT_EQ(window.timer_log.back(), "out.off");
+}
+
+// Archives read and encoded in pieces straight into the body: every size
+// around a piece boundary gives the header and the whole encoding.
+TEST_F(SendJob, ArchivesOfManyPiecesAreEncodedWhole) {
+  constexpr std::size_t kPiece = 1 << 20;
+  Write("p/progress.txt", "x");
+  for (const std::size_t size : {std::size_t{1}, kPiece - 1, kPiece, kPiece + 1, 2 * kPiece + 3}) {
+    std::string zip(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) zip[i] = static_cast<char>(i * 131 + i / 977);
+    archive = FakeArchiveControl();
+    archive.on_pack = [&] { WriteIn(archive.pack_dir, "progress.zip", zip); };
+    http.Reply("0");
+    ASSERT_EQ(Send("p/progress.txt"), 0) << size;
+    Bytes encoded;
+    EncodeFormBytes(Bytes(zip.begin(), zip.end()), encoded);
+    const std::u16string expected = u"1C001        key" + std::u16string(47, u' ') +
+                                    std::u16string(encoded.begin(), encoded.end());
+    EXPECT_TRUE(http.sent_body == expected) << size;
+  }
 }
 
 TEST_F(SendJob, PackingFailures) {

@@ -32,6 +32,7 @@ class FakeHttpSession : public HttpSession {
   std::string throw_in;  // name of the call that throws, e.g. "Read"
   std::function<void()> on_read;
   std::optional<std::uint64_t> length_hint;
+  std::vector<std::uint64_t> sent_steps;  // body bytes reported sent, in turn
 
   std::vector<std::string> calls;
   std::vector<Handle> closed;
@@ -66,9 +67,11 @@ class FakeHttpSession : public HttpSession {
     header = h;
     return add_header_result;
   }
-  bool Send(Handle, const std::u16string& b) override {
+  std::string WireText(const std::u16string& text) override { return ToUtf8(text); }
+  bool Send(Handle, const std::uint8_t* b, std::size_t size, const SentObserver& on_sent) override {
     Log("Send");
-    body = b;
+    body = FromUtf8(std::string(b, b + size));
+    for (const std::uint64_t n : sent_steps) on_sent(n);
     return send_result;
   }
   ReadStatus Read(Handle, std::uint8_t* buffer, std::size_t capacity, std::size_t& count) override {
@@ -109,9 +112,11 @@ class FakeHttpSession : public HttpSession {
 class RecordingDisplay : public StatusDisplay {
  public:
   std::vector<std::u16string> texts;
+  std::vector<TransferCounts> moved;
   int repaints = 0;
   bool throw_on_repaint = false;
 
+  void BytesMoved(const TransferCounts& counts) override { moved.push_back(counts); }
   void SetStatusText(const std::u16string& text) override { texts.push_back(text); }
   void Repaint() override {
     if (throw_on_repaint) throw std::runtime_error("repaint failed");

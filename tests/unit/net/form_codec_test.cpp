@@ -247,7 +247,10 @@ TEST(DecodeFormBytes, MatchesThePlainWalkOnRandomAndCorruptedInputs) {
   const char hex_upper[] = "0123456789ABCDEF", hex_lower[] = "0123456789abcdef";
   const std::uint8_t breakers[] = {'%', 'G', 'g', '/', ':', '@', '`', 0x80, 0xC6, '+', '0', 'f'};
   for (int round = 0; round < 3000; ++round) {
-    const std::size_t length = round % 10 == 0 ? 1000 + rng() % 80000 : rng() % 400;
+    // Now and then longer than one stretch of the in-place decoder.
+    const std::size_t length = round % 500 == 0  ? 250000 + rng() % 300000
+                               : round % 10 == 0 ? 1000 + rng() % 80000
+                                                 : rng() % 400;
     // Dense escapes like an archive, or mostly plain bytes like a form.
     const unsigned escape_share = rng() % 2 ? 75 : 10;
     Bytes in;
@@ -287,6 +290,76 @@ TEST(DecodeFormBytes, MatchesThePlainWalkOnRandomAndCorruptedInputs) {
       ASSERT_EQ(kind, want.kind) << "round " << round;
     }
     ASSERT_EQ(got, want.out) << "round " << round;
+
+    // In place, behind a status byte as a reply carries it.
+    Bytes reply(1, '0');
+    reply.insert(reply.end(), in.begin(), in.end());
+    failed = false;
+    try {
+      DecodeFormBytesInPlace(reply, 1);
+    } catch (const DecodeError& e) {
+      failed = true;
+      kind = e.kind;
+    }
+    ASSERT_EQ(failed, want.failed) << "in place, round " << round;
+    if (failed) {
+      ASSERT_EQ(kind, want.kind) << "in place, round " << round;
+    }
+    ASSERT_EQ(reply, want.out) << "in place, round " << round;
+  }
+}
+
+// The in-place decoder works a stretch at a time: an escape, whole or
+// broken, at every offset across the end of a stretch decodes as in one go.
+TEST(DecodeFormBytes, InPlaceAcrossItsStretches) {
+  constexpr std::size_t kStretch = 256 * 1024;
+  const std::string tails[] = {"%41%42", "%4", "%", "%%41", "%4%", "%G1", "+%7e"};
+  for (const std::string& tail : tails) {
+    for (std::size_t shift = 0; shift < 6; ++shift) {
+      Bytes in(kStretch - 4 + shift, 'a');
+      in.insert(in.end(), tail.begin(), tail.end());
+      const std::string after = "z%5A+";
+      in.insert(in.end(), after.begin(), after.end());
+      const Reference want = DecodeOneByOne(in);
+      Bytes reply(1, '0');
+      reply.insert(reply.end(), in.begin(), in.end());
+      bool failed = false;
+      DecodeErrorKind kind{};
+      try {
+        DecodeFormBytesInPlace(reply, 1);
+      } catch (const DecodeError& e) {
+        failed = true;
+        kind = e.kind;
+      }
+      SCOPED_TRACE(tail + " shifted by " + std::to_string(shift));
+      ASSERT_EQ(failed, want.failed);
+      if (failed) {
+        EXPECT_EQ(kind, want.kind);
+      }
+      EXPECT_EQ(reply, want.out);
+    }
+  }
+}
+
+// Appending piece by piece into one buffer gives the whole encoding after
+// what was there, and a buffer reserved for the bound is never moved.
+TEST(EncodeFormBytes, AppendedPiecesMatchTheWholeEncoding) {
+  std::mt19937 rng(77);
+  for (const std::size_t piece :
+       {std::size_t{1}, std::size_t{7}, std::size_t{4096}, std::size_t{100000}}) {
+    Bytes raw(150000);
+    for (auto& b : raw) b = static_cast<std::uint8_t>(rng() % 3 == 0 ? 'a' : rng());
+    Bytes whole;
+    EncodeFormBytes(raw, whole);
+    Bytes body = B("3HEAD");
+    body.reserve(body.size() + raw.size() * 3 + 1);
+    const std::uint8_t* const storage = body.data();
+    for (std::size_t at = 0; at < raw.size(); at += piece) {
+      AppendFormEncoded(raw.data() + at, std::min(piece, raw.size() - at), body);
+    }
+    SCOPED_TRACE(piece);
+    EXPECT_EQ(body.data(), storage);
+    EXPECT_EQ(S(body), "3HEAD" + S(whole));
   }
 }
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <new>
+#include <optional>
 
 #include "backends/wininet_errors.h"
 #include "unit/net/fake_http_session.h"
@@ -17,6 +19,8 @@ using Handles = std::vector<HttpSession::Handle>;
 
 const ServerAddress kAddress{false, u"host1:8080", u"/app/servlets/GetSOData"};
 const Bytes kSeed{'8'};
+
+Bytes Body(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 Bytes Pattern(std::size_t n) {
   Bytes b(n);
@@ -94,7 +98,7 @@ TEST(PostRequest, FailureTable) {
     Bytes reply = kSeed;
     Trace trace;
     trace.BeginCall("post", u"");
-    EXPECT_FALSE(PostRequest(session, address, display, u"3body", reply, trace));
+    EXPECT_FALSE(PostRequest(session, address, display, Body("3body"), reply, trace));
     EXPECT_EQ(trace.CauseText(), c.cause);
     EXPECT_EQ(session.closed, c.closed);
     if (c.label_changed) {
@@ -123,7 +127,7 @@ TEST(PostRequest, SendsTheRequestAsTheClientWouldAndClosesNewestFirst) {
     FakeHttpSession session;
     RecordingDisplay display;
     Bytes reply = kSeed;
-    ASSERT_TRUE(PostRequest(session, c.address, display, u"1code", reply));
+    ASSERT_TRUE(PostRequest(session, c.address, display, Body("1code"), reply));
     EXPECT_EQ(session.agent, u"VB6");
     EXPECT_EQ(session.host, c.host);
     EXPECT_EQ(session.port, c.port);
@@ -140,6 +144,51 @@ TEST(PostRequest, SendsTheRequestAsTheClientWouldAndClosesNewestFirst) {
   }
 }
 
+TEST(PostRequest, ReportsEveryByteMovedInEitherDirection) {
+  using Counts = std::vector<std::array<std::uint64_t, 3>>;  // sent, received, announced
+  constexpr std::uint64_t kNone = ~std::uint64_t{0};
+  const struct {
+    const char* name;
+    std::vector<std::uint64_t> sent_steps;
+    std::vector<FakeHttpSession::ReadStep> reads;
+    std::optional<std::uint64_t> announced;
+    Counts expected;
+  } cases[] = {
+      {"nothing reported by the back end", {}, {}, std::nullopt, {}},
+      {"upload in steps, a repeat and a claim past the end ignored",
+       {2, 2, 4, 9},
+       {},
+       std::nullopt,
+       {{2, 0, kNone}, {4, 0, kNone}, {5, 0, kNone}}},
+      {"reply pieces with an announced length",
+       {5},
+       {{Status::Data, {'0', 'a'}}, {Status::Data, {'b'}}},
+       3,
+       {{5, 0, kNone}, {5, 2, 3}, {5, 3, 3}}},
+      {"a failed read after some bytes",
+       {},
+       {{Status::Data, {'0'}}, {Status::Failed, {}}},
+       std::nullopt,
+       {{0, 1, kNone}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeHttpSession session;
+    session.sent_steps = c.sent_steps;
+    session.reads = c.reads;
+    session.length_hint = c.announced;
+    RecordingDisplay display;
+    Bytes reply;
+    PostRequest(session, kAddress, display, Body("1code"), reply);
+    Counts got;
+    for (const auto& m : display.moved) {
+      EXPECT_EQ(m.body_size, 5u);
+      got.push_back({m.sent, m.received, m.reply_size.value_or(kNone)});
+    }
+    EXPECT_EQ(got, c.expected);
+  }
+}
+
 TEST(PostRequest, LabelIsRepaintedBeforeTheFirstRead) {
   FakeHttpSession session;
   RecordingDisplay display;
@@ -148,7 +197,7 @@ TEST(PostRequest, LabelIsRepaintedBeforeTheFirstRead) {
     if (repaints_at_first_read < 0) repaints_at_first_read = display.repaints;
   };
   Bytes reply;
-  ASSERT_TRUE(PostRequest(session, kAddress, display, u"", reply));
+  ASSERT_TRUE(PostRequest(session, kAddress, display, Body(""), reply));
   EXPECT_EQ(repaints_at_first_read, 1);
 }
 
@@ -174,7 +223,7 @@ TEST(PostRequest, ReplyIsExactlyTheBytesRead) {
     session.reads = c.reads;
     RecordingDisplay display;
     Bytes reply = Pattern(40000);  // a previous, longer reply must not show through
-    ASSERT_TRUE(PostRequest(session, kAddress, display, u"3", reply));
+    ASSERT_TRUE(PostRequest(session, kAddress, display, Body("3"), reply));
     EXPECT_EQ(reply, c.expected);
     EXPECT_EQ(session.largest_capacity_asked, kReadChunkSize);
     EXPECT_EQ(session.closed, (Handles{3, 2, 1}));
@@ -200,7 +249,7 @@ TEST(PostRequest, AnnouncedLengthSizesTheReplyOnceButNeverDecidesIt) {
     session.reads = {{Status::Data, body}};
     RecordingDisplay display;
     Bytes reply;
-    ASSERT_TRUE(PostRequest(session, kAddress, display, u"3", reply));
+    ASSERT_TRUE(PostRequest(session, kAddress, display, Body("3"), reply));
     EXPECT_EQ(reply, body);
     EXPECT_GE(reply.capacity(), c.min_capacity);
     EXPECT_LE(reply.capacity(), c.max_capacity);
@@ -224,7 +273,7 @@ TEST(PostRequest, FailedReadMidReplyIsAFailureWithWhatWasRead) {
     session.reads = c.reads;
     RecordingDisplay display;
     Bytes reply = kSeed;
-    EXPECT_FALSE(PostRequest(session, kAddress, display, u"3", reply));
+    EXPECT_FALSE(PostRequest(session, kAddress, display, Body("3"), reply));
     EXPECT_EQ(reply, c.expected);
     EXPECT_EQ(session.closed, (Handles{3, 2, 1}));
   }
@@ -239,7 +288,7 @@ TEST(PostRequest, ErrorWhileReadingClosesAllHandlesAndKeepsWhatWasRead) {
   };
   RecordingDisplay display;
   Bytes reply = kSeed;
-  EXPECT_FALSE(PostRequest(session, kAddress, display, u"3", reply));
+  EXPECT_FALSE(PostRequest(session, kAddress, display, Body("3"), reply));
   EXPECT_EQ(reply, Pattern(32000));
   EXPECT_EQ(session.closed, (Handles{3, 2, 1}));
 }

@@ -5,6 +5,8 @@
 //   timeout   silent server, TolvexTestHooks.dll with
 //             TOLVEX_RESPONSE_PERIOD_MS=PERIOD: 91 after four periods
 //   slow      slow server, the same with a longer PERIOD: no timeout
+//   trickle   slower server whose reply outlasts four periods while its
+//             bytes keep coming: no timeout either
 //   cancel    silent server, the driver presses Cancel during the receive
 //   close     silent server, the driver gives the close command during
 //             the send
@@ -75,6 +77,12 @@ if (mode === "timeout") {
          got[0] === 0 && o.ErrorMsg === "");
   expect("slow reply outlasted a period without timing out (" + got[1] + " ms, period " +
          period + ")", got[1] > period && got[1] < 4 * period);
+} else if (mode === "trickle") {
+  var got = timed(recv(odd, "trickled.txt"));
+  expect("reply trickling past four periods: 0 (got " + got[0] + ", ErrorMsg '" + o.ErrorMsg +
+         "')", got[0] === 0 && o.ErrorMsg === "");
+  expect("it lasted longer than four periods (" + got[1] + " ms, period " + period + ")",
+         got[1] > 4 * period);
 } else if (mode === "cancel" || mode === "close") {
   var what = mode === "cancel" ? "Cancel during the receive" : "close command during the send";
   r = mode === "cancel" ? recv(odd, "orders.txt")() : send(odd)();

@@ -1,0 +1,317 @@
+// Peak memory of whole transfers: the real `tolvex` command receiving from
+// and sending to `tolvex-server` over loopback, for files of random bytes
+// (the archive does not shrink them, so the form encoding makes the payload
+// about 2.5 times the file) and of CSV-like text (the archive shrinks them
+// several times). The peak resident set of each command comes from wait4.
+//
+// Target: peak ≤ 1.25 × max(request body, reply) + 16 MiB. The payload
+// sizes are worked out here with the same zip writer and codec, so they
+// match what goes over the wire to within a few bytes.
+//
+// A send the server refuses (an older server caps form bodies) is run
+// again against a sink in this process that takes any body and answers
+// "0"; its row says so.
+//
+//   transfer_memory_bench [--sizes 1,20,100] [--kinds random,csv]
+//                         [--tolvex PATH] [--dir DIR]
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <strings.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/form_codec.h"
+#include "pack_company_data.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr double kMiB = 1024.0 * 1024.0;
+
+std::vector<std::string> Split(const std::string& list) {
+  std::vector<std::string> parts;
+  std::stringstream in(list);
+  std::string part;
+  while (std::getline(in, part, ',')) parts.push_back(part);
+  return parts;
+}
+
+void WriteData(const fs::path& path, const std::string& kind, std::size_t bytes) {
+  std::ofstream out(path, std::ios::binary);
+  std::mt19937_64 rng(bytes);
+  std::string chunk;
+  std::size_t written = 0;
+  while (written < bytes) {
+    chunk.clear();
+    if (kind == "random") {
+      chunk.resize(1 << 16);
+      for (std::size_t i = 0; i < chunk.size(); i += 8) {
+        const std::uint64_t v = rng();
+        std::memcpy(&chunk[i], &v, 8);
+      }
+    } else {
+      // Order lines: dates, codes, quantities and prices that repeat in
+      // shape but not in value.
+      char line[160];
+      for (int i = 0; i < 400; ++i) {
+        const auto r = rng();
+        const int n = std::snprintf(
+            line, sizeof line, "2026-%02u-%02u,ORD%07u,ITEM-%05u,%u,%u.%02u,%s\r\n",
+            static_cast<unsigned>(r % 12 + 1), static_cast<unsigned>(r >> 8 & 27) + 1,
+            static_cast<unsigned>(r >> 16 & 0xFFFFF), static_cast<unsigned>(r >> 36 & 0x3FFF),
+            static_cast<unsigned>(r >> 50 & 63) + 1, static_cast<unsigned>(r >> 20 & 0x7FFF),
+            static_cast<unsigned>(r >> 12 & 63),
+            (r & 3) == 0   ? "Tokyo warehouse"
+            : (r & 3) == 1 ? "Osaka"
+                           : "direct");
+        chunk.append(line, static_cast<std::size_t>(n));
+      }
+    }
+    const std::size_t n = std::min(chunk.size(), bytes - written);
+    out.write(chunk.data(), static_cast<std::streamsize>(n));
+    written += n;
+  }
+}
+
+// What the wire carries for this file: 1 + the encoded archive for a
+// reply, 63 + the encoded archive for a request body.
+std::size_t EncodedArchiveSize(const fs::path& file) {
+  tolvex::Bytes encoded;
+  tolvex::EncodeFormBytes(tolvex::server::PackCompanyData(file), encoded);
+  return encoded.size();
+}
+
+struct Server {
+  pid_t pid = -1;
+  int port = 0;
+  ~Server() {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+void StartServer(Server& server, const fs::path& root) {
+  int out[2];
+  if (pipe(out) != 0) throw std::runtime_error("pipe");
+  server.pid = fork();
+  if (server.pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    const int null_fd = open("/dev/null", O_WRONLY);
+    dup2(null_fd, STDERR_FILENO);
+    execl(TOLVEX_SERVER_PATH, TOLVEX_SERVER_PATH, "--listen", "127.0.0.1:0", "--root", root.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string line;
+  char c;
+  while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+  close(out[0]);
+  const auto colon = line.rfind(':');
+  if (colon == std::string::npos) throw std::runtime_error("server did not start");
+  server.port = std::atoi(line.c_str() + colon + 1);
+}
+
+// Takes one request of any length, discarding it, and answers "0".
+class Sink {
+ public:
+  Sink() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0 || listen(fd_, 1) != 0) {
+      throw std::runtime_error("sink");
+    }
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~Sink() {
+    thread_.join();
+    close(fd_);
+  }
+  int port() const { return port_; }
+
+ private:
+  void Serve() {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 600000) != 1) return;
+    const int c = accept(fd_, nullptr, nullptr);
+    if (c < 0) return;
+    std::string head;
+    std::vector<char> buffer(1 << 16);
+    std::size_t body_left = std::string::npos;
+    while (body_left != 0) {
+      const ssize_t n = recv(c, buffer.data(), buffer.size(), 0);
+      if (n <= 0) break;
+      if (body_left == std::string::npos) {
+        head.append(buffer.data(), static_cast<std::size_t>(n));
+        const auto end = head.find("\r\n\r\n");
+        if (end == std::string::npos) continue;
+        std::size_t length = 0;
+        for (std::size_t at = 0; (at = head.find("\r\n", at)) != std::string::npos && at < end;) {
+          at += 2;
+          if (strncasecmp(head.c_str() + at, "Content-Length:", 15) == 0) {
+            length = std::strtoull(head.c_str() + at + 15, nullptr, 10);
+          }
+        }
+        const std::size_t have = head.size() - end - 4;
+        body_left = length > have ? length - have : 0;
+      } else {
+        body_left -= std::min(body_left, static_cast<std::size_t>(n));
+      }
+    }
+    const std::string reply = "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\n0";
+    (void)!send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+    shutdown(c, SHUT_WR);
+    close(c);
+  }
+
+  int fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+struct Run {
+  int status = -1;
+  double peak_mib = 0;
+};
+
+Run RunTolvex(const std::string& tolvex, const std::string& verb, int port, const fs::path& file) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null_fd = open("/dev/null", O_WRONLY);
+    dup2(null_fd, STDOUT_FILENO);
+    dup2(null_fd, STDERR_FILENO);
+    execl(tolvex.c_str(), tolvex.c_str(), "--quiet", verb.c_str(), url.c_str(), "key-1", "C001",
+          file.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  Run run;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.peak_mib = static_cast<double>(usage.ru_maxrss) / 1024.0;  // KiB on Linux
+  return run;
+}
+
+bool SameContent(const fs::path& a, const fs::path& b) {
+  std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+  std::vector<char> bx(1 << 20), by(1 << 20);
+  for (;;) {
+    x.read(bx.data(), static_cast<std::streamsize>(bx.size()));
+    y.read(by.data(), static_cast<std::streamsize>(by.size()));
+    if (x.gcount() != y.gcount()) return false;
+    if (!std::equal(bx.begin(), bx.begin() + x.gcount(), by.begin())) return false;
+    if (x.gcount() == 0) return true;
+  }
+}
+
+void Report(const char* direction, const std::string& kind, int mib, double payload_mib,
+            const Run& run, const char* note) {
+  const double limit = 1.25 * payload_mib + 16;
+  std::printf(
+      "%-4s %-6s %4d MiB  payload %7.1f MiB  peak %7.1f MiB  peak/payload %5.2f  "
+      "limit %7.1f MiB  %s%s\n",
+      direction, kind.c_str(), mib, payload_mib, run.peak_mib, run.peak_mib / payload_mib, limit,
+      run.status != 0         ? "FAILED "
+      : run.peak_mib <= limit ? "ok"
+                              : "OVER",
+      note);
+  if (run.status != 0) std::printf("     exit status %d\n", run.status);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> sizes = {"1", "20", "100"}, kinds = {"random", "csv"};
+  std::string tolvex = TOLVEX_CLI_PATH;
+  fs::path dir = fs::temp_directory_path() / ("tolvex-memory-bench-" + std::to_string(getpid()));
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string key = argv[i], value = argv[i + 1];
+    if (key == "--sizes") {
+      sizes = Split(value);
+    } else if (key == "--kinds") {
+      kinds = Split(value);
+    } else if (key == "--tolvex") {
+      tolvex = value;
+    } else if (key == "--dir") {
+      dir = value;
+    } else {
+      std::fprintf(stderr, "unknown option %s\n", key.c_str());
+      return 2;
+    }
+  }
+  const fs::path root = dir / "server", client = dir / "client";
+  fs::create_directories(root / "outgoing");
+  fs::create_directories(client);
+  std::ofstream(root / "companies.txt") << "C001 key-1\n";
+  std::printf("%s\n", tolvex.c_str());
+
+  for (const auto& kind : kinds) {
+    for (const auto& size : sizes) {
+      const int mib = std::atoi(size.c_str());
+      const fs::path data = root / "outgoing" / "C001.dat";
+      WriteData(data, kind, static_cast<std::size_t>(mib) << 20);
+      const double archive_mib = static_cast<double>(EncodedArchiveSize(data)) / kMiB;
+
+      // Receive: the server packs and encodes outgoing/C001.dat.
+      {
+        Server server;
+        StartServer(server, root);
+        const fs::path target = client / "orders.dat";
+        const Run run = RunTolvex(tolvex, "recv", server.port, target);
+        Report("recv", kind, mib, archive_mib + 1 / kMiB, run,
+               run.status == 0 && !SameContent(data, target) ? " (content differs)" : "");
+        fs::remove(target);
+      }
+      // Send the same bytes as a progress file.
+      {
+        const fs::path progress = client / "progress.dat";
+        fs::copy_file(data, progress, fs::copy_options::overwrite_existing);
+        Run run;
+        {
+          Server server;
+          StartServer(server, root);
+          run = RunTolvex(tolvex, "send", server.port, progress);
+        }
+        const char* note = "";
+        if (run.status == 90) {
+          Sink sink;
+          run = RunTolvex(tolvex, "send", sink.port(), progress);
+          note = " (sink: the server refused the body)";
+        }
+        Report("send", kind, mib, archive_mib + 63 / kMiB, run, note);
+        fs::remove(progress);
+      }
+    }
+  }
+  fs::remove_all(dir);
+  return 0;
+}
