@@ -82,13 +82,16 @@ class FakeDialogWindow : public DialogWindow {
     ++pumps;
     bool scripted = false;
     for (;;) {
+      // Read before done(), which hands over what the worker reported
+      // until then.
+      const bool may_tick = !ticks_from || ticks_from();
       if (done() || unloaded_) return;
       if (!scripted && during_post) {
         scripted = true;
         during_post(*events_);
         continue;
       }
-      if (out_.Running() && tick_response_timer) {
+      if (out_.Running() && tick_response_timer && may_tick) {
         ++out_ticks;
         events_->OnTimer(DialogTimer::Out);
         continue;
@@ -105,6 +108,7 @@ class FakeDialogWindow : public DialogWindow {
   std::function<void()> after_load;
   std::function<void(DialogEvents&)> during_post;
   bool tick_response_timer = false;
+  std::function<bool()> ticks_from;  // response ticks only once this holds
   int pumps = 0;
   std::atomic<int> wakes{0};
   int loads = 0, unloads = 0, refreshes = 0, out_ticks = 0;

@@ -43,6 +43,7 @@ class FakeHttpSession : public HttpSession {
     if (hang) {
       // A server that never answers: only Abort ends the wait.
       std::unique_lock<std::mutex> lock(mutex_);
+      waiting = true;
       aborted_cv_.wait(lock, [&] { return aborted_; });
       return false;
     }
@@ -68,6 +69,7 @@ class FakeHttpSession : public HttpSession {
   std::vector<std::uint8_t> reply;
   bool fail_send = false;
   bool hang = false;
+  std::atomic<bool> waiting{false};  // the request is sent, no reply comes
   std::atomic<int> aborts{0};
   int posts = 0;
   std::u16string sent_body, connected_host, request_path;
