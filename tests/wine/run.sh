@@ -238,6 +238,23 @@ with open(sys.argv[1], "wb") as f:
     f.write(b"0" + urllib.parse.quote_from_bytes(buffer.getvalue(), safe="").encode())
 PY
 start_server hostile --listen 127.0.0.1:0 --reply-file "$WORK/hostile.reply"
+# A server of its own for the large transfers, so their data stays apart:
+# TOLVEX_WINE_LARGE_MIB (default 100, 0 skips) of random bytes each way,
+# which the form encoding makes about 2.5 times as many on the wire.
+LARGE_MIB=${TOLVEX_WINE_LARGE_MIB:-100}
+LARGE=$WORK/large
+mkdir -p "$LARGE/outgoing"
+printf 'C001 KEY001\n' >"$LARGE/companies.txt"
+if [ "$LARGE_MIB" -gt 0 ]; then
+  head -c $((LARGE_MIB << 20)) /dev/urandom >"$LARGE/outgoing/C001.dat"
+  "$SERVER" --root "$LARGE" --listen 127.0.0.1:0 >"$WORK/large.out" 2>"$ARTIFACTS/server-large.log" &
+  SERVER_PIDS+=($!)
+  for _ in $(seq 50); do
+    [ -s "$WORK/large.out" ] && break
+    sleep 0.1
+  done
+  URL_large="$(sed -n 's/^listening on //p' "$WORK/large.out" | head -1)/"
+fi
 # The Japanese client's server reads headers in code page 932.
 start_server ja --listen 127.0.0.1:0 --charset CP932
 start_server ja_slower --listen 127.0.0.1:0 --charset CP932 --trickle 10/200
@@ -361,6 +378,21 @@ for arch in $ARCHES; do
   if [ "$(cd "$WORKDIR_UNIX/hostile" && find . | sort | tr '\n' ' ')" = ". ./C001.dat ./orders.txt ./so.zip " ]; then
     ok "$arch the hostile archive left nothing but the caller's files"
   else fail "$arch after the hostile archive: $(cd "$WORKDIR_UNIX/hostile" && find . | tr '\n' ' ')"; fi
+
+  if [ "$LARGE_MIB" -gt 0 ]; then
+    log "$arch: $LARGE_MIB MiB each way"
+    rm -rf "$WORKDIR_UNIX/large"
+    mkdir -p "$WORKDIR_UNIX/large"
+    head -c $((LARGE_MIB << 20)) /dev/urandom >"$WORKDIR_UNIX/large/progress.txt"
+    run_script "$arch a $LARGE_MIB MiB receive and send" \
+      $W "$CS" //nologo 'C:\tolvex\post.js' large 0 "$URL_large" "$URL_large" "$WORKDIR\\large"
+    same_file "$arch the large receive's data" "$WORKDIR_UNIX/large/large.txt" "$LARGE/outgoing/C001.dat"
+    newest=$(ls -t "$LARGE"/inbox/C001/*.zip 2>/dev/null | head -1)
+    if [ -n "$newest" ] && archive_holds "$newest" progress.txt "$WORKDIR_UNIX/large/progress.txt"; then
+      ok "$arch the large send arrived whole"
+    else fail "$arch the large send's archive"; fi
+    rm -rf "$WORKDIR_UNIX/large" "$LARGE/inbox"
+  fi
 
   log "$arch: a Japanese Windows (code page 932) against a server reading code page 932"
   # The caller's directory 受注 holds the file it sends, 進捗報告.txt, and

@@ -11,6 +11,7 @@
 //   close     silent server, the driver gives the close command during
 //             the send
 //   shown     slow server, the driver takes a screenshot meanwhile
+//   large     a receive and a send of a large file (LIVE = ODD)
 //   hostile   a server whose archive holds C001.dat beside .bashrc,
 //             sub\evil.txt and orders.txt (tolvex-server --reply-file);
 //             the work directory also holds the user's own C001.dat
@@ -114,6 +115,13 @@ if (mode === "timeout") {
   var got = fso.OpenTextFile(work + "\\orders.txt", 1);
   expect("the caller's file holds the data member", got.ReadAll() === "new orders\r\n");
   got.Close();
+} else if (mode === "large") {
+  r = recv(live, "large.txt")();
+  expect("large receive (got " + r + ", ErrorMsg '" + o.ErrorMsg + "')",
+         r === 0 && o.ErrorMsg === "");
+  r = send(live)();
+  expect("large send (got " + r + ", ErrorMsg '" + o.ErrorMsg + "')", r === 0 && o.ErrorMsg === "");
+  expect("nothing left behind after the large calls", onlyCallersFiles());
 } else if (mode === "shown") {
   r = recv(odd, "slow.txt")();
   expect("receive while the screenshot is taken (got " + r + ")", r === 0 && o.ErrorMsg === "");
