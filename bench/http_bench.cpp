@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 #include "component/text.h"
 #include "curl_http_session.h"
 #include "net/post_request.h"
+#include "sample_server.h"
 
 namespace {
 
@@ -40,36 +42,6 @@ class TimingDisplay : public tolvex::StatusDisplay {
   void SetStatusText(const std::u16string&) override { shown = Clock::now(); }
   void Repaint() override {}
 };
-
-struct Server {
-  pid_t pid = -1;
-  int port = 0;
-};
-
-Server StartServer(std::size_t reply_size) {
-  int out[2];
-  if (pipe(out) != 0) throw std::runtime_error("pipe");
-  Server server;
-  server.pid = fork();
-  if (server.pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, STDERR_FILENO);
-    const std::string size = std::to_string(reply_size);
-    execl(TOLVEX_SERVER_PATH, TOLVEX_SERVER_PATH, "--listen", "127.0.0.1:0", "--root", "/tmp",
-          "--reply-size", size.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string line;
-  char c;
-  while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  close(out[0]);
-  const auto colon = line.rfind(':');
-  if (colon == std::string::npos) throw std::runtime_error("server did not start");
-  server.port = std::atoi(line.c_str() + colon + 1);
-  return server;
-}
 
 long StatusKiB(const char* field) {
   std::ifstream status("/proc/self/status");
@@ -160,8 +132,13 @@ int main(int argc, char** argv) {
     if (std::string(argv[i]) == "--size") size = std::strtoull(argv[i + 1], nullptr, 10);
     if (std::string(argv[i]) == "--rounds") rounds = std::atoi(argv[i + 1]);
   }
-  const Server server = StartServer(size);
-  const std::string url = "http://127.0.0.1:" + std::to_string(server.port) + "/servlets/GetSOData";
+  // The server refuses to start without a root that names its companies.
+  const std::string root = "/tmp/tolvex-http-bench-root";
+  mkdir(root.c_str(), 0700);
+  std::ofstream(root + "/companies.txt") << "ACME key\n";
+  const tolvex::bench::SampleServer server({"--root", root, "--reply-size", std::to_string(size)});
+  const std::string url =
+      "http://127.0.0.1:" + std::to_string(server.port()) + "/servlets/GetSOData";
   const std::string header = "3ACME        key" + std::string(47, ' ');
   const tolvex::Bytes body(header.begin(), header.end());
   const std::string body_file = "/tmp/tolvex-http-bench-body";
@@ -188,8 +165,6 @@ int main(int argc, char** argv) {
       series->curl.push_back(RunCurl(url, body_file));
     }
   }
-  kill(server.pid, SIGTERM);
-  waitpid(server.pid, nullptr, 0);
   std::remove(body_file.c_str());
 
   const double mib = static_cast<double>(size) / (1 << 20);

@@ -41,8 +41,11 @@
 
 #include "net/form_codec.h"
 #include "pack_company_data.h"
+#include "sample_server.h"
 
 namespace {
+
+using tolvex::bench::SampleServer;
 
 namespace fs = std::filesystem;
 constexpr double kMiB = 1024.0 * 1024.0;
@@ -98,39 +101,6 @@ std::size_t EncodedArchiveSize(const fs::path& file) {
   tolvex::Bytes encoded;
   tolvex::EncodeFormBytes(tolvex::server::PackCompanyData(file), encoded);
   return encoded.size();
-}
-
-struct Server {
-  pid_t pid = -1;
-  int port = 0;
-  ~Server() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
-
-void StartServer(Server& server, const fs::path& root) {
-  int out[2];
-  if (pipe(out) != 0) throw std::runtime_error("pipe");
-  server.pid = fork();
-  if (server.pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, STDERR_FILENO);
-    execl(TOLVEX_SERVER_PATH, TOLVEX_SERVER_PATH, "--listen", "127.0.0.1:0", "--root", root.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string line;
-  char c;
-  while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  close(out[0]);
-  const auto colon = line.rfind(':');
-  if (colon == std::string::npos) throw std::runtime_error("server did not start");
-  server.port = std::atoi(line.c_str() + colon + 1);
 }
 
 // Takes one request of any length, discarding it, and answers "0".
@@ -283,10 +253,9 @@ int main(int argc, char** argv) {
 
       // Receive: the server packs and encodes outgoing/C001.dat.
       {
-        Server server;
-        StartServer(server, root);
+        const SampleServer server({"--root", root.string()});
         const fs::path target = client / "orders.dat";
-        const Run run = RunTolvex(tolvex, "recv", server.port, target);
+        const Run run = RunTolvex(tolvex, "recv", server.port(), target);
         Report("recv", kind, mib, archive_mib + 1 / kMiB, run,
                run.status == 0 && !SameContent(data, target) ? " (content differs)" : "");
         fs::remove(target);
@@ -297,9 +266,8 @@ int main(int argc, char** argv) {
         fs::copy_file(data, progress, fs::copy_options::overwrite_existing);
         Run run;
         {
-          Server server;
-          StartServer(server, root);
-          run = RunTolvex(tolvex, "send", server.port, progress);
+          const SampleServer server({"--root", root.string()});
+          run = RunTolvex(tolvex, "send", server.port(), progress);
         }
         const char* note = "";
         if (run.status == 90) {
