@@ -1,8 +1,7 @@
-// The exports of TolvexArchiver.dll, registered under the archive
-// control's ProgID.
+// The exports of TolvexArchiver.dll, a test fixture that registers under
+// the archive control's ProgID. It never ships: the component falls back
+// to its own archiver in-process where that ProgID names no usable class.
 #include "com/win32_api.h"
-
-#include <olectl.h>
 
 #include "archiver/archiver_object.h"
 #include "backends/late_bound_archive_control.h"
@@ -47,9 +46,14 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
+  RegistryWriter writer(HKEY_CLASSES_ROOT);
   for (const ServerRegistration& server :
        {ArchiverRegistration(), ContainedRegistration(), BagRegistration()}) {
-    if (FAILED(RegisterServer(server))) return SELFREG_E_CLASS;
+    const HRESULT hr = RegisterServer(writer, server);
+    if (FAILED(hr)) {
+      writer.Rollback();
+      return hr;
+    }
   }
   return S_OK;
 }
@@ -58,7 +62,8 @@ extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
   HRESULT result = S_OK;
   for (const ServerRegistration& server :
        {BagRegistration(), ContainedRegistration(), ArchiverRegistration()}) {
-    if (FAILED(UnregisterServer(server))) result = SELFREG_E_CLASS;
+    const HRESULT hr = UnregisterServer(HKEY_CLASSES_ROOT, server);
+    if (FAILED(hr) && SUCCEEDED(result)) result = hr;
   }
   return result;
 }

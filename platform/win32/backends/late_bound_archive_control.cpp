@@ -48,14 +48,39 @@ LateBoundArchiveControl::LateBoundArchiveControl(std::wstring progid)
 
 void LateBoundArchiveControl::Create() noexcept {
   Destroy();
-  CLSID clsid{};
-  create_result_ = CLSIDFromProgID(progid_.c_str(), &clsid);
+  clsid_ = CLSID{};
+  failed_step_ = "CLSIDFromProgID";
+  create_result_ = CLSIDFromProgID(progid_.c_str(), &clsid_);
   if (FAILED(create_result_)) return;
-  create_result_ = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+  failed_step_ = "CoCreateInstance";
+  create_result_ = CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
                                     IID_IDispatch, control_.put_void());
   if (FAILED(create_result_)) return;
-  create_result_ = Site();
-  if (FAILED(create_result_)) Destroy();
+  failed_step_ = "InitNew";
+  const HRESULT hosted = Site();
+  if (FAILED(hosted)) {
+    Destroy();
+    create_result_ = hosted;
+  }
+}
+
+std::string LateBoundArchiveControl::CreatedClass() const {
+  wchar_t text[40] = {};
+  StringFromGUID2(clsid_, text, 40);
+  return ToUtf8(FromWide(text));
+}
+
+std::string LateBoundArchiveControl::CreateFailure() const {
+  char code[16];
+  std::snprintf(code, sizeof(code), "0x%08lX", static_cast<unsigned long>(create_result_));
+  std::string text = std::string(failed_step_) + " failed: " + code;
+  // The two a machine without the control, or with it for the other
+  // architecture only, gives.
+  if (create_result_ == CO_E_CLASSSTRING) text += ", the ProgID is not registered";
+  if (create_result_ == REGDB_E_CLASSNOTREG) {
+    text += ", its class is not registered for this process's architecture";
+  }
+  return text;
 }
 
 HRESULT LateBoundArchiveControl::Site() noexcept {

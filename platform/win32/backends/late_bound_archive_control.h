@@ -32,6 +32,13 @@ class LateBoundArchiveControl final : public ArchiveControl {
   void Create() noexcept;
   void Destroy() noexcept;
 
+  // After Create: whether the control was made and hosted; if so, the class
+  // the ProgID named, and if not, the step that failed and its HRESULT.
+  bool Created() const { return control_.get() != nullptr; }
+  std::string CreatedClass() const;
+  std::string CreateFailure() const;
+  const std::wstring& progid() const { return progid_; }
+
   void PutArchiveMode(std::int32_t mode) override;
   void PutOwnerHwnd(std::int32_t hwnd) override;
   void PutOptionA(bool value) override;
@@ -61,6 +68,8 @@ class LateBoundArchiveControl final : public ArchiveControl {
   void SetSite() noexcept;
 
   std::wstring progid_;
+  CLSID clsid_{};
+  const char* failed_step_ = "Create";
   com_ptr<IDispatch> control_;
   com_ptr<IOleObject> ole_;
   bool sited_ = false;

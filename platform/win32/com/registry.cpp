@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include <algorithm>
+
 #include "com/module_state.h"
 
 namespace tolvex::win32 {
@@ -24,36 +26,76 @@ class unique_hkey {
 
 }  // namespace
 
-HRESULT SetClassesString(const std::wstring& key, const wchar_t* value_name,
-                         const std::wstring& data) {
-  unique_hkey handle;
-  LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                                   nullptr, handle.put(), nullptr);
-  if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-  const auto bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
-  status = RegSetValueExW(handle.get(), value_name, 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(data.c_str()), bytes);
-  return HRESULT_FROM_WIN32(status);
+ClassesRoot::ClassesRoot(RegistrationScope scope) {
+  if (scope == RegistrationScope::Machine) {
+    key_ = HKEY_CLASSES_ROOT;
+    return;
+  }
+  const LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0,
+                                         KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+  status_ = HRESULT_FROM_WIN32(status);
+  owned_ = status == ERROR_SUCCESS;
+  if (!owned_) key_ = nullptr;
 }
 
-HRESULT DeleteClassesTree(const std::wstring& key) {
-  const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+ClassesRoot::~ClassesRoot() {
+  if (owned_) RegCloseKey(key_);
+}
+
+HRESULT RegistryWriter::Set(const std::wstring& key, const wchar_t* value_name,
+                            const std::wstring& data) {
+  // Level by level, so that every key this registration brings into being
+  // is known and can be taken back.
+  unique_hkey handle;
+  std::size_t end = 0;
+  do {
+    end = key.find(L'\\', end + 1);
+    const std::wstring level = key.substr(0, end);
+    unique_hkey next;
+    DWORD disposition = 0;
+    const LSTATUS status = RegCreateKeyExW(root_, level.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                           nullptr, next.put(), &disposition);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    if (disposition == REG_CREATED_NEW_KEY) created_.push_back(level);
+    if (end == std::wstring::npos) std::swap(*handle.put(), *next.put());
+  } while (end != std::wstring::npos);
+  const auto bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
+  return HRESULT_FROM_WIN32(RegSetValueExW(handle.get(), value_name, 0, REG_SZ,
+                                           reinterpret_cast<const BYTE*>(data.c_str()), bytes));
+}
+
+void RegistryWriter::Rollback() noexcept {
+  for (auto it = created_.rbegin(); it != created_.rend(); ++it) DeleteTree(root_, *it);
+  created_.clear();
+}
+
+HRESULT DeleteTree(HKEY root, const std::wstring& key, REGSAM view) {
+  unique_hkey handle;
+  LSTATUS status = RegOpenKeyExW(root, key.c_str(), 0, KEY_ALL_ACCESS | view, handle.put());
   if (status == ERROR_FILE_NOT_FOUND) return S_OK;
   if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-  const LSTATUS removed = RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
-  return removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND ? S_OK
-                                                                     : HRESULT_FROM_WIN32(removed);
+  status = RegDeleteTreeW(handle.get(), nullptr);
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return HRESULT_FROM_WIN32(status);
+  status = RegDeleteKeyExW(root, key.c_str(), view, 0);
+  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK
+                                                                   : HRESULT_FROM_WIN32(status);
 }
 
-std::optional<std::wstring> ReadClassesString(const std::wstring& key, const wchar_t* value_name) {
+bool KeyExists(HKEY root, const std::wstring& key, REGSAM view) {
+  unique_hkey handle;
+  return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, handle.put()) == ERROR_SUCCESS;
+}
+
+std::optional<std::wstring> ReadString(HKEY root, const std::wstring& key,
+                                       const wchar_t* value_name) {
   DWORD bytes = 0;
-  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), value_name, RRF_RT_REG_SZ, nullptr, nullptr,
-                   &bytes) != ERROR_SUCCESS) {
+  if (RegGetValueW(root, key.c_str(), value_name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
+      ERROR_SUCCESS) {
     return std::nullopt;
   }
   std::wstring text(bytes / sizeof(wchar_t), L'\0');
-  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), value_name, RRF_RT_REG_SZ, nullptr, text.data(),
-                   &bytes) != ERROR_SUCCESS) {
+  if (RegGetValueW(root, key.c_str(), value_name, RRF_RT_REG_SZ, nullptr, text.data(), &bytes) !=
+      ERROR_SUCCESS) {
     return std::nullopt;
   }
   text.resize(bytes / sizeof(wchar_t));
@@ -67,7 +109,7 @@ std::wstring GuidString(REFGUID guid) {
   return text;
 }
 
-HRESULT RegisterServer(const ServerRegistration& server) {
+HRESULT RegisterServer(RegistryWriter& writer, const ServerRegistration& server) {
   const std::wstring clsid = GuidString(server.clsid);
   const std::wstring class_key = L"CLSID\\" + clsid;
   const std::wstring progid = server.progid;
@@ -79,7 +121,6 @@ HRESULT RegisterServer(const ServerRegistration& server) {
     const wchar_t* name;
     std::wstring data;
   };
-  std::wstring entries_typelib = server.typelib ? GuidString(*server.typelib) : std::wstring();
   const Entry entries[] = {
       {class_key, nullptr, server.description},
       {class_key + L"\\InprocServer32", nullptr, module},
@@ -91,23 +132,31 @@ HRESULT RegisterServer(const ServerRegistration& server) {
       {progid + L"\\CLSID", nullptr, clsid},
   };
   for (const Entry& entry : entries) {
-    const HRESULT hr = SetClassesString(entry.key, entry.name, entry.data);
+    const HRESULT hr = writer.Set(entry.key, entry.name, entry.data);
     if (FAILED(hr)) return hr;
   }
-  if (server.typelib) return SetClassesString(class_key + L"\\TypeLib", nullptr, entries_typelib);
+  if (server.typelib) {
+    return writer.Set(class_key + L"\\TypeLib", nullptr, GuidString(*server.typelib));
+  }
   return S_OK;
 }
 
-HRESULT UnregisterServer(const ServerRegistration& server) {
+bool ServedInAnyView(HKEY root, REFCLSID clsid) {
+  const std::wstring server = L"CLSID\\" + GuidString(clsid) + L"\\InprocServer32";
+  return std::any_of(std::begin(kBothViews), std::end(kBothViews),
+                     [&](REGSAM view) { return KeyExists(root, server, view); });
+}
+
+HRESULT UnregisterServer(HKEY root, const ServerRegistration& server) {
   const std::wstring clsid = GuidString(server.clsid);
   const std::wstring progid = server.progid;
-  HRESULT result = S_OK;
-  const auto owner = ReadClassesString(progid + L"\\CLSID", nullptr);
+  const HRESULT removed = DeleteTree(root, L"CLSID\\" + clsid);
+  if (FAILED(removed) || ServedInAnyView(root, server.clsid)) return removed;
+  const auto owner = ReadString(root, progid + L"\\CLSID", nullptr);
   if (owner && CompareStringOrdinal(owner->c_str(), -1, clsid.c_str(), -1, TRUE) == CSTR_EQUAL) {
-    result = DeleteClassesTree(progid);
+    return DeleteTree(root, progid);
   }
-  const HRESULT hr = DeleteClassesTree(L"CLSID\\" + clsid);
-  return FAILED(result) ? result : hr;
+  return S_OK;
 }
 
 }  // namespace tolvex::win32

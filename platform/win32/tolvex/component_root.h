@@ -3,8 +3,8 @@
 // from here, so all of them share one dialog and one state.
 #pragma once
 
+#include "backends/chosen_archive_control.h"
 #include "backends/cursor_pointer.h"
-#include "backends/late_bound_archive_control.h"
 #include "backends/registry_trace_sink.h"
 #include "backends/win32_dialog_window.h"
 #include "backends/win32_file_system.h"
@@ -31,7 +31,7 @@ class ComponentRoot {
   CursorPointer pointer_;
   Win32FileSystem files_;
   WinInetHttpSession http_;
-  LateBoundArchiveControl archive_;
+  ChosenArchiveControl archive_{files_, trace_};
   Win32DialogWindow window_;
   TransferDialog dialog_;
 };

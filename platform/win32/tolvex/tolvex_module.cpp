@@ -1,55 +1,75 @@
-// The exports of Tolvex.dll: self-registration and the class object.
+// The exports of Tolvex.dll: self-registration, for all users
+// (DllRegisterServer) or with `regsvr32 /n /i:user` for the current user
+// only (DllInstall), and the class object.
 #include "com/win32_api.h"
 
 #include <oleauto.h>
-#include <olectl.h>
 
 #include "com/class_factory.h"
-#include "com/com_ptr.h"
-#include "com/module_state.h"
 #include "com/registry.h"
 #include "tolvex/tolvex_object.h"
+#include "tolvex/type_library_registration.h"
 
-using tolvex::win32::ServerRegistration;
+using namespace tolvex::win32;
 
 namespace {
-
-constexpr WORD kLibraryMajor = 1;
-constexpr WORD kLibraryMinor = 0;
-constexpr LCID kLibraryLocale = 0x0409;
 
 ServerRegistration TolvexRegistration() {
   return ServerRegistration{CLSID_Tolvex, L"TolvexPro.Tolvex", L"TolvexPro.Tolvex", L"1.0",
                             &LIBID_TolvexPro};
 }
 
-SYSKIND ThisSysKind() { return sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32; }
+TypeLibraryIdentity TolvexLibrary() {
+  return TypeLibraryIdentity{LIBID_TolvexPro, 1, 0, 0x0409, CLSID_Tolvex};
+}
+
+// All or nothing: a registration that fails takes back every key it made,
+// and returns the failure as it is (E_ACCESSDENIED, ...), so regsvr32
+// can say why.
+HRESULT Register(RegistrationScope scope) {
+  const ClassesRoot root(scope);
+  if (FAILED(root.status())) return root.status();
+  RegistryWriter writer(root.get());
+  HRESULT hr = RegisterTypeLibrary(scope, writer, root.get(), TolvexLibrary());
+  if (SUCCEEDED(hr)) hr = RegisterServer(writer, TolvexRegistration());
+  if (FAILED(hr)) writer.Rollback();
+  return hr;
+}
+
+HRESULT Unregister(RegistrationScope scope) {
+  const ClassesRoot root(scope);
+  if (root.status() == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return S_OK;
+  if (FAILED(root.status())) return root.status();
+  // The class first: the shared keys below go only once no view serves it.
+  const HRESULT server = UnregisterServer(root.get(), TolvexRegistration());
+  const HRESULT library = UnregisterTypeLibrary(scope, root.get(), TolvexLibrary());
+  return FAILED(server) ? server : library;
+}
 
 }  // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  return tolvex::win32::GetClassObjectFor<tolvex::win32::TolvexObject>(CLSID_Tolvex, clsid, iid,
-                                                                       out);
+  return GetClassObjectFor<TolvexObject>(CLSID_Tolvex, clsid, iid, out);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-  using namespace tolvex::win32;
-  tolvex::win32::com_ptr<ITypeLib> library;
-  HRESULT hr = LoadTypeLibEx(ThisModulePath().c_str(), REGKIND_REGISTER, library.put());
-  if (FAILED(hr)) return SELFREG_E_TYPELIB;
-  hr = RegisterServer(TolvexRegistration());
-  return FAILED(hr) ? SELFREG_E_CLASS : S_OK;
+  return Register(RegistrationScope::Machine);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  using namespace tolvex::win32;
-  const HRESULT library = UnRegisterTypeLib(LIBID_TolvexPro, kLibraryMajor, kLibraryMinor,
-                                            kLibraryLocale, ThisSysKind());
-  const HRESULT server = UnregisterServer(TolvexRegistration());
-  if (FAILED(server)) return SELFREG_E_CLASS;
-  // A library that is not registered any more is what unregistration wants.
-  if (FAILED(library) && library != TYPE_E_REGISTRYACCESS && library != TYPE_E_CANTLOADLIBRARY) {
-    return SELFREG_E_TYPELIB;
+  return Unregister(RegistrationScope::Machine);
+}
+
+// regsvr32 [/u] /n /i:user: the same registration under
+// HKCU\Software\Classes, for a user without administrator rights. Without
+// a command line, as for the machine.
+extern "C" HRESULT STDAPICALLTYPE DllInstall(BOOL install, LPCWSTR command_line) {
+  RegistrationScope scope = RegistrationScope::Machine;
+  if (command_line != nullptr && *command_line != L'\0') {
+    if (CompareStringOrdinal(command_line, -1, L"user", -1, TRUE) != CSTR_EQUAL) {
+      return E_INVALIDARG;
+    }
+    scope = RegistrationScope::User;
   }
-  return S_OK;
+  return install ? Register(scope) : Unregister(scope);
 }

@@ -6,7 +6,7 @@
 
 namespace tolvex::win32 {
 
-TransferDialog::TransferDialog(DialogWindow& window, LateBoundArchiveControl& archive, Parts parts,
+TransferDialog::TransferDialog(DialogWindow& window, ChosenArchiveControl& archive, Parts parts,
                                std::uint32_t response_period_ms)
     : window_(window), archive_(archive), parts_(parts), response_period_ms_(response_period_ms) {}
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "backends/late_bound_archive_control.h"
+#include "backends/chosen_archive_control.h"
 #include "component/ports.h"
 #include "dialog/frm_tolvex.h"
 
@@ -23,7 +23,7 @@ class TransferDialog final : public ModalDialog {
   };
 
   // response_period_ms replaces the form's response period unless 0.
-  TransferDialog(DialogWindow& window, LateBoundArchiveControl& archive, Parts parts,
+  TransferDialog(DialogWindow& window, ChosenArchiveControl& archive, Parts parts,
                  std::uint32_t response_period_ms = 0);
 
   // Throws when the dialog is already shown: a second call cannot show it
@@ -32,7 +32,7 @@ class TransferDialog final : public ModalDialog {
 
  private:
   DialogWindow& window_;
-  LateBoundArchiveControl& archive_;
+  ChosenArchiveControl& archive_;
   Parts parts_;
   std::uint32_t response_period_ms_;
   std::unique_ptr<FrmTolvex> form_;

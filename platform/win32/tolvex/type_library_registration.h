@@ -1,0 +1,34 @@
+// The TolvexPro type library's registration, for all users or for the
+// current user. The version key TypeLib\{libid}\1.0 is shared by both
+// architectures (each has its own win32 or win64 key below it), so it goes
+// only with the last architecture of ours.
+#pragma once
+
+#include "com/win32_api.h"
+
+#include <oaidl.h>
+
+#include "com/registry.h"
+
+namespace tolvex::win32 {
+
+struct TypeLibraryIdentity {
+  REFGUID libid;
+  WORD major;
+  WORD minor;
+  LCID locale;
+  REFCLSID served_class;  // while any view serves it, the shared keys stay
+};
+
+// For the machine, the system's RegisterTypeLib. For the user, the keys
+// RegisterTypeLib would write (version, FLAGS, HELPDIR, the module's path
+// for this architecture, and the interfaces with the automation
+// marshaler), written by `writer` under its root so a failure can be taken
+// back: the system's per-user registration is not available everywhere,
+// and where it is emulated it writes for all users.
+HRESULT RegisterTypeLibrary(RegistrationScope scope, RegistryWriter& writer, HKEY root,
+                            const TypeLibraryIdentity& identity);
+HRESULT UnregisterTypeLibrary(RegistrationScope scope, HKEY root,
+                              const TypeLibraryIdentity& identity);
+
+}  // namespace tolvex::win32
