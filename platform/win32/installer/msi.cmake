@@ -28,7 +28,7 @@ add_custom_command(
           -D TolvexVersion=${tolvex_msi_version} -D ProductCode=${tolvex_product_code}
           -o ${tolvex_msi} ${tolvex_wxs}
   WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-  DEPENDS Tolvex TolvexArchiver ${tolvex_wxs}
+  DEPENDS Tolvex ${tolvex_wxs}
   COMMENT "Packaging Tolvex-${tolvex_msi_arch}.msi"
   VERBATIM)
 add_custom_target(tolvex_msi ALL DEPENDS ${tolvex_msi})

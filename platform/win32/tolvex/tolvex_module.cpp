@@ -42,7 +42,7 @@ HRESULT Unregister(RegistrationScope scope) {
   if (FAILED(root.status())) return root.status();
   // The class first: the shared keys below go only once no view serves it.
   const HRESULT server = UnregisterServer(root.get(), TolvexRegistration());
-  const HRESULT library = UnregisterTypeLibrary(scope, root.get(), TolvexLibrary());
+  const HRESULT library = UnregisterTypeLibrary(root.get(), TolvexLibrary());
   return FAILED(server) ? server : library;
 }
 

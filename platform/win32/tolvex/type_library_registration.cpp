@@ -15,7 +15,6 @@ namespace {
 const wchar_t kAutomationMarshaler[] = L"{00020424-0000-0000-C000-000000000046}";
 
 const wchar_t* ThisSysKindName() { return sizeof(void*) == 8 ? L"win64" : L"win32"; }
-SYSKIND ThisSysKind() { return sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32; }
 
 std::wstring VersionKey(const TypeLibraryIdentity& identity) {
   wchar_t version[32];
@@ -120,24 +119,13 @@ HRESULT RegisterTypeLibrary(RegistrationScope scope, RegistryWriter& writer, HKE
   hr = writer.Set(VersionKey(identity) + L"\\FLAGS", nullptr, L"0");
   if (FAILED(hr)) return hr;
   hr = RegisterTypeLib(library.get(), const_cast<LPOLESTR>(ThisModulePath().c_str()), nullptr);
-  if (FAILED(hr) && !registered_before) {
-    UnRegisterTypeLib(identity.libid, identity.major, identity.minor, identity.locale,
-                      ThisSysKind());
-  }
+  if (FAILED(hr) && !registered_before) UnregisterTypeLibrary(root, identity);
   return hr;
 }
 
-HRESULT UnregisterTypeLibrary(RegistrationScope scope, HKEY root,
-                              const TypeLibraryIdentity& identity) {
-  if (scope == RegistrationScope::Machine) {
-    const HRESULT hr = UnRegisterTypeLib(identity.libid, identity.major, identity.minor,
-                                         identity.locale, ThisSysKind());
-    // A library that is not registered any more is what unregistration
-    // wants.
-    if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_CANTLOADLIBRARY) return hr;
-    if (!ServedInAnyView(root, identity.served_class)) DeleteSharedKeys(root, identity);
-    return S_OK;
-  }
+HRESULT UnregisterTypeLibrary(HKEY root, const TypeLibraryIdentity& identity) {
+  // Not the system's UnRegisterTypeLib: it removes the interface keys that
+  // the other architecture still uses.
   HRESULT hr = DeleteTree(root, LocaleKey(identity) + L"\\" + ThisSysKindName());
   if (FAILED(hr) || ServedInAnyView(root, identity.served_class)) return hr;
   // The last architecture: the shared keys, and the interface keys of

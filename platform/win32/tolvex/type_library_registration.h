@@ -28,7 +28,8 @@ struct TypeLibraryIdentity {
 // and where it is emulated it writes for all users.
 HRESULT RegisterTypeLibrary(RegistrationScope scope, RegistryWriter& writer, HKEY root,
                             const TypeLibraryIdentity& identity);
-HRESULT UnregisterTypeLibrary(RegistrationScope scope, HKEY root,
-                              const TypeLibraryIdentity& identity);
+// Removes this architecture's key; the shared keys, and the interface keys
+// of both views, only once no view serves the class.
+HRESULT UnregisterTypeLibrary(HKEY root, const TypeLibraryIdentity& identity);
 
 }  // namespace tolvex::win32
