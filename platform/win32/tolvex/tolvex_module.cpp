@@ -30,9 +30,15 @@ HRESULT Register(RegistrationScope scope) {
   const ClassesRoot root(scope);
   if (FAILED(root.status())) return root.status();
   RegistryWriter writer(root.get());
-  HRESULT hr = RegisterTypeLibrary(scope, writer, root.get(), TolvexLibrary());
+  // The system's type library registration writes keys the writer does
+  // not see; a library that was not there before goes again as a whole.
+  const bool library_before = TypeLibraryRegistered(root.get(), TolvexLibrary());
+  HRESULT hr = RegisterTypeLibrary(scope, writer, TolvexLibrary());
   if (SUCCEEDED(hr)) hr = RegisterServer(writer, TolvexRegistration());
-  if (FAILED(hr)) writer.Rollback();
+  if (FAILED(hr)) {
+    writer.Rollback();
+    if (!library_before) UnregisterTypeLibrary(root.get(), TolvexLibrary());
+  }
   return hr;
 }
 

@@ -105,7 +105,7 @@ HRESULT DeleteSharedKeys(HKEY root, const TypeLibraryIdentity& identity) {
 
 }  // namespace
 
-HRESULT RegisterTypeLibrary(RegistrationScope scope, RegistryWriter& writer, HKEY root,
+HRESULT RegisterTypeLibrary(RegistrationScope scope, RegistryWriter& writer,
                             const TypeLibraryIdentity& identity) {
   com_ptr<ITypeLib> library;
   HRESULT hr = LoadTypeLibEx(ThisModulePath().c_str(), REGKIND_NONE, library.put());
@@ -114,13 +114,13 @@ HRESULT RegisterTypeLibrary(RegistrationScope scope, RegistryWriter& writer, HKE
 
   // The system reports a key it cannot write as TYPE_E_REGISTRYACCESS; the
   // version key written first tells the real reason (access denied).
-  const std::wstring own = LocaleKey(identity) + L"\\" + ThisSysKindName();
-  const bool registered_before = KeyExists(root, own);
   hr = writer.Set(VersionKey(identity) + L"\\FLAGS", nullptr, L"0");
   if (FAILED(hr)) return hr;
-  hr = RegisterTypeLib(library.get(), const_cast<LPOLESTR>(ThisModulePath().c_str()), nullptr);
-  if (FAILED(hr) && !registered_before) UnregisterTypeLibrary(root, identity);
-  return hr;
+  return RegisterTypeLib(library.get(), const_cast<LPOLESTR>(ThisModulePath().c_str()), nullptr);
+}
+
+bool TypeLibraryRegistered(HKEY root, const TypeLibraryIdentity& identity) {
+  return KeyExists(root, LocaleKey(identity) + L"\\" + ThisSysKindName());
 }
 
 HRESULT UnregisterTypeLibrary(HKEY root, const TypeLibraryIdentity& identity) {

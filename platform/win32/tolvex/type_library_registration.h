@@ -26,8 +26,10 @@ struct TypeLibraryIdentity {
 // marshaler), written by `writer` under its root so a failure can be taken
 // back: the system's per-user registration is not available everywhere,
 // and where it is emulated it writes for all users.
-HRESULT RegisterTypeLibrary(RegistrationScope scope, RegistryWriter& writer, HKEY root,
+HRESULT RegisterTypeLibrary(RegistrationScope scope, RegistryWriter& writer,
                             const TypeLibraryIdentity& identity);
+// Whether this architecture's key is there.
+bool TypeLibraryRegistered(HKEY root, const TypeLibraryIdentity& identity);
 // Removes this architecture's key; the shared keys, and the interface keys
 // of both views, only once no view serves the class.
 HRESULT UnregisterTypeLibrary(HKEY root, const TypeLibraryIdentity& identity);

@@ -945,4 +945,57 @@ void CheckTraceFile(const std::wstring& dead_url, const std::wstring& live_url,
   SetTraceFile(nullptr);
 }
 
+void CheckArchiver(const std::wstring& url, const std::wstring& work_dir,
+                   const std::wstring& expected_line, bool hosted) {
+  const std::wstring trace = work_dir + L"\\archiver-trace.log";
+  const std::wstring send_file = work_dir + L"\\archiver-progress.txt";
+  WriteFile(send_file, "progress through the chosen archiver\r\n");
+  struct Case {
+    const char* what;
+    bool send;
+    const wchar_t* file;
+  };
+  const Case cases[] = {{"receive", false, L"\\archiver-orders.txt"},
+                        {"send", true, L"\\archiver-progress.txt"}};
+  std::optional<ControlProgId> contained;
+  if (hosted) contained.emplace(ControlProgId::ClassOf(L"TolvexArchiver.NeedsContainer"));
+  for (const Case& c : cases) {
+    const std::string what = c.what;
+    DeleteFileW(trace.c_str());
+    SetTraceFile(&trace);
+    _Tolvex* object = Create();
+    if (!Check(object != nullptr, what + ": object created")) continue;
+    VARIANT file;
+    VariantInit(&file);
+    V_VT(&file) = VT_BSTR;
+    V_BSTR(&file) = SysAllocString((work_dir + c.file).c_str());
+    HRESULT hr = E_FAIL;
+    const short got = EarlyBound(object, c.send, url, L"KEY001", L"C001", &file, &hr);
+    VariantClear(&file);
+    const std::wstring message = ErrorMsg(object);
+    object->Release();
+    SetTraceFile(nullptr);
+    Check(hr == S_OK && got == 0 && message.empty(),
+          what + ": returns 0 with an empty ErrorMsg (got " + std::to_string(got) + ", '" +
+              Narrow(message) + "')");
+    const std::string text = ReadAll(trace);
+    const std::size_t line = text.find("* archiver: ");
+    const std::string said =
+        line == std::string::npos ? "no archiver line" : text.substr(line, text.find('\n', line) - line);
+    Check(said.find(Narrow(expected_line)) != std::string::npos,
+          what + ": the trace names the archiver: " + said);
+    if (hosted) {
+      // The stand-in that records its container, under the control's ProgID.
+      const auto hosting = Export<Hosting>(L"TolvexArchiver.dll", "TolvexArchiverHosting");
+      const DWORD record = hosting ? hosting() : 0;
+      Check((record & (c.send ? kHostPacked : kHostUnpacked)) != 0,
+            what + ": the stand-in's record shows it " + (c.send ? "packed" : "unpacked") + " (" +
+                Hex(static_cast<long>(record)) + ")");
+    } else if (expected_line.find(L"built-in") != std::wstring::npos) {
+      Check(GetModuleHandleW(L"TolvexArchiver.dll") == nullptr,
+            what + ": no stand-in loaded in the process");
+    }
+  }
+}
+
 }  // namespace wine_client

@@ -43,4 +43,12 @@ void CheckClickDuringCall(const std::wstring& url, const std::wstring& file);
 void CheckTraceFile(const std::wstring& dead_url, const std::wstring& live_url,
                     const std::wstring& work_dir);
 
+// A receive and a send through whichever archiver the component chooses,
+// traced: both return 0 and the trace's archiver line holds
+// `expected_line`. hosted: the ProgID names the stand-in that records its
+// container, whose record must show the packing or unpacking; otherwise,
+// for the built-in archiver, no stand-in may be loaded.
+void CheckArchiver(const std::wstring& url, const std::wstring& work_dir,
+                   const std::wstring& expected_line, bool hosted);
+
 }  // namespace wine_client

@@ -1,6 +1,13 @@
 // Native test client of Tolvex.dll under Wine. One mode per run:
-//   registered          what registration must have written
+//   registered [stand-in]
+//                       what registration must have written (with
+//                       TolvexArchiver.dll's classes)
 //   unregistered        that unregistration removed it
+//   user-registered, user-unregistered
+//                       the same for regsvr32 [/u] /n /i:user
+//   denied DLLPATH      registrations into keys closed to writing
+//   archiver URL WORKDIR LINE [hosted]
+//                       a receive and a send; the trace names the archiver
 //   calls WORKDIR       vtable and IDispatch calls, object lifetimes
 //   unload DLLPATH [URL FILE]
 //                       the DLL's entry points called directly; with a URL
@@ -30,9 +37,15 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   const std::wstring arg = argc > 2 ? argv[2] : L"";
   if (mode == L"registered") {
-    wine_client::CheckRegistered();
+    wine_client::CheckRegistered(arg == L"stand-in");
   } else if (mode == L"unregistered") {
     wine_client::CheckUnregistered();
+  } else if (mode == L"user-registered" || mode == L"user-unregistered") {
+    wine_client::CheckUserRegistration(mode == L"user-registered");
+  } else if (mode == L"denied" && !arg.empty()) {
+    wine_client::CheckDeniedRegistration(arg);
+  } else if (mode == L"archiver" && argc > 4) {
+    wine_client::CheckArchiver(arg, argv[3], argv[4], argc > 5 && std::wstring(argv[5]) == L"hosted");
   } else if (mode == L"calls" && !arg.empty()) {
     wine_client::CheckCalls(arg);
     wine_client::CheckLifetimes();
@@ -53,7 +66,9 @@ int wmain(int argc, wchar_t** argv) {
     wine_client::CheckClickDuringCall(arg, argv[3]);
   } else {
     std::fprintf(stderr,
-                 "usage: tolvex_client registered|unregistered|calls DIR|unload DLL [URL FILE]\n"
+                 "usage: tolvex_client registered [stand-in]|unregistered|calls DIR\n"
+                 "                     |user-registered|user-unregistered|denied DLL\n"
+                 "                     |archiver URL DIR LINE [hosted]|unload DLL [URL FILE]\n"
                  "                     |dialog URL KEY CODE FILE DPI\n"
                  "                     |guest DLLNAME DIR LIVE DEAD SILENT SLOW|click URL FILE\n"
                  "                     |trace DEADURL URL DIR\n");

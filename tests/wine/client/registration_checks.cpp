@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <oleauto.h>
+#include <sddl.h>
 #include <winver.h>
 
 #include <cstring>
@@ -45,14 +46,20 @@ std::optional<std::wstring> ReadString(const std::wstring& key, const wchar_t* n
   return std::wstring(data);
 }
 
-bool KeyExists(const std::wstring& key) {
+bool KeyExists(const std::wstring& key, REGSAM view = 0, HKEY root = HKEY_CLASSES_ROOT) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) {
     return false;
   }
   RegCloseKey(handle);
   return true;
 }
+
+struct View {
+  REGSAM sam;
+  const char* name;
+};
+constexpr View kViews[] = {{KEY_WOW64_32KEY, "32-bit"}, {KEY_WOW64_64KEY, "64-bit"}};
 
 bool Equal(const std::optional<std::wstring>& value, const std::wstring& expected) {
   return value &&
@@ -174,9 +181,153 @@ void CheckTypeLibrary() {
   library->Release();
 }
 
+// Every key of ours, as each registry view of a classes root spells it.
+struct OwnKey {
+  std::wstring key;
+  const char* what;
+};
+std::vector<OwnKey> OwnKeys() {
+  return {{L"CLSID\\" + GuidText(CLSID_Tolvex), "class"},
+          {L"TolvexPro.Tolvex", "ProgID"},
+          {L"TypeLib\\" + GuidText(LIBID_TolvexPro), "type library"},
+          {L"Interface\\" + GuidText(IID__Tolvex), "interface"}};
+}
+
+struct ClassesRoot {
+  HKEY root;
+  const wchar_t* path;
+  const char* name;
+};
+const ClassesRoot kMachineClasses{HKEY_LOCAL_MACHINE, L"Software\\Classes",
+                                      "HKLM\\Software\\Classes"};
+const ClassesRoot kUserClasses{HKEY_CURRENT_USER, L"Software\\Classes",
+                                   "HKCU\\Software\\Classes"};
+
+std::wstring Under(const ClassesRoot& root, const std::wstring& key) {
+  return std::wstring(root.path) + L"\\" + key;
+}
+
+// Nothing of ours in either view of the root, or the keys that are.
+void CheckNothingOfOursUnder(const ClassesRoot& root, const std::string& when) {
+  for (const OwnKey& own : OwnKeys()) {
+    for (const View& view : kViews) {
+      Check(!KeyExists(Under(root, own.key), view.sam, root.root),
+            when + ": no " + own.what + " key under " + root.name + " (" + view.name + " view)");
+    }
+  }
+}
+
+std::optional<std::wstring> ReadUnder(const ClassesRoot& root, const std::wstring& key) {
+  wchar_t data[1024] = {};
+  DWORD bytes = sizeof(data);
+  if (RegGetValueW(root.root, Under(root, key).c_str(), nullptr, RRF_RT_REG_SZ, nullptr, data,
+                   &bytes) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::wstring(data);
+}
+
 }  // namespace
 
-void CheckRegistered() {
+void CheckUserRegistration(bool registered) {
+  if (!registered) {
+    CheckNothingOfOursUnder(kUserClasses, "per-user registration removed");
+    CheckNothingOfOursUnder(kMachineClasses, "per-user registration removed");
+    return;
+  }
+  const std::wstring clsid = GuidText(CLSID_Tolvex);
+  const std::wstring libid = GuidText(LIBID_TolvexPro);
+  const std::wstring kind = sizeof(void*) == 8 ? L"win64" : L"win32";
+  Check(EndsWith(ReadUnder(kUserClasses, L"CLSID\\" + clsid + L"\\InprocServer32"), L"Tolvex.dll"),
+        "per user: InprocServer32 names Tolvex.dll");
+  Check(Equal(ReadUnder(kUserClasses, L"TolvexPro.Tolvex\\CLSID"), clsid),
+        "per user: ProgID -> CLSID");
+  Check(EndsWith(ReadUnder(kUserClasses, L"TypeLib\\" + libid + L"\\1.0\\409\\" + kind),
+                 L"Tolvex.dll"),
+        "per user: type library " + Narrow(kind) + " names Tolvex.dll");
+  Check(Equal(ReadUnder(kUserClasses, L"Interface\\" + GuidText(IID__Tolvex) + L"\\TypeLib"), libid),
+        "per user: Interface -> TypeLib");
+  CheckNothingOfOursUnder(kMachineClasses, "per-user registration");
+}
+
+namespace {
+
+// A key of ours that the registration must write, made beforehand and
+// closed to writing, so that the registration fails half-way.
+class DeniedKey {
+ public:
+  DeniedKey(const ClassesRoot& root, const std::wstring& key) : root_(root), key_(Under(root, key)) {
+    RegCreateKeyExW(root.root, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle_,
+                    nullptr);
+    // Everyone may do anything but set values and make subkeys.
+    Apply(L"D:(D;;0x0006;;;WD)(A;;KA;;;WD)");
+  }
+  DeniedKey(const DeniedKey&) = delete;
+  DeniedKey& operator=(const DeniedKey&) = delete;
+  ~DeniedKey() {
+    Apply(L"D:(A;;KA;;;WD)");
+    if (handle_ != nullptr) RegCloseKey(handle_);
+    RegDeleteKeyW(root_.root, key_.c_str());
+  }
+  bool made() const { return handle_ != nullptr; }
+
+ private:
+  void Apply(const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (handle_ == nullptr || !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                  sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+      return;
+    }
+    RegSetKeySecurity(handle_, DACL_SECURITY_INFORMATION, descriptor);
+    LocalFree(descriptor);
+  }
+
+  const ClassesRoot& root_;
+  std::wstring key_;
+  HKEY handle_ = nullptr;
+};
+
+}  // namespace
+
+void CheckDeniedRegistration(const std::wstring& dll) {
+  const HMODULE module = LoadLibraryW(dll.c_str());
+  if (!Check(module != nullptr, "DLL loads")) return;
+  using Register = HRESULT(STDAPICALLTYPE*)();
+  using Install = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
+  const auto register_server = reinterpret_cast<Register>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
+  const auto install = reinterpret_cast<Install>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllInstall")));
+  if (!Check(register_server && install, "DllRegisterServer and DllInstall exported")) {
+    FreeLibrary(module);
+    return;
+  }
+  struct Case {
+    const char* what;
+    const ClassesRoot& root;
+    bool per_user;
+  };
+  const Case cases[] = {{"for all users", kMachineClasses, false},
+                        {"per user", kUserClasses, true}};
+  for (const Case& c : cases) {
+    const std::string what = std::string("registration ") + c.what;
+    HRESULT hr = E_FAIL;
+    {
+      // The ProgID is written after the class and the type library, so
+      // all of those must be taken back.
+      const DeniedKey denied(c.root, L"TolvexPro.Tolvex");
+      if (!Check(denied.made(), what + ": the ProgID key made and closed to writing")) continue;
+      hr = c.per_user ? install(TRUE, L"user") : register_server();
+    }
+    Check(hr == E_ACCESSDENIED, what + " into a key closed to writing returns E_ACCESSDENIED (" +
+                                    Hex(hr) + ")");
+    CheckNothingOfOursUnder(c.root, what + " refused");
+  }
+  Check(install(TRUE, L"everyone") == E_INVALIDARG, "DllInstall with an unknown scope: E_INVALIDARG");
+  FreeLibrary(module);
+}
+
+void CheckRegistered(bool with_stand_in) {
   const std::wstring clsid = GuidText(CLSID_Tolvex);
   const std::wstring libid = GuidText(LIBID_TolvexPro);
   const std::wstring iid = GuidText(IID__Tolvex);
@@ -194,13 +345,16 @@ void CheckRegistered() {
   Check(Equal(ReadString(L"Interface\\" + iid + L"\\ProxyStubClsid32"),
               L"{00020424-0000-0000-C000-000000000046}"),
         "Interface marshalled by the automation marshaler");
-  Check(Equal(ReadString(L"MarloxO.Marlox\\CLSID"), kArchiverClsid),
-        "stand-in registered as MarloxO.Marlox");
   for (const ContainedClass& contained : kContainedClasses) {
+    if (!with_stand_in) break;
     Check(Equal(ReadString(contained.progid + std::wstring(L"\\CLSID")), contained.clsid) &&
               EndsWith(ReadString(std::wstring(L"CLSID\\") + contained.clsid + L"\\InprocServer32"),
                        L"TolvexArchiver.dll"),
           "stand-in " + Narrow(contained.progid) + " registered");
+  }
+  if (with_stand_in) {
+    Check(Equal(ReadString(L"MarloxO.Marlox\\CLSID"), kArchiverClsid),
+          "stand-in registered as MarloxO.Marlox");
   }
   CheckTypeLibrary();
   if (server) {
@@ -212,7 +366,12 @@ void CheckRegistered() {
 void CheckUnregistered() {
   const std::wstring clsid = GuidText(CLSID_Tolvex);
   Check(!KeyExists(L"TolvexPro.Tolvex"), "ProgID key removed");
-  Check(!KeyExists(L"CLSID\\" + clsid), "CLSID key removed");
+  for (const View& view : kViews) {
+    Check(!KeyExists(L"CLSID\\" + clsid, view.sam),
+          std::string("CLSID key removed from the ") + view.name + " view");
+    Check(!KeyExists(L"Interface\\" + GuidText(IID__Tolvex), view.sam),
+          std::string("Interface key removed from the ") + view.name + " view");
+  }
   Check(!KeyExists(L"TypeLib\\" + GuidText(LIBID_TolvexPro)), "TypeLib key removed");
   Check(!KeyExists(L"Interface\\" + GuidText(IID__Tolvex)), "Interface key removed");
   Check(!KeyExists(L"MarloxO.Marlox"), "stand-in ProgID removed");
