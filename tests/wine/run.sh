@@ -317,7 +317,7 @@ for arch in $ARCHES; do
   log "$arch: registration"
   run_check "$arch regsvr32 Tolvex.dll" $W "$SYS\\regsvr32.exe" /s "$D\\Tolvex.dll"
   run_check "$arch regsvr32 TolvexArchiver.dll" $W "$SYS\\regsvr32.exe" /s "$D\\TolvexArchiver.dll"
-  run_check "$arch native client: registration" $W "$D\\tolvex_client.exe" registered
+  run_check "$arch native client: registration" $W "$D\\tolvex_client.exe" registered stand-in
 
   log "$arch: native client"
   run_check "$arch native client: calls" $W "$D\\tolvex_client.exe" calls "$WORKDIR"
@@ -427,8 +427,80 @@ for arch in $ARCHES; do
   run_check "$arch regsvr32 /u Tolvex.dll" $W "$SYS\\regsvr32.exe" /s /u "$D\\Tolvex.dll"
   run_check "$arch regsvr32 /u TolvexArchiver.dll" $W "$SYS\\regsvr32.exe" /s /u "$D\\TolvexArchiver.dll"
   run_check "$arch native client: unregistration" $W "$D\\tolvex_client.exe" unregistered
-  "$HERE/msi_tests.sh" "$arch" "$W" "$URL_http" "$URL_https" || fail "$arch MSI package: $? failure(s)"
+
+  # ---- A clean PC: Tolvex.dll alone, for all users and per user ----
+  log "$arch: only Tolvex.dll registered: the built-in archiver"
+  RAN+=("$arch: the built-in archiver, the stand-in chosen where registered, per-user registration, refused registrations")
+  run_check "$arch regsvr32 Tolvex.dll alone" $W "$SYS\\regsvr32.exe" /s "$D\\Tolvex.dll"
+  rm -f "$WORKDIR_UNIX/archiver-orders.txt"
+  inbox_before=$(find "$DATA/inbox" -name '*.zip' 2>/dev/null | wc -l)
+  run_check "$arch receive and send through the built-in archiver" $W "$D\\tolvex_client.exe" \
+    archiver "$URL_http" "$WORKDIR" "archiver: the built-in zip archiver, as MarloxO.Marlox cannot be created in this process (CLSIDFromProgID failed: 0x800401F3"
+  same_file "$arch the built-in archiver's receive holds the server's data" \
+    "$WORKDIR_UNIX/archiver-orders.txt" "$DATA/outgoing/C001.dat"
+  newest=$(ls -t "$DATA"/inbox/C001/*.zip | head -1)
+  if [ "$(find "$DATA/inbox" -name '*.zip' | wc -l)" -eq $((inbox_before + 1)) ] &&
+     archive_holds "$newest" archiver-progress.txt "$WORKDIR_UNIX/archiver-progress.txt"; then
+    ok "$arch the built-in archiver's send arrived as a zip holding the file unchanged"
+  else fail "$arch the built-in archiver's send"; fi
+  if [ "$arch" = x64 ] && case " $ARCHES " in *" x86 "*) true ;; *) false ;; esac; then
+    # The control registered for 32-bit processes only, as on a PC with
+    # 32-bit Office: the ProgID is there, its class is not for x64.
+    run_check "x86 regsvr32 TolvexArchiver.dll only" $WINE32 'C:\windows\syswow64\regsvr32.exe' /s 'C:\tolvex\x86\TolvexArchiver.dll'
+    run_check "$arch the control registered for x86 only: the built-in archiver" $W "$D\\tolvex_client.exe" \
+      archiver "$URL_http" "$WORKDIR" "archiver: the built-in zip archiver, as MarloxO.Marlox cannot be created in this process (CoCreateInstance failed: 0x80040154"
+    run_check "x86 regsvr32 /u TolvexArchiver.dll" $WINE32 'C:\windows\syswow64\regsvr32.exe' /s /u 'C:\tolvex\x86\TolvexArchiver.dll'
+  fi
+  run_check "$arch regsvr32 TolvexArchiver.dll" $W "$SYS\\regsvr32.exe" /s "$D\\TolvexArchiver.dll"
+  run_check "$arch with the stand-in registered, the stand-in archives" $W "$D\\tolvex_client.exe" \
+    archiver "$URL_http" "$WORKDIR" "archiver: MarloxO.Marlox {2F1C7C55-8E0B-4B8E-9D0A-6B3E5F4A1C27}" hosted
+  run_check "$arch regsvr32 /u TolvexArchiver.dll" $W "$SYS\\regsvr32.exe" /s /u "$D\\TolvexArchiver.dll"
+  run_check "$arch regsvr32 /u Tolvex.dll" $W "$SYS\\regsvr32.exe" /s /u "$D\\Tolvex.dll"
+
+  log "$arch: per-user registration (regsvr32 /n /i:user)"
+  run_check "$arch regsvr32 /n /i:user Tolvex.dll" $W "$SYS\\regsvr32.exe" /s /n /i:user "$D\\Tolvex.dll"
+  run_check "$arch native client: per-user keys only" $W "$D\\tolvex_client.exe" user-registered
+  run_check "$arch regsvr32 /u /n /i:user Tolvex.dll" $W "$SYS\\regsvr32.exe" /s /u /n /i:user "$D\\Tolvex.dll"
+  run_check "$arch native client: no per-user key left" $W "$D\\tolvex_client.exe" user-unregistered
+  run_check "$arch native client: registrations into keys closed to writing" $W "$D\\tolvex_client.exe" \
+    denied "$D\\Tolvex.dll"
+  run_check "$arch native client: nothing left after the refused registrations" $W "$D\\tolvex_client.exe" unregistered
+  # ---- end of the clean PC ----
+
+  SERVER_DATA=$DATA "$HERE/msi_tests.sh" "$arch" "$W" "$URL_http" "$URL_https" || fail "$arch MSI package: $? failure(s)"
 done
+
+# ---- Both architectures registered, each removed alone ----
+case " $ARCHES " in
+  *" x86 "*" x64 "* | *" x64 "*" x86 "*)
+    log "both architectures registered; either removed alone"
+    RAN+=("x86 and x64: either architecture unregistered alone, the other still works; both gone, nothing left")
+    both() {  # regsvr32 arguments for both DLLs
+      $WINE32 'C:\windows\syswow64\regsvr32.exe' /s "$@" 'C:\tolvex\x86\Tolvex.dll' &&
+        $WINE64 'C:\windows\system32\regsvr32.exe' /s "$@" 'C:\tolvex\x64\Tolvex.dll'
+    }
+    for gone in x86 x64; do
+      left=x64
+      [ $gone = x64 ] && left=x86
+      run_check "regsvr32 Tolvex.dll, x86 and x64" both
+      arch_env $gone
+      run_check "$gone regsvr32 /u Tolvex.dll" $W "$SYS\\regsvr32.exe" /s /u "$D\\Tolvex.dll"
+      arch_env $left
+      run_check "$left native client: registration whole after the $gone DLL's removal" \
+        $W "$D\\tolvex_client.exe" registered
+      run_check "$left creates the object and transfers after the $gone DLL's removal" \
+        $W "$D\\tolvex_client.exe" archiver "$URL_http" "C:\\work-$left" "archiver: the built-in zip archiver"
+      run_check "$left regsvr32 /u Tolvex.dll" $W "$SYS\\regsvr32.exe" /s /u "$D\\Tolvex.dll"
+      for arch in x86 x64; do
+        arch_env $arch
+        run_check "$arch native client: nothing left once both are gone ($gone first)" \
+          $W "$D\\tolvex_client.exe" unregistered
+      done
+    done
+    ;;
+  *) skip "either architecture removed alone" "needs both x86 and x64" ;;
+esac
+# ---- end of both architectures ----
 
 # One run of dialog_tests.sh in its own Xvfb at the pass's DPI (Wine's
 # LogPixels); the wineserver restarts so that the desktop and the system
