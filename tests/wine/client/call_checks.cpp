@@ -980,8 +980,9 @@ void CheckArchiver(const std::wstring& url, const std::wstring& work_dir,
               Narrow(message) + "')");
     const std::string text = ReadAll(trace);
     const std::size_t line = text.find("* archiver: ");
-    const std::string said =
-        line == std::string::npos ? "no archiver line" : text.substr(line, text.find('\n', line) - line);
+    const std::string said = line == std::string::npos
+                                 ? "no archiver line"
+                                 : text.substr(line, text.find('\n', line) - line);
     Check(said.find(Narrow(expected_line)) != std::string::npos,
           what + ": the trace names the archiver: " + said);
     if (hosted) {

@@ -45,7 +45,8 @@ int wmain(int argc, wchar_t** argv) {
   } else if (mode == L"denied" && !arg.empty()) {
     wine_client::CheckDeniedRegistration(arg);
   } else if (mode == L"archiver" && argc > 4) {
-    wine_client::CheckArchiver(arg, argv[3], argv[4], argc > 5 && std::wstring(argv[5]) == L"hosted");
+    wine_client::CheckArchiver(arg, argv[3], argv[4],
+                               argc > 5 && std::wstring(argv[5]) == L"hosted");
   } else if (mode == L"calls" && !arg.empty()) {
     wine_client::CheckCalls(arg);
     wine_client::CheckLifetimes();

@@ -199,9 +199,8 @@ struct ClassesRoot {
   const char* name;
 };
 const ClassesRoot kMachineClasses{HKEY_LOCAL_MACHINE, L"Software\\Classes",
-                                      "HKLM\\Software\\Classes"};
-const ClassesRoot kUserClasses{HKEY_CURRENT_USER, L"Software\\Classes",
-                                   "HKCU\\Software\\Classes"};
+                                  "HKLM\\Software\\Classes"};
+const ClassesRoot kUserClasses{HKEY_CURRENT_USER, L"Software\\Classes", "HKCU\\Software\\Classes"};
 
 std::wstring Under(const ClassesRoot& root, const std::wstring& key) {
   return std::wstring(root.path) + L"\\" + key;
@@ -245,8 +244,9 @@ void CheckUserRegistration(bool registered) {
   Check(EndsWith(ReadUnder(kUserClasses, L"TypeLib\\" + libid + L"\\1.0\\409\\" + kind),
                  L"Tolvex.dll"),
         "per user: type library " + Narrow(kind) + " names Tolvex.dll");
-  Check(Equal(ReadUnder(kUserClasses, L"Interface\\" + GuidText(IID__Tolvex) + L"\\TypeLib"), libid),
-        "per user: Interface -> TypeLib");
+  Check(
+      Equal(ReadUnder(kUserClasses, L"Interface\\" + GuidText(IID__Tolvex) + L"\\TypeLib"), libid),
+      "per user: Interface -> TypeLib");
   CheckNothingOfOursUnder(kMachineClasses, "per-user registration");
 }
 
@@ -256,7 +256,8 @@ namespace {
 // closed to writing, so that the registration fails half-way.
 class DeniedKey {
  public:
-  DeniedKey(const ClassesRoot& root, const std::wstring& key) : root_(root), key_(Under(root, key)) {
+  DeniedKey(const ClassesRoot& root, const std::wstring& key)
+      : root_(root), key_(Under(root, key)) {
     RegCreateKeyExW(root.root, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle_,
                     nullptr);
     // Everyone may do anything but set values and make subkeys.
@@ -296,8 +297,8 @@ void CheckDeniedRegistration(const std::wstring& dll) {
   using Install = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
   const auto register_server = reinterpret_cast<Register>(
       reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
-  const auto install = reinterpret_cast<Install>(
-      reinterpret_cast<void*>(GetProcAddress(module, "DllInstall")));
+  const auto install =
+      reinterpret_cast<Install>(reinterpret_cast<void*>(GetProcAddress(module, "DllInstall")));
   if (!Check(register_server && install, "DllRegisterServer and DllInstall exported")) {
     FreeLibrary(module);
     return;
@@ -319,11 +320,12 @@ void CheckDeniedRegistration(const std::wstring& dll) {
       if (!Check(denied.made(), what + ": the ProgID key made and closed to writing")) continue;
       hr = c.per_user ? install(TRUE, L"user") : register_server();
     }
-    Check(hr == E_ACCESSDENIED, what + " into a key closed to writing returns E_ACCESSDENIED (" +
-                                    Hex(hr) + ")");
+    Check(hr == E_ACCESSDENIED,
+          what + " into a key closed to writing returns E_ACCESSDENIED (" + Hex(hr) + ")");
     CheckNothingOfOursUnder(c.root, what + " refused");
   }
-  Check(install(TRUE, L"everyone") == E_INVALIDARG, "DllInstall with an unknown scope: E_INVALIDARG");
+  Check(install(TRUE, L"everyone") == E_INVALIDARG,
+        "DllInstall with an unknown scope: E_INVALIDARG");
   FreeLibrary(module);
 }
 
