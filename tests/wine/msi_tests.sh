@@ -277,6 +277,18 @@ if [ "$ARCH" = x64 ] && [ -e "$X86_MSI" ]; then
   check "the type library's version key stays with the x86 package" \
     key_exists "HKCR\\TypeLib\\$LIBID\\1.0\\409\\win32" /reg:32
   check "msiexec /x Tolvex-x86.msi" msi /x "$D\\Tolvex-x86.msi"
+  # The shared component goes with the last package as that package
+  # describes it: the x86 one, in the 32-bit view. Windows has one ProgID
+  # key for both views, so nothing is left; Wine's 64-bit msiexec writes a
+  # 32-bit ProgID row apart from the 64-bit one, and the x64 package's copy
+  # stays. Checked where Wine and Windows agree, and that copy removed for
+  # what follows.
+  check "after both packages, x64 first: no class, ProgID or type library in the 32-bit view" \
+    eval 'no_key "HKCR\\CLSID\\$CLSID" /reg:32 && no_key "HKCR\\TolvexPro.Tolvex" /reg:32 &&
+      no_key "HKCR\\TypeLib\\$LIBID" /reg:32 && no_key "HKCR\\Interface\\$IID" /reg:32'
+  check "after both packages, x64 first: no class or interface in the 64-bit view" \
+    eval 'no_key "HKCR\\CLSID\\$CLSID" && no_key "HKCR\\Interface\\$IID"'
+  $W reg delete 'HKCR\TolvexPro.Tolvex' /f >/dev/null 2>&1
   check_removed "after both packages, x64 first" "$cached_before"
   check "no x86 file left" test ! -e "$C/Program Files (x86)/Tolvex"
 fi
