@@ -177,6 +177,13 @@ builtin_transfers() {  # label, expected archiver line
   if [ -n "${SERVER_DATA:-}" ]; then
     check "$1: the received file holds the server's data" \
       cmp -s "$DIR_UNIX/work/archiver-orders.txt" "$SERVER_DATA/outgoing/C001.dat"
+    check "$1: the server stored a zip holding the sent file unchanged" python3 - \
+      "$(ls -t "$SERVER_DATA"/inbox/C001/*.zip | head -1)" "$DIR_UNIX/work/archiver-progress.txt" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z, open(sys.argv[2], "rb") as f:
+    assert z.namelist() == ["archiver-progress.txt"], z.namelist()
+    assert z.read("archiver-progress.txt") == f.read()
+PY
   fi
 }
 

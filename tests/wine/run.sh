@@ -111,6 +111,8 @@ for need in "$ROOT/build/mingw-i686/platform/win32/Tolvex.dll" \
   [ -e "$need" ] || { echo "missing $need: build the mingw-i686, mingw-x64 and linux presets first"; exit 2; }
 done
 
+has_arch() { case " $ARCHES " in *" $1 "*) return 0 ;; esac; return 1; }
+
 # Runs a Windows program; its exit status is the check.
 run_check() {
   local what=$1
@@ -443,7 +445,7 @@ for arch in $ARCHES; do
      archive_holds "$newest" archiver-progress.txt "$WORKDIR_UNIX/archiver-progress.txt"; then
     ok "$arch the built-in archiver's send arrived as a zip holding the file unchanged"
   else fail "$arch the built-in archiver's send"; fi
-  if [ "$arch" = x64 ] && case " $ARCHES " in *" x86 "*) true ;; *) false ;; esac; then
+  if [ "$arch" = x64 ] && has_arch x86; then
     # The control registered for 32-bit processes only, as on a PC with
     # 32-bit Office: the ProgID is there, its class is not for x64
     # (REGDB_E_CLASSNOTREG on Windows, REGDB_E_KEYMISSING under Wine).
@@ -472,8 +474,8 @@ for arch in $ARCHES; do
 done
 
 # ---- Both architectures registered, each removed alone ----
-case " $ARCHES " in
-  *" x86 "*" x64 "* | *" x64 "*" x86 "*)
+case $(has_arch x86 && has_arch x64 && echo both) in
+  both)
     log "both architectures registered; either removed alone"
     RAN+=("x86 and x64: either architecture unregistered alone, the other still works; both gone, nothing left")
     both() {  # regsvr32 arguments for both DLLs
