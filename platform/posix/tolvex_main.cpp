@@ -84,10 +84,12 @@ int main(int argc, char** argv) {
   ZipArchiver archive(files, kPosixPathStyle);
   // The steps take the lines the status display would redraw.
   posix::TerminalDialogWindow window(quiet || verbose);
-  FrmTolvex dialog(window,
-                   {basTolvex(), InetConnect(), http, archive, files, kPosixPathStyle, &trace});
+  // The command's one component: a single thread, a single call.
+  JobState state;
+  ServerAddress address;
+  FrmTolvex dialog(window, {state, address, http, archive, files, kPosixPathStyle, &trace});
   NoMousePointer pointer;
-  Tolvex tolvex({basTolvex(), dialog, pointer, files, &trace});
+  Tolvex tolvex({state, dialog, pointer, files, &trace});
 
   const std::u16string url = FromUtf8(args[1]);
   const std::u16string key = FromUtf8(args[2]);

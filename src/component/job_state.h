@@ -1,9 +1,15 @@
 // The state through which a Tolvex method hands a job to the transfer
-// dialog and gets its outcome back (module basTolvex). One instance lives
-// as long as the component is loaded and is shared by all Tolvex objects;
-// nothing clears it between calls.
+// dialog and gets its outcome back (module basTolvex). The front end owns
+// one instance and hands it to every Tolvex object it makes: the command
+// one for its life, Tolvex.dll one per apartment thread. Nothing clears it
+// between calls.
+//
+// Thread contract: one thread at a time. Only CallInProgress may be read
+// from any thread, so that a call arriving while another runs is refused
+// without touching the rest.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -33,16 +39,14 @@ struct JobState {
   std::u16string PostUrl;
   TransferJob RecvJob;
   TransferJob SendJob;
-  // A call is showing the transfer dialog. While it is, the dialog runs the
-  // message loop, so a client's own handlers can call again; such a call
-  // must not rewrite the record of the job that is running.
-  bool CallInProgress = false;
+  // A call is running, from its first step to its return. While it shows
+  // the dialog, the message loop runs the client's own handlers and
+  // dispatches calls arriving from other apartments, which may call again;
+  // such a call must not rewrite the record of the job that is running.
+  std::atomic<bool> CallInProgress{false};
 
   // The record of the job JobMode selects.
   TransferJob& RunningJob() { return JobMode == kJobModeSend ? SendJob : RecvJob; }
 };
-
-// The one instance of the loaded component.
-JobState& basTolvex();
 
 }  // namespace tolvex

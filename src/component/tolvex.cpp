@@ -43,12 +43,17 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
                          const std::u16string& code, const Variant& file) {
   JobState& state = services_.state;
   TransferJob& job = mode == kJobModeSend ? state.SendJob : state.RecvJob;
-  // Refused before it touches anything: the running job keeps its record,
-  // and this call reports no outcome.
-  if (state.CallInProgress) {
-    trace().Step("another call while this one runs: refused with 99");
+  // Claimed in one step, before anything else: a call arriving while
+  // another runs is refused before it touches the running job's record,
+  // dialog or trace, and reports no outcome.
+  if (state.CallInProgress.exchange(true)) {
+    trace().Step("another call refused with 99: a call was running on this thread");
     return kResultNoOutcome;
   }
+  struct Release {
+    std::atomic<bool>& flag;
+    ~Release() { flag = false; }
+  } release{state.CallInProgress};
   try {
     trace().BeginCall(CallTitle(mode, url, key, code, file), key);
     services_.pointer.Set(kPointerHourglass);
@@ -82,11 +87,6 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
     job.LocalFile = std::move(parts.file);
 
     state.ErrorText.clear();
-    struct InProgress {
-      bool& flag;
-      explicit InProgress(bool& f) : flag(f) { flag = true; }
-      ~InProgress() { flag = false; }
-    } in_progress(state.CallInProgress);
     services_.dialog.ShowModal();
 
     const std::int16_t result = job.ResultCode;

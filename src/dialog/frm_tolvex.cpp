@@ -162,6 +162,35 @@ class PendingStatus : public StatusDisplay {
   bool repaint_ = false;
 };
 
+// Ends the post's worker: aborts the exchange unless it is done, then
+// waits for the thread.
+class PostWorkerJoin {
+ public:
+  PostWorkerJoin(std::thread& worker, HttpSession& http, const std::atomic<bool>& done)
+      : worker_(worker), http_(http), done_(done) {}
+  PostWorkerJoin(const PostWorkerJoin&) = delete;
+  PostWorkerJoin& operator=(const PostWorkerJoin&) = delete;
+  ~PostWorkerJoin() { Now(); }
+
+  void Now() noexcept {
+    if (!worker_.joinable()) return;
+    if (!done_) {
+      try {
+        http_.Abort();
+      } catch (...) {
+        // The join below still waits; a back end that cannot abort ends
+        // the exchange in its own time.
+      }
+    }
+    worker_.join();
+  }
+
+ private:
+  std::thread& worker_;
+  HttpSession& http_;
+  const std::atomic<bool>& done_;
+};
+
 }  // namespace
 
 FrmTolvex::PostOutcome FrmTolvex::Post(const Bytes& body) {
@@ -184,17 +213,29 @@ FrmTolvex::PostOutcome FrmTolvex::Post(const Bytes& body) {
   bool sent = false;
   services_.http.ResetAbort();
   std::thread worker([&] {
-    sent = PostRequest(services_.http, services_.address, status, body, ResponseBytes, trace());
+    try {
+      sent = PostRequest(services_.http, services_.address, status, body, ResponseBytes, trace());
+    } catch (...) {
+      // PostRequest maps its own failures; nothing may end the thread.
+    }
     done = true;
     window_.Wake();
   });
-  window_.PumpUntil([&] {
-    status.Apply();
-    return done.load();
-  });
+  // Joined on every way out, an exception from the loop included: a
+  // joinable thread left behind would end the client's process.
+  PostWorkerJoin join{worker, services_.http, done};
+  try {
+    window_.PumpUntil([&] {
+      status.Apply();
+      return done.load();
+    });
+  } catch (const std::exception& error) {
+    // Named before the abort, whose failure would say less.
+    trace().Fail("an unexpected error ended the job", error.what());
+    throw;
+  }
   pumping = false;
-  if (!done) services_.http.Abort();
-  worker.join();
+  join.Now();
   // Closed by the response timer (its outcome is stored) or by Cancel
   // (nothing is stored, so the call returns 99).
   if (unloaded_) return PostOutcome::Interrupted;

@@ -1,7 +1,12 @@
 // frmTolvex: the modal transfer dialog. It starts the job JobMode names one
 // timer tick after it has loaded, offers Cancel until then, and carries the
 // controls and the reply array the jobs use. The object outlives its
-// window: one instance serves every call of the loaded component.
+// window: one instance serves every call of its front end's component (in
+// Tolvex.dll, of one apartment thread).
+//
+// Thread contract: used on one thread, the dialog's; while a post runs its
+// worker reaches the session, the address and ResponseBytes, and the
+// dialog waits for it to be joined before it reads them again.
 #pragma once
 
 #include <cstdint>

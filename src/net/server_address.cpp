@@ -4,11 +4,6 @@
 
 namespace tolvex {
 
-ServerAddress& InetConnect() {
-  static ServerAddress address;
-  return address;
-}
-
 void ParseServerUrl(std::u16string_view url, ServerAddress& address) {
   address.UseHttps = StartsWithIgnoringAsciiCase(url, u"https://");
   const auto slashes = url.find(u"//");

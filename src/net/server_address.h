@@ -1,5 +1,7 @@
 // Module InetConnect's state: the parts of the servlet URL the post uses.
-// Written by ParseServerUrl, read by PostRequest; lives with the component.
+// Written by ParseServerUrl, read by PostRequest; owned by the front end
+// beside the job state (one per apartment thread in Tolvex.dll) and used
+// by one call at a time.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +16,6 @@ struct ServerAddress {
   std::u16string ServerHost;  // as written, ":port" included
   std::u16string ServerPath;  // from the first "/" after the host, query included
 };
-
-// The one instance of the loaded component.
-ServerAddress& InetConnect();
 
 // A URL with no "/" after its host.
 struct InvalidServerUrl : std::invalid_argument {

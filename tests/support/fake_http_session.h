@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -39,6 +40,7 @@ class FakeHttpSession : public HttpSession {
     ++posts;
     sent_body = FromUtf8(std::string(body, body + size));
     offset_ = 0;
+    if (on_send) on_send();
     if (on_sent && size > 0) on_sent(size);
     if (hang) {
       // A server that never answers: only Abort ends the wait.
@@ -67,6 +69,7 @@ class FakeHttpSession : public HttpSession {
   void Reply(const std::string& bytes) { reply.assign(bytes.begin(), bytes.end()); }
 
   std::vector<std::uint8_t> reply;
+  std::function<void()> on_send;  // on the post's worker, as the request goes up
   bool fail_send = false;
   bool hang = false;
   std::atomic<bool> waiting{false};  // the request is sent, no reply comes

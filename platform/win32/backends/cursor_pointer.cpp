@@ -3,7 +3,8 @@
 namespace tolvex::win32 {
 namespace {
 
-// Runs after a window of the hooked thread has handled a message.
+// Runs after a window of the hooked thread has handled a message. It calls
+// only the system, so nothing can escape it into user32.
 LRESULT CALLBACK AfterWindowProc(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HC_ACTION) {
     const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lparam);

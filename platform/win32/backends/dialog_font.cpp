@@ -25,7 +25,12 @@ int CALLBACK OnFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM para
   // "@" faces are the vertical-writing variants.
   if (font->lfFaceName[0] == L'@') return 1;
   if (search->wanted != nullptr && _wcsicmp(font->lfFaceName, search->wanted) != 0) return 1;
-  search->found.emplace_back(font->lfFaceName);
+  try {
+    search->found.emplace_back(font->lfFaceName);
+  } catch (...) {
+    // Nothing may unwind through GDI: the faces found so far serve.
+    return 0;
+  }
   return search->wanted == nullptr ? 1 : 0;
 }
 

@@ -3,6 +3,7 @@
 #include "backends/registry_trace_sink.h"
 
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 #include "backends/unique_kernel_handle.h"
@@ -34,6 +35,10 @@ std::wstring ReadTraceFileSetting() {
   return {};
 }
 
+// One trace file serves every apartment of the process: its lines are
+// appended one at a time, each whole.
+std::mutex g_append_mutex;
+
 }  // namespace
 
 bool RegistryTraceSink::BeginCall() {
@@ -43,6 +48,7 @@ bool RegistryTraceSink::BeginCall() {
 
 void RegistryTraceSink::Line(std::string_view line) {
   if (path_.empty()) return;
+  const std::lock_guard<std::mutex> lock(g_append_mutex);
   const HANDLE opened = CreateFileW(path_.c_str(), FILE_APPEND_DATA,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -3,6 +3,11 @@
 // timestamped line per step to. Without the value the DLL writes nothing.
 // The value is read at the start of every call, so support can switch the
 // trace on and off without restarting the client application.
+//
+// Thread contract: each apartment's root has its own sink, used by its
+// call's threads under its Trace's lock; the file is shared by the whole
+// process, and each line goes into it whole, tagged with the process and
+// thread that wrote it.
 #pragma once
 
 #include <string>

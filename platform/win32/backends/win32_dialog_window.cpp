@@ -111,9 +111,13 @@ void Win32DialogWindow::Deliver(Handler&& handler) {
   try {
     handler();
   } catch (...) {
-    escaped_ = std::current_exception();
-    Unload();
+    Escaped(std::current_exception());
   }
+}
+
+void Win32DialogWindow::Escaped(std::exception_ptr error) noexcept {
+  if (!escaped_) escaped_ = error;
+  Unload();
 }
 
 INT_PTR CALLBACK Win32DialogWindow::DialogProc(HWND window, UINT message, WPARAM wparam,
@@ -124,14 +128,24 @@ INT_PTR CALLBACK Win32DialogWindow::DialogProc(HWND window, UINT message, WPARAM
     self->window_ = window;
   }
   auto* self = reinterpret_cast<Win32DialogWindow*>(GetWindowLongPtrW(window, DWLP_USER));
-  return self ? self->Handle(message, wparam, lparam) : FALSE;
+  if (self == nullptr) return FALSE;
+  // Nothing may unwind into user32 and the client's message loop: whatever
+  // escapes a message closes the dialog and is raised again by ShowModal.
+  try {
+    return self->Handle(message, wparam, lparam);
+  } catch (...) {
+    self->Escaped(std::current_exception());
+    return TRUE;
+  }
 }
 
 INT_PTR Win32DialogWindow::Handle(UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      CreateControls();
-      Deliver([this] { events_->OnLoad(); });
+      Deliver([this] {
+        CreateControls();
+        events_->OnLoad();
+      });
       return TRUE;
     case WM_TIMER: {
       const DialogTimer timer =

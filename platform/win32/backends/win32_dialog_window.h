@@ -4,6 +4,9 @@
 // thread's other windows are disabled, as under a modal form. Timers behave as the form's timers
 // do: one ticks only while it is enabled with a non-zero interval, and a
 // new interval while enabled starts its period again.
+//
+// Thread contract: the window of one apartment's root, shown and driven on
+// that thread; only Wake may be called from another (the post's worker).
 #pragma once
 
 #include "com/win32_api.h"
@@ -62,6 +65,8 @@ class Win32DialogWindow final : public DialogWindow {
   // dialog and is raised again by ShowModal.
   template <class Handler>
   void Deliver(Handler&& handler);
+  // Keeps the first exception that escaped a message and closes the dialog.
+  void Escaped(std::exception_ptr error) noexcept;
 
   HINSTANCE module_;
   const CursorPointer& pointer_;

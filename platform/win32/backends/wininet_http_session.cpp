@@ -10,8 +10,7 @@
 namespace tolvex::win32 {
 
 struct WinInetHttpSession::Operation {
-  explicit Operation(WinInetHttpSession& session)
-      : owner(session), done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  Operation() : done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     // WinINet calls back into this DLL until the request's last callback.
     LockModule(true);
   }
@@ -19,7 +18,10 @@ struct WinInetHttpSession::Operation {
   Operation& operator=(const Operation&) = delete;
   ~Operation() { LockModule(false); }
 
-  WinInetHttpSession& owner;
+  // The operation itself, until the request handle's last callback: that
+  // may come after the session is gone (an apartment's root goes with its
+  // last object), so the callback touches nothing else.
+  std::shared_ptr<Operation> self;
   Handle request = kNull;
   unique_kernel_handle done;
   DWORD_PTR result = 0;
@@ -53,17 +55,8 @@ void CALLBACK WinInetHttpSession::StatusCallback(HINTERNET, DWORD_PTR context, D
     operation->error = completion->dwError;
     SetEvent(operation->done.get());
   } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
-    operation->owner.Forget(operation);
-  }
-}
-
-void WinInetHttpSession::Forget(Operation* operation) {
-  std::shared_ptr<Operation> last;  // may be the last owner: released unlocked
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = operations_.find(operation->request);
-  if (found != operations_.end() && found->second.get() == operation) {
-    last = std::move(found->second);
-    operations_.erase(found);
+    // The last callback for the request: the operation may end here.
+    const std::shared_ptr<Operation> last = std::move(operation->self);
   }
 }
 
@@ -81,7 +74,7 @@ std::shared_ptr<WinInetHttpSession::Operation> WinInetHttpSession::OperationOf(H
   std::lock_guard<std::mutex> lock(mutex_);
   if (aborted_ || open_.count(request) == 0) return nullptr;
   const auto found = operations_.find(request);
-  return found == operations_.end() ? nullptr : found->second;
+  return found == operations_.end() ? nullptr : found->second.lock();
 }
 
 bool WinInetHttpSession::Await(Operation& operation) {
@@ -114,18 +107,27 @@ HttpSession::Handle WinInetHttpSession::OpenRequest(Handle connection, const std
                                                     const std::u16string& path,
                                                     const std::u16string& version, bool secure) {
   if (Aborted()) return kNull;
-  auto operation = std::make_shared<Operation>(*this);
+  auto operation = std::make_shared<Operation>();
   const DWORD flags = secure ? INTERNET_FLAG_SECURE : INTERNET_FLAG_RELOAD;
+  // Kept alive from before the handle exists, so no callback can find it
+  // gone; a request that is never opened never calls back.
+  operation->self = operation;
   const HINTERNET request = HttpOpenRequestA(
       Raw(connection), ToAnsi(verb).c_str(), ToAnsi(path).c_str(), ToAnsi(version).c_str(), nullptr,
       nullptr, flags, reinterpret_cast<DWORD_PTR>(operation.get()));
   if (request == nullptr) {
-    TraceWinInetFailure(trace_, "HttpOpenRequest", GetLastError());
+    const DWORD error = GetLastError();
+    operation->self.reset();
+    TraceWinInetFailure(trace_, "HttpOpenRequest", error);
     return kNull;
   }
   operation->request = reinterpret_cast<Handle>(request);
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    // Requests whose last callback has come are forgotten here.
+    for (auto entry = operations_.begin(); entry != operations_.end();) {
+      entry = entry->second.expired() ? operations_.erase(entry) : std::next(entry);
+    }
     operations_[operation->request] = operation;
   }
   return Keep(request);

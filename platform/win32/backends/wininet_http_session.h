@@ -9,6 +9,11 @@
 // pieces (HttpSendRequestEx, InternetWriteFile, HttpEndRequest), each
 // reported as sent, so a long upload on a slow line shows that it moves;
 // the request on the wire is the one HttpSendRequest would send.
+//
+// Thread contract: one exchange at a time, run by one worker thread; Abort
+// may come from any other thread meanwhile. Each apartment's root has its
+// own session; WinINet's callbacks, on WinINet's threads, touch only the
+// operation they name.
 #pragma once
 
 #include <map>
@@ -56,8 +61,9 @@ class WinInetHttpSession final : public HttpSession {
 
  private:
   // What a request's pending operation writes when it completes: WinINet's
-  // callback may come after the exchange has given up, so the memory it
-  // fills lives until the request handle's last callback.
+  // callback may come after the exchange has given up, or after the session
+  // is gone, so the memory it fills keeps itself until the request handle's
+  // last callback.
   struct Operation;
 
   static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
@@ -70,7 +76,6 @@ class WinInetHttpSession final : public HttpSession {
   // its completion reports success; false on failure or abort.
   // A failure is traced with the name of the WinINet `call` and its error.
   bool Completed(BOOL returned, Operation& operation, const char* call);
-  void Forget(Operation* operation);
   static HINTERNET Raw(Handle handle) { return reinterpret_cast<HINTERNET>(handle); }
 
   bool Aborted() const {
@@ -82,8 +87,8 @@ class WinInetHttpSession final : public HttpSession {
   mutable std::mutex mutex_;
   unique_kernel_handle abort_event_;
   bool aborted_ = false;
-  // By request handle; each kept until its request handle closes.
-  std::map<Handle, std::shared_ptr<Operation>> operations_;
+  // By request handle; each lives until its request handle's last callback.
+  std::map<Handle, std::weak_ptr<Operation>> operations_;
   // Declared last, so closed first when the session goes.
   std::map<Handle, unique_hinternet> open_;
 };

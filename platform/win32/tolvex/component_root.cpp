@@ -2,26 +2,61 @@
 
 #include "tolvex/component_root.h"
 
+#include <map>
+#include <mutex>
+
+#include "backends/unique_kernel_handle.h"
 #include "com/module_state.h"
-#include "component/job_state.h"
 
 namespace tolvex::win32 {
+namespace {
 
-ComponentRoot& ComponentRoot::Instance() {
-  static ComponentRoot root;
+// The roots by thread id. A thread's id may be given to a new thread once
+// it has ended, so each entry keeps a handle that tells whether its
+// thread still runs: a new thread never inherits the root of an ended one.
+struct ThreadRoot {
+  unique_kernel_handle thread;
+  std::weak_ptr<ComponentRoot> root;
+};
+
+std::mutex g_roots_mutex;
+
+std::map<DWORD, ThreadRoot>& Roots() {
+  static std::map<DWORD, ThreadRoot> roots;
+  return roots;
+}
+
+bool Ended(const unique_kernel_handle& thread) {
+  return thread.get() != nullptr && WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+}
+
+}  // namespace
+
+std::shared_ptr<ComponentRoot> ComponentRoot::ForThisThread() {
+  const DWORD id = GetCurrentThreadId();
+  std::lock_guard<std::mutex> lock(g_roots_mutex);
+  auto& roots = Roots();
+  for (auto entry = roots.begin(); entry != roots.end();) {
+    const bool gone = entry->second.root.expired() || Ended(entry->second.thread);
+    entry = gone ? roots.erase(entry) : std::next(entry);
+  }
+  if (const auto found = roots.find(id); found != roots.end()) {
+    if (auto root = found->second.root.lock()) return root;
+  }
+  auto root = std::make_shared<ComponentRoot>(Key{});
+  roots[id] = ThreadRoot{unique_kernel_handle(OpenThread(SYNCHRONIZE, FALSE, id)), root};
   return root;
 }
 
-ComponentRoot::ComponentRoot()
+ComponentRoot::ComponentRoot(Key)
     : hooks_(ReadTestHooks()),
       http_(trace_),
       window_(ThisModule(), pointer_, hooks_.start_hold_ms),
-      dialog_(window_, archive_,
-              TransferDialog::Parts{basTolvex(), InetConnect(), http_, files_, &trace_},
+      dialog_(window_, archive_, TransferDialog::Parts{state_, address_, http_, files_, &trace_},
               hooks_.response_period_ms) {}
 
 TolvexServices ComponentRoot::Services() {
-  return TolvexServices{basTolvex(), dialog_, pointer_, files_, &trace_};
+  return TolvexServices{state_, dialog_, pointer_, files_, &trace_};
 }
 
 }  // namespace tolvex::win32

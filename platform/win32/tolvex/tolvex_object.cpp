@@ -36,8 +36,8 @@ bool SameName(const wchar_t* a, const wchar_t* b) {
 std::u16string Text(const BSTR* value) { return value ? FromBstr(*value) : std::u16string(); }
 
 // Held for the whole of a call. The dialog pumps the client's messages, so
-// a client handler may drop its last reference meanwhile: the object and
-// the DLL must outlast the call all the same. The reference goes before
+// a client handler may drop its last reference meanwhile: the object, its
+// thread's component root and the DLL must outlast the call all the same. The reference goes before
 // the lock, so the module is still locked while the object is destroyed.
 class CallHold {
  public:
@@ -58,7 +58,8 @@ class CallHold {
 
 }  // namespace
 
-TolvexObject::TolvexObject() : core_(ComponentRoot::Instance().Services()) {}
+TolvexObject::TolvexObject()
+    : root_(ComponentRoot::ForThisThread()), core_(root_->Services()) {}
 
 HRESULT TolvexObject::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;

@@ -4,13 +4,21 @@
 // standard implementation rejects script variables (VT_BYREF|VT_VARIANT)
 // for String parameters. No member ever fails: outcomes travel in the
 // result code and ErrorMsg only.
+//
+// Thread contract: an apartment object. It serves the component root of
+// the thread that made it, and is called on that thread (other apartments
+// reach it through COM's marshaling, which brings their calls here).
 #pragma once
+
+#include <memory>
 
 #include "com/com_object.h"
 #include "component/tolvex.h"
 #include "tolvex_h.h"
 
 namespace tolvex::win32 {
+
+class ComponentRoot;
 
 inline constexpr DISPID kDispErrorMsg = 0x40030000;
 inline constexpr DISPID kDispRecvSO = 0x60030001;
@@ -47,6 +55,8 @@ class TolvexObject final : public _Tolvex, private RefCounted<TolvexObject> {
  private:
   HRESULT InvokeMethod(DISPID id, DISPPARAMS* params, VARIANT* result, UINT* bad_argument);
 
+  // Before core_, which takes its services from it.
+  std::shared_ptr<ComponentRoot> root_;
   tolvex::Tolvex core_;
 };
 

@@ -1,6 +1,7 @@
-// frmTolvex as the call sequence shows it: the one dialog object, made by
-// the first call and reused, with the archive control made for each show
-// and let go when the dialog has closed.
+// frmTolvex as the call sequence shows it: the one dialog object of an
+// apartment's root, made by its first call and reused, with the archive
+// control made for each show and let go when the dialog has closed, so
+// that no control outlives the call or its thread.
 #pragma once
 
 #include <cstdint>

@@ -250,7 +250,7 @@ TEST(TolvexCall, CallMadeWhileTheDialogIsShownIsRefusedUntouched) {
   EXPECT_EQ(h.dialog.shows, 1);
   // The running call's trace tells of the refusal and keeps its own record.
   EXPECT_EQ(h.lines.lines.size(), 3u);
-  EXPECT_EQ(h.lines.lines[1], "* another call while this one runs: refused with 99");
+  EXPECT_EQ(h.lines.lines[1], "* another call refused with 99: a call was running on this thread");
   EXPECT_EQ(h.lines.lines[2], "* result 0");
   // Once the call has returned, calls run normally again.
   EXPECT_EQ(other.RecvSO(u"", u"k", u"C", kFile), 1);
