@@ -257,6 +257,22 @@ if [ "$LARGE_MIB" -gt 0 ]; then
   done
   URL_large="$(sed -n 's/^listening on //p' "$WORK/large.out" | head -1)/"
 fi
+# Apartment threads calling at once: a server of their own that answers
+# each company C1 to C$APARTMENTS with its own data, after a delay.
+APARTMENTS=4
+APT=$WORK/apartments
+mkdir -p "$APT/outgoing"
+for i in $(seq $APARTMENTS); do
+  echo "C$i KEY-C$i" >>"$APT/companies.txt"
+  python3 -c 'import sys; c = sys.argv[1]; sys.stdout.buffer.write(b"".join(b"%s,order-%d,%d\r\n" % (c.encode(), n, n % 7 + 1) for n in range(1, 1001)))' "C$i" >"$APT/outgoing/C$i.dat"
+done
+"$SERVER" --root "$APT" --listen 127.0.0.1:0 --delay-ms 1500 >"$WORK/apartments.out" 2>"$ARTIFACTS/server-apartments.log" &
+SERVER_PIDS+=($!)
+for _ in $(seq 50); do
+  [ -s "$WORK/apartments.out" ] && break
+  sleep 0.1
+done
+URL_apartments="$(sed -n 's/^listening on //p' "$WORK/apartments.out" | head -1)/"
 # The Japanese client's server reads headers in code page 932.
 start_server ja --listen 127.0.0.1:0 --charset CP932
 start_server ja_slower --listen 127.0.0.1:0 --charset CP932 --trickle 10/200
@@ -307,6 +323,31 @@ log_line() {  # server name, lines to skip, servlet
   tail -n +$(($2 + 1)) "$ARTIFACTS/server-$1.log" | grep " /servlets/$3 " | head -1
 }
 
+# $APARTMENTS apartment threads of the native client, six rounds; then
+# each company's inbox holds exactly its own sends (rounds 2, 5, and 3 or
+# 4 by the company's parity).
+apartment_checks() {  # arch
+  rm -rf "$APT/inbox"
+  run_check "$1 native client: $APARTMENTS apartments at once" $W "$D\\tolvex_client.exe" \
+    apartments "$URL_apartments" "$WORKDIR" $APARTMENTS
+  local i got
+  for i in $(seq $APARTMENTS); do
+    got=$(python3 - "$APT/inbox/C$i" "C$i" <<'PY'
+import glob, sys, zipfile
+archives = sorted(glob.glob(sys.argv[1] + "/*.zip"))
+for archive in archives:
+    with zipfile.ZipFile(archive) as z:
+        names = z.namelist()
+        assert names == ["progress-%s.txt" % sys.argv[2]], names
+        assert z.read(names[0]).startswith(b"progress of %s round " % sys.argv[2].encode())
+print(len(archives))
+PY
+)
+    if [ "$got" = 3 ]; then ok "$1 C$i's three sends reached the server under C$i"
+    else fail "$1 C$i's inbox: ${got:-unreadable} archive(s) of its own, 3 expected"; fi
+  done
+}
+
 for arch in $ARCHES; do
   arch_env $arch
   RAN+=("$arch: registration, native client, script clients, response timer, Japanese Windows, unregistration")
@@ -328,6 +369,7 @@ for arch in $ARCHES; do
   # The opt-in trace (TraceFile under HKCU\Software\TolvexPro\Tolvex).
   run_check "$arch native client: trace file" $W "$D\\tolvex_client.exe" trace "$URL_dead" \
     "$URL_http" "$WORKDIR"
+  apartment_checks "$arch"
 
   log "$arch: script clients"
   run_script "$arch VBScript variables" $W "$CS" //nologo 'C:\tolvex\args_variables.vbs' "$URL_http" "$WORKDIR"

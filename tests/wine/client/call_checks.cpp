@@ -5,6 +5,7 @@
 #include <oleauto.h>
 #include <oleidl.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
@@ -494,6 +495,10 @@ struct Scene {
   DWORD act_after_ms = 0;
   IUnknown* release = nullptr;  // the last reference, dropped by the timer
   bool close_dialog = false;
+  // A second call from the timer, on this busy thread: refused untouched.
+  const std::wstring* again_url = nullptr;
+  std::wstring again_file;
+  short again_result = -1;
   DWORD seen_at = 0;
   DuringCall during;
 };
@@ -542,6 +547,20 @@ void CALLBACK ClientTimer(HWND, UINT, UINT_PTR, DWORD) {
     if (scene.can_unload) during.unload_released = scene.can_unload();
   }
   if (scene.close_dialog) PostMessageW(dialog, WM_CLOSE, 0, 0);
+  if (scene.again_url != nullptr) {
+    _Tolvex* second = Create();
+    if (second != nullptr) {
+      VARIANT file;
+      VariantInit(&file);
+      V_VT(&file) = VT_BSTR;
+      V_BSTR(&file) = SysAllocString(scene.again_file.c_str());
+      HRESULT hr = E_FAIL;
+      const short got = EarlyBound(second, false, *scene.again_url, L"KEY001", L"C001", &file, &hr);
+      VariantClear(&file);
+      second->Release();
+      if (hr == S_OK) scene.again_result = got;
+    }
+  }
 }
 
 int g_clicks = 0;
@@ -676,7 +695,7 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
   const HCURSOR own = LoadCursorW(nullptr, IDC_CROSS);
 
   enum class Via { Vtable, Dispatch };
-  enum class Action { None, ReleaseLast, Cancel };
+  enum class Action { None, ReleaseLast, Cancel, CallAgain };
   struct Case {
     const char* what;
     bool send;
@@ -698,6 +717,8 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
        Action::ReleaseLast, 800, 0, nullptr},
       {"receive by IDispatch, last reference dropped during the post", false, slow, Via::Dispatch,
        Action::ReleaseLast, 800, 0, nullptr},
+      {"receive, a second call from the client's timer during the post", false, slow, Via::Vtable,
+       Action::CallAgain, 800, 0, nullptr},
       {"receive through a control that needs a container", false, live, Via::Vtable, Action::None,
        0, 0, stream},
       {"send through a control that needs a container", true, live, Via::Dispatch, Action::None, 0,
@@ -718,6 +739,13 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
     scene.can_unload = Export<CanUnload>(dll.c_str(), "DllCanUnloadNow");
     scene.act_after_ms = c.act_after_ms;
     scene.close_dialog = c.action == Action::Cancel;
+    const std::wstring again_file = work_dir + L"\\guest-again.txt";
+    DeleteFileW(again_file.c_str());
+    if (c.action == Action::CallAgain) {
+      scene.again_url = &live;
+      scene.again_file = again_file;
+      DeleteFileW(recv_file.c_str());
+    }
     IDispatch* dispatch = nullptr;
     if (c.via == Via::Dispatch) {
       object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
@@ -775,6 +803,15 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
             what + ": DllCanUnloadNow S_OK after: the object is gone");
     } else if (only != nullptr) {
       only->Release();
+    }
+    if (c.action == Action::CallAgain) {
+      Check(during.acted && scene.again_result == 99,
+            what + ": the second call is refused with 99 (got " +
+                std::to_string(scene.again_result) + ")");
+      Check(GetFileAttributesW(again_file.c_str()) == INVALID_FILE_ATTRIBUTES,
+            what + ": the refused call wrote no file");
+      Check(GetFileAttributesW(recv_file.c_str()) != INVALID_FILE_ATTRIBUTES,
+            what + ": the running call still wrote its own file");
     }
     if (c.control != nullptr) {
       const auto hosting = Export<Hosting>(L"TolvexArchiver.dll", "TolvexArchiverHosting");
@@ -996,6 +1033,276 @@ void CheckArchiver(const std::wstring& url, const std::wstring& work_dir,
       Check(GetModuleHandleW(L"TolvexArchiver.dll") == nullptr,
             what + ": no stand-in loaded in the process");
     }
+  }
+}
+
+// ---- Many apartments at once ----
+
+namespace {
+
+// What the server holds for company `code` (run.sh writes the same).
+std::string CompanyData(const std::wstring& code) {
+  std::string data;
+  for (int n = 1; n <= 1000; ++n) {
+    data += Narrow(code) + ",order-" + std::to_string(n) + "," + std::to_string(n % 7 + 1) + "\r\n";
+  }
+  return data;
+}
+
+// One apartment thread: its company, its files, its object; what its call
+// of each round returned.
+struct Rounds;
+
+struct Apartment {
+  Rounds* rounds = nullptr;
+  int index = 0;
+  std::wstring code;
+  std::wstring recv_file, send_file;
+  DWORD thread_id = 0;
+  HANDLE thread = nullptr;
+  HANDLE ready = nullptr;  // made its object (and marshaled the first one)
+  HANDLE done = nullptr;   // returned from this round's call
+  bool created = false;
+  short result = -1;
+  HRESULT hr = E_FAIL;
+  std::wstring error_msg;
+  ULONGLONG started = 0, ended = 0;
+};
+
+struct Rounds {
+  std::wstring url;
+  std::vector<std::vector<bool>> send;  // by round, by apartment: send, else receive
+  std::vector<HANDLE> go;               // by round: all apartments released together
+  IStream* first_object = nullptr;      // apartment 0's object, marshaled to the main thread
+  HRESULT marshaled = E_FAIL;
+};
+
+DWORD WINAPI RunApartment(void* param) {
+  Apartment* apartment = static_cast<Apartment*>(param);
+  Rounds* rounds = apartment->rounds;
+  if (FAILED(CoInitialize(nullptr))) {
+    SetEvent(apartment->ready);
+    return 1;
+  }
+  _Tolvex* object = Create();
+  apartment->created = object != nullptr;
+  if (object != nullptr && apartment->index == 0) {
+    // By IDispatch, as a script host in another apartment reaches it.
+    rounds->marshaled =
+        CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object, &rounds->first_object);
+  }
+  SetEvent(apartment->ready);
+  for (std::size_t r = 0; r < rounds->go.size() && object != nullptr; ++r) {
+    // Waits as an apartment does: pumping, so calls from other apartments
+    // could come in.
+    while (MsgWaitForMultipleObjects(1, &rounds->go[r], FALSE, INFINITE, QS_ALLINPUT) ==
+           WAIT_OBJECT_0 + 1) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    const bool send = rounds->send[r][apartment->index];
+    VARIANT file;
+    VariantInit(&file);
+    V_VT(&file) = VT_BSTR;
+    V_BSTR(&file) = SysAllocString((send ? apartment->send_file : apartment->recv_file).c_str());
+    apartment->started = GetTickCount64();
+    apartment->result = EarlyBound(object, send, rounds->url, L"KEY-" + apartment->code,
+                                   apartment->code, &file, &apartment->hr);
+    apartment->ended = GetTickCount64();
+    VariantClear(&file);
+    apartment->error_msg = ErrorMsg(object);
+    SetEvent(apartment->done);
+  }
+  if (object != nullptr) object->Release();
+  CoUninitialize();
+  return 0;
+}
+
+// Lines of the trace file tagged [pid:tid] for one thread.
+std::vector<std::string> TraceLinesOf(const std::string& text, DWORD thread) {
+  const std::string tag = ":" + std::to_string(thread) + "] ";
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    if (line.find(tag) != std::string::npos) lines.push_back(line);
+    at = end + 2;
+  }
+  return lines;
+}
+
+// "YYYY-MM-DD hh:mm:ss.mmm [pid:tid] " then "* ", "> " or "< ".
+bool WholeTraceLine(const std::string& line) {
+  if (line.size() < 30 || line[4] != '-' || line[10] != ' ' || line[19] != '.' ||
+      line[23] != ' ' || line[24] != '[') {
+    return false;
+  }
+  const std::size_t close = line.find("] ", 25);
+  if (close == std::string::npos || close + 3 >= line.size()) return false;
+  const std::string mark = line.substr(close + 2, 2);
+  return mark == "* " || mark == "> " || mark == "< ";
+}
+
+}  // namespace
+
+void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int count) {
+  const std::wstring dir = work_dir + L"\\apartments";
+  CreateDirectoryW(dir.c_str(), nullptr);
+  const std::wstring trace = dir + L"\\trace.log";
+  DeleteFileW(trace.c_str());
+  SetTraceFile(&trace);
+
+  // Receives, sends, and both side by side, twice over.
+  Rounds rounds;
+  rounds.url = url;
+  for (int pattern = 0; pattern < 6; ++pattern) {
+    std::vector<bool> send(count);
+    for (int i = 0; i < count; ++i) {
+      send[i] = pattern % 4 == 1 || (pattern == 2 && i % 2 == 1) || (pattern == 3 && i % 2 == 0);
+    }
+    rounds.send.push_back(send);
+    rounds.go.push_back(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  }
+  std::vector<Apartment> apartments(count);
+  for (int i = 0; i < count; ++i) {
+    Apartment& a = apartments[i];
+    a.rounds = &rounds;
+    a.index = i;
+    a.code = L"C" + std::to_wstring(i + 1);
+    CreateDirectoryW((dir + L"\\" + a.code).c_str(), nullptr);
+    a.recv_file = dir + L"\\" + a.code + L"\\orders.txt";
+    a.send_file = dir + L"\\" + a.code + L"\\progress-" + a.code + L".txt";
+    DeleteFileW(a.recv_file.c_str());
+    a.ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    a.done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    a.thread = CreateThread(nullptr, 0, RunApartment, &a, 0, &a.thread_id);
+  }
+  bool created = true;
+  for (Apartment& a : apartments) {
+    WaitForSingleObject(a.ready, INFINITE);
+    created = created && a.created;
+  }
+  Check(created, std::to_string(count) + " apartment threads made their objects");
+  // Each apartment loads the DLL for itself and may let it go as it ends:
+  // held here, so DllCanUnloadNow can be asked after the last one.
+  wchar_t dll_path[MAX_PATH] = {};
+  GetModuleFileNameW(GetModuleHandleW(L"Tolvex.dll"), dll_path, MAX_PATH);
+  const HMODULE pinned = LoadLibraryW(dll_path);
+  IDispatch* foreign = nullptr;
+  HRESULT unmarshaled = E_FAIL;
+  if (rounds.first_object != nullptr) {
+    unmarshaled = CoGetInterfaceAndReleaseStream(rounds.first_object, IID_IDispatch,
+                                                 reinterpret_cast<void**>(&foreign));
+  }
+  Check(foreign != nullptr, "the first apartment's object marshaled to the main thread (" +
+                                Hex(rounds.marshaled) + ", " + Hex(unmarshaled) + ")");
+
+  int calls = 0, returned_0 = 0;
+  bool refusal_checked = false;
+  for (std::size_t r = 0; r < rounds.go.size(); ++r) {
+    const std::string round = "round " + std::to_string(r + 1);
+    for (Apartment& a : apartments) {
+      if (rounds.send[r][a.index]) {
+        WriteFile(a.send_file, "progress of " + Narrow(a.code) + " " + round + "\r\n");
+      }
+    }
+    SetEvent(rounds.go[r]);
+    // Once in the first round: a call from this apartment reaches the first
+    // apartment's object while that thread runs its own call.
+    if (!refusal_checked && foreign != nullptr && !rounds.send[r][0]) {
+      refusal_checked = true;
+      HWND dialog = nullptr;
+      for (int i = 0; i < 200 && dialog == nullptr; ++i) {
+        EnumThreadWindows(apartments[0].thread_id, FindDialog, reinterpret_cast<LPARAM>(&dialog));
+        if (dialog == nullptr) Sleep(10);
+      }
+      const std::wstring refused_file = dir + L"\\refused.txt";
+      DeleteFileW(refused_file.c_str());
+      HRESULT hr = E_FAIL;
+      const short got = LateBound(foreign, kRecvSO, url, L"KEY-C2", L"C2", refused_file, &hr);
+      Check(dialog != nullptr && hr == S_OK && got == 99,
+            "a call from another apartment on the busy first thread is refused with 99 (got " +
+                std::to_string(got) + ")");
+      Check(IsWindow(dialog) && IsWindowVisible(dialog),
+            "the running call's dialog is still shown after the refusal");
+      Check(GetFileAttributesW(refused_file.c_str()) == INVALID_FILE_ATTRIBUTES,
+            "the refused call wrote no file");
+      // Released while the first thread's call still runs.
+      std::exchange(foreign, nullptr)->Release();
+    }
+    ULONGLONG last_start = 0, first_end = ~0ULL;
+    for (Apartment& a : apartments) {
+      // Pumping: the first apartment's object may be released from here.
+      while (MsgWaitForMultipleObjects(1, &a.done, FALSE, INFINITE, QS_ALLINPUT) ==
+             WAIT_OBJECT_0 + 1) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      }
+      last_start = std::max(last_start, a.started);
+      first_end = std::min(first_end, a.ended);
+      const bool send = rounds.send[r][a.index];
+      const std::string what = round + ": " + Narrow(a.code) + (send ? " send" : " receive");
+      ++calls;
+      const bool ok = Check(a.hr == S_OK && a.result == 0 && a.error_msg.empty(),
+                            what + " returns 0 (got " + std::to_string(a.result) + ")");
+      if (ok) ++returned_0;
+      if (!send) {
+        Check(ReadAll(a.recv_file) == CompanyData(a.code),
+              what + ": the file holds " + Narrow(a.code) + "'s data");
+      }
+    }
+    Check(last_start < first_end, round + ": the " + std::to_string(count) +
+                                      " calls ran at the same time (last start before first end)");
+  }
+  if (foreign != nullptr) foreign->Release();
+  for (Apartment& a : apartments) {
+    WaitForSingleObject(a.thread, INFINITE);
+    CloseHandle(a.thread);
+    CloseHandle(a.ready);
+    CloseHandle(a.done);
+  }
+  for (HANDLE go : rounds.go) CloseHandle(go);
+  SetTraceFile(nullptr);
+  std::printf("apartments: %zu rounds, %d calls, %d returned 0\n", rounds.go.size(), calls,
+              returned_0);
+  const auto can_unload = Export<CanUnload>(L"Tolvex.dll", "DllCanUnloadNow");
+  Check(pinned && can_unload && can_unload() == S_OK,
+        "DllCanUnloadNow S_OK once every apartment has released its object");
+  if (pinned) FreeLibrary(pinned);
+
+  // The trace: every line whole and tagged; each apartment's calls under
+  // its own thread, naming its own company only.
+  const std::string text = ReadAll(trace);
+  std::size_t lines = 0, whole = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    ++lines;
+    if (WholeTraceLine(text.substr(at, end - at))) ++whole;
+    at = end + 2;
+  }
+  Check(lines > 0 && whole == lines, "every trace line is whole and tagged (" +
+                                         std::to_string(whole) + " of " + std::to_string(lines) +
+                                         ")");
+  for (const Apartment& a : apartments) {
+    int titles = 0, own = 0, results = 0, refusals = 0;
+    for (const std::string& line : TraceLinesOf(text, a.thread_id)) {
+      if (line.find("* RecvSO URL") != std::string::npos ||
+          line.find("* SendProgress URL") != std::string::npos) {
+        ++titles;
+        if (line.find("code \"" + Narrow(a.code) + "\"") != std::string::npos) ++own;
+      }
+      if (line.find("* result 0") != std::string::npos) ++results;
+      if (line.find("a call was running on this thread") != std::string::npos) ++refusals;
+    }
+    const int expected_refusals = a.index == 0 && refusal_checked ? 1 : 0;
+    Check(titles == static_cast<int>(rounds.go.size()) && own == titles &&
+              results == titles && refusals == expected_refusals,
+          Narrow(a.code) + "'s thread traced its " + std::to_string(titles) + " calls, " +
+              std::to_string(own) + " for " + Narrow(a.code) + ", " + std::to_string(results) +
+              " with result 0, " + std::to_string(refusals) + " refusal(s)");
   }
 }
 

@@ -50,5 +50,11 @@ void CheckTraceFile(const std::wstring& dead_url, const std::wstring& live_url,
 // for the built-in archiver, no stand-in may be loaded.
 void CheckArchiver(const std::wstring& url, const std::wstring& work_dir,
                    const std::wstring& expected_line, bool hosted);
+// `count` apartment threads, each with its own object, company (C1, C2,
+// ...) and files, released together into six rounds of receives, sends
+// and both side by side against `url`, a server that answers each company
+// with its own data after a delay; once, a call from another apartment
+// reaches a busy thread. Traced into WORKDIR\apartments\trace.log.
+void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int count);
 
 }  // namespace wine_client

@@ -21,6 +21,8 @@
 //                       dialog_tests.sh (TolvexTestHooks.dll registered)
 //   trace DEADURL URL WORKDIR
 //                       the opt-in trace file
+//   apartments URL WORKDIR [N]
+//                       N (default 4) apartment threads calling at once
 #include <windows.h>
 
 #include <objbase.h>
@@ -52,6 +54,8 @@ int wmain(int argc, wchar_t** argv) {
     wine_client::CheckLifetimes();
   } else if (mode == L"trace" && argc > 4) {
     wine_client::CheckTraceFile(arg, argv[3], argv[4]);
+  } else if (mode == L"apartments" && argc > 3) {
+    wine_client::CheckApartments(arg, argv[3], argc > 4 ? _wtoi(argv[4]) : 4);
   } else if (mode == L"unload" && !arg.empty()) {
     wine_client::CheckUnloading(arg, argc > 4 ? argv[3] : L"", argc > 4 ? argv[4] : L"");
   } else if (mode == L"dialog" && argc == 7) {
@@ -72,7 +76,7 @@ int wmain(int argc, wchar_t** argv) {
                  "                     |archiver URL DIR LINE [hosted]|unload DLL [URL FILE]\n"
                  "                     |dialog URL KEY CODE FILE DPI\n"
                  "                     |guest DLLNAME DIR LIVE DEAD SILENT SLOW|click URL FILE\n"
-                 "                     |trace DEADURL URL DIR\n");
+                 "                     |trace DEADURL URL DIR|apartments URL DIR [N]\n");
     CoUninitialize();
     return 2;
   }
