@@ -49,7 +49,7 @@ class ComponentRoot {
   Trace trace_{trace_sink_};
   CursorPointer pointer_;
   Win32FileSystem files_;
-  JobState state_;        // basTolvex
+  JobState state_;         // basTolvex
   ServerAddress address_;  // InetConnect's module state
   WinInetHttpSession http_;
   ChosenArchiveControl archive_{files_, trace_};

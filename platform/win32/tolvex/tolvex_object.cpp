@@ -58,8 +58,7 @@ class CallHold {
 
 }  // namespace
 
-TolvexObject::TolvexObject()
-    : root_(ComponentRoot::ForThisThread()), core_(root_->Services()) {}
+TolvexObject::TolvexObject() : root_(ComponentRoot::ForThisThread()), core_(root_->Services()) {}
 
 HRESULT TolvexObject::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;

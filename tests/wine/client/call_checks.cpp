@@ -1135,8 +1135,8 @@ std::vector<std::string> TraceLinesOf(const std::string& text, DWORD thread) {
 
 // "YYYY-MM-DD hh:mm:ss.mmm [pid:tid] " then "* ", "> " or "< ".
 bool WholeTraceLine(const std::string& line) {
-  if (line.size() < 30 || line[4] != '-' || line[10] != ' ' || line[19] != '.' ||
-      line[23] != ' ' || line[24] != '[') {
+  if (line.size() < 30 || line[4] != '-' || line[10] != ' ' || line[19] != '.' || line[23] != ' ' ||
+      line[24] != '[') {
     return false;
   }
   const std::size_t close = line.find("] ", 25);
@@ -1298,8 +1298,8 @@ void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int 
       if (line.find("a call was running on this thread") != std::string::npos) ++refusals;
     }
     const int expected_refusals = a.index == 0 && refusal_checked ? 1 : 0;
-    Check(titles == static_cast<int>(rounds.go.size()) && own == titles &&
-              results == titles && refusals == expected_refusals,
+    Check(titles == static_cast<int>(rounds.go.size()) && own == titles && results == titles &&
+              refusals == expected_refusals,
           Narrow(a.code) + "'s thread traced its " + std::to_string(titles) + " calls, " +
               std::to_string(own) + " for " + Narrow(a.code) + ", " + std::to_string(results) +
               " with result 0, " + std::to_string(refusals) + " refusal(s)");
