@@ -27,7 +27,7 @@ cmake --build --preset linux-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset linux-asan -j"$jobs"
 
-step "ThreadSanitizer: the dialog's loop beside the post"
+step "ThreadSanitizer: the dialog's loop beside the post, two apartments' jobs at once"
 cmake --preset linux-tsan >/dev/null
 cmake --build --preset linux-tsan -j"$jobs" --target dialog_test e2e_responsive_post_test tolvex
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/linux-tsan/tests/unit/dialog/dialog_test --gtest_brief=1

@@ -1214,7 +1214,7 @@ void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int 
     if (!refusal_checked && foreign != nullptr && !rounds.send[r][0]) {
       refusal_checked = true;
       HWND dialog = nullptr;
-      for (int i = 0; i < 200 && dialog == nullptr; ++i) {
+      for (int i = 0; i < 1000 && dialog == nullptr; ++i) {
         EnumThreadWindows(apartments[0].thread_id, FindDialog, reinterpret_cast<LPARAM>(&dialog));
         if (dialog == nullptr) Sleep(10);
       }
