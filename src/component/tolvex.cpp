@@ -44,8 +44,9 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
   JobState& state = services_.state;
   TransferJob& job = mode == kJobModeSend ? state.SendJob : state.RecvJob;
   // Claimed in one step, before anything else: a call arriving while
-  // another runs is refused before it touches the running job's record,
-  // dialog or trace, and reports no outcome.
+  // another runs is refused before it touches the running job's record or
+  // dialog, reports no outcome, and leaves one line in the running call's
+  // trace.
   if (state.CallInProgress.exchange(true)) {
     trace().Step("another call refused with 99: a call was running on this thread");
     return kResultNoOutcome;
