@@ -1145,6 +1145,31 @@ bool WholeTraceLine(const std::string& line) {
   return mark == "* " || mark == "> " || mark == "< ";
 }
 
+// A thread that receives once and ends, leaving its object to the caller
+// of the thread: the object outlives its apartment.
+struct Orphan {
+  std::wstring url, file;
+  _Tolvex* object = nullptr;
+  short result = -1;
+};
+
+DWORD WINAPI RunOrphaningThread(void* param) {
+  auto& orphan = *static_cast<Orphan*>(param);
+  if (FAILED(CoInitialize(nullptr))) return 1;
+  orphan.object = Create();
+  if (orphan.object != nullptr) {
+    VARIANT file;
+    VariantInit(&file);
+    V_VT(&file) = VT_BSTR;
+    V_BSTR(&file) = SysAllocString(orphan.file.c_str());
+    HRESULT hr = E_FAIL;
+    orphan.result = EarlyBound(orphan.object, false, orphan.url, L"KEY-C1", L"C1", &file, &hr);
+    VariantClear(&file);
+  }
+  CoUninitialize();
+  return 0;
+}
+
 }  // namespace
 
 void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int count) {
@@ -1265,6 +1290,22 @@ void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int 
   }
   for (HANDLE go : rounds.go) CloseHandle(go);
   SetTraceFile(nullptr);
+
+  Orphan orphan{url, dir + L"\\orphan.txt"};
+  const HANDLE orphaning = CreateThread(nullptr, 0, RunOrphaningThread, &orphan, 0, nullptr);
+  if (orphaning != nullptr) {
+    WaitForSingleObject(orphaning, INFINITE);
+    CloseHandle(orphaning);
+  }
+  Check(
+      orphan.object != nullptr && orphan.result == 0 && ReadAll(orphan.file) == CompanyData(L"C1"),
+      "a thread that received once and ended left its object behind (got " +
+          std::to_string(orphan.result) + ")");
+  // Released here, after its thread has gone: its thread's share of the
+  // component goes with it, holding no window or control any more.
+  if (orphan.object != nullptr) {
+    Check(orphan.object->Release() == 0, "the object of the ended thread released");
+  }
   std::printf("apartments: %zu rounds, %d calls, %d returned 0\n", rounds.go.size(), calls,
               returned_0);
   const auto can_unload = Export<CanUnload>(L"Tolvex.dll", "DllCanUnloadNow");

@@ -54,7 +54,8 @@ void CheckArchiver(const std::wstring& url, const std::wstring& work_dir,
 // ...) and files, released together into six rounds of receives, sends
 // and both side by side against `url`, a server that answers each company
 // with its own data after a delay; once, a call from another apartment
-// reaches a busy thread. Traced into WORKDIR\apartments\trace.log.
+// reaches a busy thread; then a thread ends before its object is
+// released. Traced into WORKDIR\apartments\trace.log.
 void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int count);
 
 }  // namespace wine_client
