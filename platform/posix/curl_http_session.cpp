@@ -130,7 +130,7 @@ bool CurlHttpSession::AddHeader(Handle handle, const std::u16string& header) {
 
 std::string CurlHttpSession::WireText(const std::u16string& text) { return ToLocaleCharset(text); }
 
-bool CurlHttpSession::Send(Handle handle, const std::uint8_t* body, std::size_t size,
+bool CurlHttpSession::Send(Handle handle, RequestBody& body,
                            const SentObserver& on_sent) {
   Request* request = Find<Request>(handle);
   if (request == nullptr || request->transfer || aborted_.load()) return false;
@@ -138,7 +138,7 @@ bool CurlHttpSession::Send(Handle handle, const std::uint8_t* body, std::size_t 
     trace_.Fail("the server address cannot be used", request->url);
     return false;
   }
-  CurlRequest wire{request->url, request->agent, request->headers, body, size, on_sent};
+  CurlRequest wire{request->url, request->agent, request->headers, &body, on_sent};
   request->transfer = std::make_unique<CurlTransfer>(std::move(wire), aborted_, trace_);
   {
     std::lock_guard<std::mutex> lock(active_mutex_);

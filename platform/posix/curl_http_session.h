@@ -33,8 +33,7 @@ class CurlHttpSession : public HttpSession {
                      const std::u16string& version, bool secure) override;
   bool AddHeader(Handle request, const std::u16string& header) override;
   std::string WireText(const std::u16string& text) override;
-  bool Send(Handle request, const std::uint8_t* body, std::size_t size,
-            const SentObserver& on_sent) override;
+  bool Send(Handle request, RequestBody& body, const SentObserver& on_sent) override;
   ReadStatus Read(Handle request, std::uint8_t* buffer, std::size_t capacity,
                   std::size_t& count) override;
   void Close(Handle handle) override;

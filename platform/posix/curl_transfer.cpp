@@ -21,6 +21,7 @@ const char* CaBundleFromEnvironment() {
 constexpr long kWaitSliceMs = 1000;
 // What the curl command uses: far fewer wake-ups than the 16 KiB default.
 constexpr long kReceiveBufferSize = 100 * 1024;
+constexpr long kUploadBufferSize = 256 * 1024;
 // One pass of curl reads for as long as the socket has data; past this much
 // unread data the transfer is paused until the reader catches up.
 constexpr std::size_t kMaxPending = 256 * 1024;
@@ -61,11 +62,16 @@ bool CurlTransfer::Configure() {
   ok = ok && curl_easy_setopt(e, CURLOPT_USERAGENT, request_.agent.c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_HTTPHEADER, header_list_.get()) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_POST, 1L) == CURLE_OK;
-  // Not a copy: curl reads the caller's bytes where they are.
+  // The length goes out as the Content-Length before the body, which curl
+  // asks for a piece at a time as the connection takes it.
+  const std::uint64_t body_size = request_.body != nullptr ? request_.body->Size() : 0;
   ok = ok && curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
-                              static_cast<curl_off_t>(request_.body_size)) == CURLE_OK;
-  const void* fields = request_.body_size == 0 ? static_cast<const void*>("") : request_.body;
-  ok = ok && curl_easy_setopt(e, CURLOPT_POSTFIELDS, fields) == CURLE_OK;
+                              static_cast<curl_off_t>(body_size)) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_READFUNCTION, &CurlTransfer::OnBodyWanted) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_READDATA, this) == CURLE_OK;
+  // As large as the piece size of the reply, so a large body goes in few
+  // calls.
+  ok = ok && curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBufferSize) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody) == CURLE_OK;
@@ -190,6 +196,23 @@ std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t n, vo
     return 0;  // curl ends the transfer with a write error
   }
   return total;
+}
+
+std::size_t CurlTransfer::OnBodyWanted(char* buffer, std::size_t size, std::size_t n,
+                                       void* self) {
+  auto& t = *static_cast<CurlTransfer*>(self);
+  if (t.request_.body == nullptr) return 0;
+  const std::uint64_t total = t.request_.body->Size();
+  const std::size_t capacity = static_cast<std::size_t>(
+      std::min<std::uint64_t>(size * n, total - std::min(total, t.body_read_)));
+  if (capacity == 0) return 0;
+  const std::size_t got =
+      t.request_.body->Read(reinterpret_cast<std::uint8_t*>(buffer), capacity);
+  // A body that fails keeps its cause; the transfer ends as failed rather
+  // than short.
+  if (got == 0) return CURL_READFUNC_ABORT;
+  t.body_read_ += got;
+  return got;
 }
 
 std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t n, void* self) {

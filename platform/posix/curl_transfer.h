@@ -25,9 +25,8 @@ struct CurlRequest {
   std::string url;
   std::string agent;
   std::vector<std::string> headers;
-  // The caller's; curl reads it in place while Start runs.
-  const std::uint8_t* body = nullptr;
-  std::size_t body_size = 0;
+  // The caller's; curl reads it piece by piece while Start runs.
+  RequestBody* body = nullptr;
   HttpSession::SentObserver on_sent;
 };
 
@@ -63,6 +62,7 @@ class CurlTransfer {
   bool Configure();
   void Step();
   static std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* self);
+  static std::size_t OnBodyWanted(char* buffer, std::size_t size, std::size_t n, void* self);
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* self);
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
@@ -79,6 +79,7 @@ class CurlTransfer {
   bool finished_ = false;
   CURLcode result_ = CURLE_OK;
   curl_off_t reported_sent_ = 0;
+  std::uint64_t body_read_ = 0;
 
   // Body bytes go straight into the reader's buffer when one is waiting;
   // the rest of a delivery waits in pending_.

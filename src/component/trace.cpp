@@ -197,12 +197,15 @@ std::string QuotedBytes(const std::uint8_t* data, std::size_t size, std::size_t 
   return quoted;
 }
 
-std::string StepClock::Elapsed() const {
-  const std::chrono::duration<double, std::milli> elapsed =
-      std::chrono::steady_clock::now() - start_;
+std::string FormatMs(double ms) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f ms", elapsed.count());
+  std::snprintf(text, sizeof text, "%.1f ms", ms);
   return text;
+}
+
+std::string StepClock::Elapsed() const {
+  return FormatMs(
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count());
 }
 
 }  // namespace tolvex

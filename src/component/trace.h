@@ -101,6 +101,9 @@ std::string MaskedRequestHeader(std::u16string_view header);
 // control and non-ASCII bytes as \xNN, "..." after a cut.
 std::string QuotedBytes(const std::uint8_t* data, std::size_t size, std::size_t limit = 40);
 
+// "12.3 ms".
+std::string FormatMs(double ms);
+
 // Measures one step: "12.3 ms".
 class StepClock {
  public:

@@ -193,7 +193,7 @@ class PostWorkerJoin {
 
 }  // namespace
 
-FrmTolvex::PostOutcome FrmTolvex::Post(const Bytes& body) {
+FrmTolvex::PostOutcome FrmTolvex::Post(RequestBody& body, ReplySink& reply) {
   // A fresh count for every post: periods left over from an earlier call
   // must not cut this one short.
   TimeoutCount = 0;
@@ -214,7 +214,7 @@ FrmTolvex::PostOutcome FrmTolvex::Post(const Bytes& body) {
   services_.http.ResetAbort();
   std::thread worker([&] {
     try {
-      sent = PostRequest(services_.http, services_.address, status, body, ResponseBytes, trace());
+      sent = PostRequest(services_.http, services_.address, status, body, reply, trace());
     } catch (...) {
       // PostRequest maps its own failures; nothing may end the thread.
     }
@@ -253,7 +253,8 @@ ArchiveControl& FrmTolvex::PreparedArchiveControl() {
 }
 
 bool FrmTolvex::PostToServlet(const TransferJob& job, std::u16string_view servlet,
-                              const Bytes& body, bool half_progress_while_posting) {
+                              RequestBody& body, ReplySink& reply,
+                              bool half_progress_while_posting) {
   // The URL as it passed the check, which ignored the spaces around it.
   services_.state.PostUrl = BuildPostUrl(TrimSpaces(job.ServerUrl), servlet);
   ParseServerUrl(services_.state.PostUrl, services_.address);
@@ -263,18 +264,20 @@ bool FrmTolvex::PostToServlet(const TransferJob& job, std::u16string_view servle
   if (half_progress_while_posting) ShowHalfProgress();
   window_.Refresh();
   trace().Step("POST " + ToUtf8(services_.state.PostUrl));
-  trace().Step("request body: " + std::to_string(body.size()) + " bytes, header \"" +
+  trace().Step("request body: " + std::to_string(body.Size()) + " bytes, header \"" +
                MaskedRequestHeader(BuildRequestHeader(job)) + "\"");
   const StepClock clock;
-  switch (Post(body)) {
+  switch (Post(body, reply)) {
     case PostOutcome::Done:
       StopResponseTimer();
-      trace().Step("reply: " + std::to_string(ResponseBytes.size()) + " bytes, " +
+      trace().Step("reply: " + std::to_string(reply.Received()) + " bytes, " +
                    QuotedBytes(ResponseBytes.data(), ResponseBytes.size(), 16) + ", in " +
                    clock.Elapsed());
       return true;
     case PostOutcome::Failed:
-      Finish(kResultPostFailed);
+      // Our own work file failing while it was sent is the archive's
+      // fault, not the connection's.
+      Finish(body.Failed() ? kResultPackFailed : kResultPostFailed);
       return false;
     case PostOutcome::Interrupted:
       break;

@@ -21,6 +21,7 @@
 #include "component/trace.h"
 #include "dialog/dialog_window.h"
 #include "net/http_session.h"
+#include "net/post_request.h"
 #include "net/server_address.h"
 #include "net/status_display.h"
 
@@ -73,15 +74,16 @@ class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDispla
   // caption (and half progress when asked) and posts. True when the post
   // succeeded and the response timer is stopped; false when the job has
   // ended: the post failed (result 9 stored) or the dialog was closed.
-  bool PostToServlet(const TransferJob& job, std::u16string_view servlet, const Bytes& body,
-                     bool half_progress_while_posting);
+  // The reply goes to `reply`, which resets ResponseBytes when it begins.
+  bool PostToServlet(const TransferJob& job, std::u16string_view servlet, RequestBody& body,
+                     ReplySink& reply, bool half_progress_while_posting);
   enum class PostOutcome { Done, Failed, Interrupted };
   // Posts on a worker thread while the dialog keeps running its message
   // loop, so it repaints, the response timer runs and Cancel is honoured.
   // Interrupted: the dialog was unloaded during the post (timeout or
   // Cancel), the exchange has been aborted and the outcome is stored.
   // Bytes moving in either direction restart the count of silent periods.
-  PostOutcome Post(const Bytes& body);
+  PostOutcome Post(RequestBody& body, ReplySink& reply);
   void OnBytesMoved(const TransferCounts& counts);
   // objTrans with the settings both jobs give it before packing or
   // unpacking; any of them may raise.

@@ -4,6 +4,7 @@
 
 #include "component/result_codes.h"
 #include "component/text.h"
+#include "dialog/archive_reply_sink.h"
 #include "dialog/frm_tolvex.h"
 #include "dialog/job_trace.h"
 #include "dialog/local_files.h"
@@ -23,8 +24,45 @@ void FrmTolvex::RunReceive() {
   window_.SetLabelCaption(u"受信(" + job.ServerUrl + u")");
   window_.Refresh();
 
-  const Bytes body = RequestHeaderBody(services_.http, job);
-  if (!PostToServlet(job, kServletGetSOData, body, false)) return;
+  // The header can carry no trailing spaces, so the server names the
+  // member without them.
+  const std::u16string data_name =
+      TrimTrailingSpaces(job.CompanyCode) + std::u16string(kDataSuffix);
+
+  // The archive and everything in it stay in a directory of this call's
+  // own beside the file it replaces, on that file's volume, and go with it
+  // on every outcome (Cancel and the response timer included): nothing of
+  // the server's lands among the caller's files but the one member, and
+  // only by the final rename. It is made when the first payload byte of a
+  // data reply arrives, on the post's thread; the payload is decoded into
+  // its work file from then on. Declared before the reply, so the work file
+  // is closed before the directory goes.
+  std::optional<std::u16string> target;
+  std::optional<StagingDirectory> stage;
+  std::optional<TraceCause> refusal;
+  ArchiveReplySink reply(ResponseBytes, [&]() -> std::unique_ptr<WritableFile> {
+    // A code that reaches elsewhere ("../x", "D:x") names no member of the
+    // archive's own directory.
+    if (!IsBareFileName(services_.paths, data_name)) {
+      refusal = TraceCause{"the company code does not make a file name", ToUtf8(data_name)};
+      return nullptr;
+    }
+    CreateDirectoryChain(services_.files, services_.paths, job.LocalDir);
+    // A link stays a link and the file it leads to is replaced; anything
+    // but a regular file is left as it is.
+    target = ReplaceableTarget(services_.files, LocalPath(job, job.LocalFile));
+    if (!target) {
+      refusal = TraceCause{"the file is not a regular file that can be replaced",
+                           ToUtf8(LocalPath(job, job.LocalFile))};
+      return nullptr;
+    }
+    stage.emplace(services_.files, services_.paths, ParentDirectory(services_.paths, *target));
+    return services_.files.OpenForWrite(stage->File(kReceiveWorkFile));
+  });
+
+  const Bytes header = RequestHeaderBody(services_.http, job);
+  BytesBody body(header);
+  if (!PostToServlet(job, kServletGetSOData, body, reply, false)) return;
   window_.SetLabelCaption(u"ﾎﾟｽﾄが終了しました");
   window_.Refresh();
   ShowHalfProgress();
@@ -38,14 +76,15 @@ void FrmTolvex::RunReceive() {
       CreateLocalDir(services_.files, services_.paths, job.LocalDir);
       // Cut to 0 bytes in place, so it keeps its permissions; a device or
       // pipe in the caller's place is never opened.
-      const auto target = ReplaceableTarget(services_.files, LocalPath(job, job.LocalFile));
-      if (!target) {
+      const auto no_data_target =
+          ReplaceableTarget(services_.files, LocalPath(job, job.LocalFile));
+      if (!no_data_target) {
         trace().Fail("the file is not a regular file that can be replaced",
                      ToUtf8(LocalPath(job, job.LocalFile)));
         return Finish(kResultUnpackFailed);
       }
       try {
-        WriteWholeFile(services_.files, *target, {});
+        WriteWholeFile(services_.files, *no_data_target, {});
       } catch (const FileError& error) {
         FailOnError(trace(), "the empty data file could not be written", error);
         return Finish(kResultUnpackFailed);
@@ -63,56 +102,27 @@ void FrmTolvex::RunReceive() {
       return Finish(kResultInvalidReply);
   }
 
-  // Decoded before anything on disk changes, so a malformed payload leaves
-  // the caller's directory as it was.
-  Bytes archive;
-  const StepClock decoding;
+  // A malformed payload is told as such before anything else, as when it
+  // was decoded whole; the caller's directory is then as it was.
   try {
-    archive = TakeDecodedPayload(ResponseBytes);
+    reply.Finish();
   } catch (const DecodeError& error) {
     FailOnError(trace(), "the reply's archive encoding is malformed", error);
     return Finish(kResultInvalidReply);
-  }
-  trace().Step("decoded the archive: " + std::to_string(archive.size()) + " bytes in " +
-               decoding.Elapsed());
-
-  // The header can carry no trailing spaces, so the server names the
-  // member without them.
-  const std::u16string data_name =
-      TrimTrailingSpaces(job.CompanyCode) + std::u16string(kDataSuffix);
-  // A code that reaches elsewhere ("../x", "D:x") names no member of the
-  // archive's own directory.
-  if (!IsBareFileName(services_.paths, data_name)) {
-    trace().Fail("the company code does not make a file name", ToUtf8(data_name));
-    return Finish(kResultUnpackFailed);
-  }
-
-  CreateDirectoryChain(services_.files, services_.paths, job.LocalDir);
-  // A link stays a link and the file it leads to is replaced; anything but
-  // a regular file is left as it is.
-  const auto target = ReplaceableTarget(services_.files, LocalPath(job, job.LocalFile));
-  if (!target) {
-    trace().Fail("the file is not a regular file that can be replaced",
-                 ToUtf8(LocalPath(job, job.LocalFile)));
-    return Finish(kResultUnpackFailed);
-  }
-
-  // The archive and everything in it stay in a directory of this call's
-  // own beside the file it replaces, on that file's volume, and go with it
-  // on every outcome: nothing of the server's lands among the caller's
-  // files but the one member, and only by the final rename.
-  std::optional<StagingDirectory> stage;
-  const StepClock writing;
-  try {
-    stage.emplace(services_.files, services_.paths, ParentDirectory(services_.paths, *target));
-    WriteWholeFile(services_.files, stage->File(kReceiveWorkFile), archive);
   } catch (const FileError& error) {
-    FailOnError(trace(), "the received archive could not be written", error);
+    if (!refusal) {
+      FailOnError(trace(), "the received archive could not be written", error);
+      return Finish(kResultUnpackFailed);
+    }
+  }
+  trace().Step("decoded the archive: " + std::to_string(reply.decoded()) + " bytes in " +
+               FormatMs(reply.decode_ms()) + " as it arrived");
+  if (refusal) {
+    trace().Fail(refusal->what, refusal->detail);
     return Finish(kResultUnpackFailed);
   }
   trace().Step("wrote " + ToUtf8(stage->File(kReceiveWorkFile)) + ": " +
-               std::to_string(archive.size()) + " bytes in " + writing.Elapsed());
-  archive = Bytes();  // on disk now; the unpack needs the memory more
+               std::to_string(reply.decoded()) + " bytes in " + FormatMs(reply.write_ms()));
 
   const StepClock unpacking;
   try {

@@ -4,6 +4,7 @@
 
 #include "component/result_codes.h"
 #include "component/text.h"
+#include "dialog/archive_reply_sink.h"
 #include "dialog/frm_tolvex.h"
 #include "dialog/job_trace.h"
 #include "dialog/local_files.h"
@@ -58,22 +59,26 @@ void FrmTolvex::RunSend() {
   trace().Step("packed " + ToUtf8(work_path) + " in " + packing.Elapsed());
 
   // A packing reported as successful that left no usable archive is still a
-  // packing failure, not something to post.
-  Bytes body;
-  const StepClock encoding;
+  // packing failure, not something to post. The body is encoded from the
+  // work file as it is sent, so the directory stays until the call ends
+  // and goes on every outcome, Cancel and the response timer included.
+  std::optional<ArchiveBody> body;
+  const StepClock counting;
   try {
-    body = SendBodyFromArchive(services_.http, job, services_.files, work_path);
+    body.emplace(services_.http, job, services_.files, work_path, trace());
   } catch (const FileError& error) {
     FailOnError(trace(), "the packed archive could not be read", error);
     return Finish(kResultPackFailed);
   }
-  trace().Step("read and encoded " + ToUtf8(work_path) + ": " + std::to_string(body.size()) +
-               " body bytes in " + encoding.Elapsed());
-  // Nothing is left on disk while the post runs, so a call that ends
-  // during it (Cancel, timeout, Ctrl-C) leaves nothing behind.
-  stage.reset();
+  trace().Step("read and encoded " + ToUtf8(work_path) + ": " +
+               std::to_string(body->archive_size()) + " archive bytes make " +
+               std::to_string(body->Size()) + " body bytes, counted in " + counting.Elapsed() +
+               ", encoded as sent");
 
-  if (!PostToServlet(job, kServletPutProgressData, body, true)) return;
+  // A reply other than the one status byte is only held as far as telling
+  // it apart needs.
+  ReplyCollector reply(ResponseBytes, kHeldReplyLimit);
+  if (!PostToServlet(job, kServletPutProgressData, *body, reply, true)) return;
   window_.SetLabelCaption(u"ﾎﾟｽﾄが終了しました.");
   window_.Refresh();
   window_.SetProgressValue(static_cast<float>(window_.ProgressMax()));

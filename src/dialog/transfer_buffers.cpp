@@ -1,50 +1,93 @@
 #include "dialog/transfer_buffers.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <new>
 #include <utility>
 
 #include "net/form_codec.h"
 #include "net/servlet_protocol.h"
 
 namespace tolvex {
+namespace {
+
+// Large enough to keep the encoder and the connection busy, small beside
+// any limit on memory.
+constexpr std::size_t kPiece = 256 * 1024;
+
+}  // namespace
 
 Bytes RequestHeaderBody(HttpSession& http, const TransferJob& job) {
   const std::string header = http.WireText(BuildRequestHeader(job));
   return Bytes(header.begin(), header.end());
 }
 
-Bytes SendBodyFromArchive(HttpSession& http, const TransferJob& job, FileSystem& files,
-                          const std::u16string& archive_path) {
-  // Large enough to keep the encoder busy, small beside the body.
-  constexpr std::size_t kPiece = 1 << 20;
-  const auto file = files.OpenForRead(archive_path);
-  const std::uint64_t size = file->Size();
-  if (size == 0) throw FileError("the archive is empty");
-  Bytes body = RequestHeaderBody(http, job);
-  if (size > (std::numeric_limits<std::size_t>::max() - body.size() - 1) / 3) {
-    throw FileError("the archive is too large to send");
-  }
-  // Reserved, not filled: pages the encoding does not reach are never
-  // touched, so the body costs what it encodes to, not its bound.
-  body.reserve(body.size() + static_cast<std::size_t>(size) * 3 + 1);
-  Bytes piece(static_cast<std::size_t>(std::min<std::uint64_t>(size, kPiece)));
-  std::uint64_t left = size;
-  while (left > 0) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size()));
-    const std::size_t got = file->Read(piece.data(), want);
+ArchiveBody::ArchiveBody(HttpSession& http, const TransferJob& job, FileSystem& files,
+                         const std::u16string& archive_path, Trace& trace)
+    : file_(files.OpenForRead(archive_path)), pending_(RequestHeaderBody(http, job)), trace_(trace) {
+  archive_size_ = file_->Size();
+  if (archive_size_ == 0) throw FileError("the archive is empty");
+  // Counted before the first byte goes, for the Content-Length: a pass
+  // over a file the packer has just written, which the system still holds
+  // in memory, costs less than encoding it to disk and reading it back.
+  raw_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(archive_size_, kPiece)));
+  std::uint64_t encoded = 0;
+  for (std::uint64_t left = archive_size_; left > 0;) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, raw_.size()));
+    const std::size_t got = file_->Read(raw_.data(), want);
     if (got == 0) throw FileError("short read");
-    AppendFormEncoded(piece.data(), got, body);
+    encoded += FormEncodedSize(raw_.data(), got);
     left -= got;
   }
-  return body;
+  if (encoded > std::numeric_limits<std::uint64_t>::max() - pending_.size()) {
+    throw FileError("the archive is too large to send");
+  }
+  size_ = pending_.size() + encoded;
+  file_->Seek(0);
+  archive_left_ = archive_size_;
 }
 
-Bytes TakeDecodedPayload(Bytes& reply) {
-  Bytes archive = std::move(reply);
-  reply = Bytes();
-  DecodeFormBytesInPlace(archive, 1);
-  return archive;
+bool ArchiveBody::Refill() {
+  if (archive_left_ == 0) {
+    // Asked for more than was counted: the file's bytes changed under us.
+    Fail("the packed archive changed while it was sent", "more body bytes than counted");
+    return false;
+  }
+  const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(archive_left_, raw_.size()));
+  const std::size_t got = file_->Read(raw_.data(), want);
+  if (got == 0) {
+    Fail("the packed archive changed while it was sent", "it got shorter");
+    return false;
+  }
+  archive_left_ -= got;
+  pending_.clear();
+  AppendFormEncoded(raw_.data(), got, pending_);
+  pending_offset_ = 0;
+  return true;
+}
+
+void ArchiveBody::Fail(std::string what, std::string detail) {
+  failed_ = true;
+  trace_.Fail(std::move(what), std::move(detail));
+}
+
+std::size_t ArchiveBody::Read(std::uint8_t* buffer, std::size_t capacity) noexcept {
+  if (failed_) return 0;
+  try {
+    if (pending_offset_ == pending_.size() && !Refill()) return 0;
+    const std::size_t n = std::min(capacity, pending_.size() - pending_offset_);
+    std::memcpy(buffer, pending_.data() + pending_offset_, n);
+    pending_offset_ += n;
+    return n;
+  } catch (const std::bad_alloc&) {
+    Fail("there was not enough memory to encode the archive", "while it was sent");
+  } catch (const std::exception& error) {
+    Fail("the packed archive could not be read", error.what());
+  } catch (...) {
+    Fail("the packed archive could not be read", "while it was sent");
+  }
+  return 0;
 }
 
 }  // namespace tolvex

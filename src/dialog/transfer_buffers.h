@@ -1,14 +1,18 @@
-// The payload buffers of the two jobs, each held once: the request body is
-// built as wire bytes in one buffer sized to its bound, and the reply is
-// decoded where it lies. UTF-16 stays for the component's own strings.
+// The payloads of the two jobs, never held whole: the request body is
+// encoded from the packed archive as it is sent, and the reply is decoded
+// into the work file as it arrives (archive_reply_sink.h). UTF-16 stays
+// for the component's own strings.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "component/file_system.h"
 #include "component/job_state.h"
+#include "component/trace.h"
 #include "net/http_session.h"
 
 namespace tolvex {
@@ -18,15 +22,37 @@ using Bytes = std::vector<std::uint8_t>;
 // The 63-character request header in the wire's code page.
 Bytes RequestHeaderBody(HttpSession& http, const TransferJob& job);
 
-// The request header followed by the form-encoded content of the file at
-// `archive_path`, read and encoded a piece at a time straight into the
-// body. Throws FileError when the file cannot be read whole or is empty.
-Bytes SendBodyFromArchive(HttpSession& http, const TransferJob& job, FileSystem& files,
-                          const std::u16string& archive_path);
+// The request header followed by the form-encoded content of the archive
+// file, encoded a piece at a time as the connection asks for it. Its
+// length is counted from the file when it is made.
+class ArchiveBody : public RequestBody {
+ public:
+  // Throws FileError when the file cannot be read whole or is empty. A
+  // failure while the body is sent is recorded in `trace` as it happens,
+  // so it stands as the call's cause.
+  ArchiveBody(HttpSession& http, const TransferJob& job, FileSystem& files,
+              const std::u16string& archive_path, Trace& trace);
 
-// The archive a GetSOData data reply carries: the bytes after the status,
-// decoded in the reply's own storage, which the result takes over (the
-// reply is left empty). Throws DecodeError when an escape is malformed.
-Bytes TakeDecodedPayload(Bytes& reply);
+  std::uint64_t Size() const override { return size_; }
+  std::size_t Read(std::uint8_t* buffer, std::size_t capacity) noexcept override;
+
+  bool Failed() const override { return failed_; }
+
+  std::uint64_t archive_size() const { return archive_size_; }
+
+ private:
+  bool Refill();
+  void Fail(std::string what, std::string detail);
+
+  std::unique_ptr<ReadableFile> file_;
+  std::uint64_t archive_size_ = 0;
+  std::uint64_t size_ = 0;
+  std::uint64_t archive_left_ = 0;
+  Bytes pending_;  // the header, then each encoded piece
+  std::size_t pending_offset_ = 0;
+  Bytes raw_;
+  Trace& trace_;
+  bool failed_ = false;
+};
 
 }  // namespace tolvex

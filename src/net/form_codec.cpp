@@ -657,6 +657,27 @@ void DecodeFormBytes(const Bytes& source, Bytes& decoded) {
   DecodeRange(source.data(), source.size(), decoded);
 }
 
+void DecodeFormBytes(const std::uint8_t* source, std::size_t n, Bytes& decoded) {
+  DecodeRange(source, n, decoded);
+}
+
+int FormEscapeDigitValue(std::uint8_t byte) { return kHexTable[byte]; }
+
+std::uint64_t FormEncodedSize(const std::uint8_t* source, std::size_t n) {
+  // Each byte's encoded length, eight a step into independent sums so the
+  // loads and the adds overlap.
+  std::uint64_t extra[4] = {0, 0, 0, 0};
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    extra[0] += kEncodeTable[source[i]].length + kEncodeTable[source[i + 4]].length;
+    extra[1] += kEncodeTable[source[i + 1]].length + kEncodeTable[source[i + 5]].length;
+    extra[2] += kEncodeTable[source[i + 2]].length + kEncodeTable[source[i + 6]].length;
+    extra[3] += kEncodeTable[source[i + 3]].length + kEncodeTable[source[i + 7]].length;
+  }
+  for (; i < n; ++i) extra[0] += kEncodeTable[source[i]].length;
+  return extra[0] + extra[1] + extra[2] + extra[3];
+}
+
 void DecodeFormBytesInPlace(Bytes& bytes, std::size_t from) {
   // A stretch at a time into a small buffer, then moved down: the decoded
   // form of a stretch is never longer than the stretch, so the output never

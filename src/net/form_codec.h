@@ -36,6 +36,13 @@ void AppendFormEncoded(const std::uint8_t* source, std::size_t n, Bytes& encoded
 // in either case: servers that write lower-case escapes must not hand us a
 // silently corrupted archive.
 void DecodeFormBytes(const Bytes& source, Bytes& decoded);
+// The same for the n bytes at `source` (not inside `decoded`).
+void DecodeFormBytes(const std::uint8_t* source, std::size_t n, Bytes& decoded);
+// The value the decoder gives an escape digit (0-9, A-F, a-f); -1 for a
+// byte that is none.
+int FormEscapeDigitValue(std::uint8_t byte);
+// The length of the encoded form of n bytes, counted without making it.
+std::uint64_t FormEncodedSize(const std::uint8_t* source, std::size_t n);
 // Decodes bytes[from..] over the start of `bytes` and cuts it to the
 // decoded length, without a second buffer of that size. On a malformed
 // escape throws DecodeError; `bytes` then holds the bytes decoded before

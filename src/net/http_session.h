@@ -3,8 +3,8 @@
 // keep its handle bookkeeping and failure table in portable code. Strings
 // are component strings; a back end converts them to the system's ANSI
 // code page (WinINet) or the locale's charset (libcurl) at the call. The
-// request body is bytes already in that code page (see WireText), so a
-// large body is never held a second time in another form.
+// request body is bytes already in that code page (see WireText), handed
+// over a piece at a time as it is sent, so a large one is never held whole.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,21 @@
 #include <string>
 
 namespace tolvex {
+
+// A request body that gives its bytes a piece at a time while it is sent.
+class RequestBody {
+ public:
+  virtual ~RequestBody() = default;
+  // Its length in bytes, known before the first of them goes out: the
+  // request's Content-Length.
+  virtual std::uint64_t Size() const = 0;
+  // Copies the next bytes of the body, at most `capacity`, to `buffer` and
+  // returns their count. Fewer than Size() bytes in all, 0 before the end,
+  // means the body failed; it keeps its cause for the job. Never throws.
+  virtual std::size_t Read(std::uint8_t* buffer, std::size_t capacity) noexcept = 0;
+  // True once a Read has failed: the post then failed for the body's sake.
+  virtual bool Failed() const { return false; }
+};
 
 class HttpSession {
  public:
@@ -40,11 +55,11 @@ class HttpSession {
   // Component text in the code page of the wire: what a string handed to
   // the other calls becomes.
   virtual std::string WireText(const std::u16string& text) = 0;
-  // Sends the request with exactly these body bytes. They stay the
-  // caller's: the back end reads them during the call and keeps no pointer
-  // to them afterwards.
-  virtual bool Send(Handle request, const std::uint8_t* body, std::size_t size,
-                    const SentObserver& on_sent) = 0;
+  // Sends the request with exactly the body's bytes, read from it as they
+  // go out, with its Size() as the Content-Length. The body stays the
+  // caller's: the back end keeps no reference to it after the call. False
+  // also when the body fails before its end.
+  virtual bool Send(Handle request, RequestBody& body, const SentObserver& on_sent) = 0;
   // Reads at most `capacity` reply bytes; Data with count > 0, End at the
   // clean end of the reply, Failed when the connection broke.
   virtual ReadStatus Read(Handle request, std::uint8_t* buffer, std::size_t capacity,

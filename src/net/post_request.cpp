@@ -1,6 +1,8 @@
 #include "net/post_request.h"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 #include <stdexcept>
 
 #include "component/text.h"
@@ -44,7 +46,7 @@ bool Failed(Trace& trace, std::string what, std::string detail = {}) {
 }
 
 bool PostOrThrow(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
-                 const Bytes& body, Bytes& ResponseBytes, Trace& trace) {
+                 RequestBody& body, ReplySink& reply, Trace& trace) {
   PostHandles handles(http);
   handles.internet = http.Open(kUserAgent);
   if (handles.internet == HttpSession::kNull) {
@@ -76,8 +78,8 @@ bool PostOrThrow(HttpSession& http, const ServerAddress& address, StatusDisplay&
   }
 
   TransferCounts counts;
-  counts.body_size = body.size();
-  const bool sent = http.Send(handles.request, body.data(), body.size(), [&](std::uint64_t n) {
+  counts.body_size = body.Size();
+  const bool sent = http.Send(handles.request, body, [&](std::uint64_t n) {
     n = std::min<std::uint64_t>(n, counts.body_size);  // a back end counting more says nothing new
     if (n <= counts.sent) return;
     counts.sent = n;
@@ -87,32 +89,77 @@ bool PostOrThrow(HttpSession& http, const ServerAddress& address, StatusDisplay&
   display.Repaint();
   if (!sent) return Failed(trace, "the request could not be sent", where);
 
-  ResponseBytes.assign(1, 0);
-  // Sized once for an announced length, so a long reply is neither copied
-  // on growth nor held twice at its peak. A server cannot make us reserve
-  // more than kMaxReplyReserve this way.
   counts.reply_size = http.ReplyLengthHint(handles.request);
-  if (counts.reply_size) {
-    ResponseBytes.reserve(
-        static_cast<std::size_t>(std::min<std::uint64_t>(*counts.reply_size, kMaxReplyReserve)));
-  }
-  ReplyCollector reply{ResponseBytes};
+  reply.Begin(counts.reply_size);
+  std::vector<std::uint8_t> buffer(kReadChunkSize);
   for (;;) {
-    switch (ReadResponseChunk(http, handles.request, reply)) {
-      case HttpSession::ReadStatus::Data:
-        counts.received = reply.held;
-        display.BytesMoved(counts);
-        continue;
-      case HttpSession::ReadStatus::End:
-        return true;
-      case HttpSession::ReadStatus::Failed:
-        return Failed(trace, "the reply could not be read to its end",
-                      std::to_string(reply.held) + " bytes received");
+    std::size_t count = 0;
+    const auto status = http.Read(handles.request, buffer.data(), buffer.size(), count);
+    if (status == HttpSession::ReadStatus::Failed) {
+      return Failed(trace, "the reply could not be read to its end",
+                    std::to_string(counts.received) + " bytes received");
     }
+    if (status != HttpSession::ReadStatus::Data || count == 0) return true;
+    count = std::min(count, buffer.size());  // a back end must not claim more than it got
+    counts.received += count;
+    const bool more = reply.Take(buffer.data(), count);
+    display.BytesMoved(counts);
+    if (!more) return true;
   }
 }
 
+bool RunPost(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
+             RequestBody& body, ReplySink& reply, Trace& trace) {
+  try {
+    return PostOrThrow(http, address, display, body, reply, trace);
+  } catch (const std::bad_alloc&) {
+    trace.Fail("there was not enough memory for the post",
+               std::to_string(body.Size()) + " body bytes");
+  } catch (const std::exception& error) {
+    trace.Fail("the HTTP post failed", error.what());
+  } catch (...) {
+    trace.Fail("the HTTP post failed");
+  }
+  return false;
+}
+
 }  // namespace
+
+std::size_t BytesBody::Read(std::uint8_t* buffer, std::size_t capacity) noexcept {
+  const std::size_t n = std::min(capacity, bytes_.size() - offset_);
+  if (n > 0) std::memcpy(buffer, bytes_.data() + offset_, n);
+  offset_ += n;
+  return n;
+}
+
+void ReplyCollector::Begin(std::optional<std::uint64_t> announced) {
+  bytes_.assign(1, 0);
+  held_ = 0;
+  received_ = 0;
+  // Sized once for an announced length, so a long reply is neither copied
+  // on growth nor held twice at its peak. A server cannot make us reserve
+  // more than kMaxReplyReserve this way.
+  if (announced) {
+    bytes_.reserve(static_cast<std::size_t>(
+        std::min<std::uint64_t>({*announced, kMaxReplyReserve, limit_})));
+  }
+}
+
+bool ReplyCollector::Take(const std::uint8_t* data, std::size_t n) {
+  received_ += n;
+  const std::size_t kept = std::min(n, limit_ - held_);
+  if (kept == 0) return true;
+  const std::size_t needed = held_ + kept;
+  if (bytes_.capacity() < needed) {
+    const std::size_t doubled =
+        bytes_.capacity() > bytes_.max_size() / 2 ? bytes_.max_size() : bytes_.capacity() * 2;
+    bytes_.reserve(std::max(needed, doubled));
+  }
+  if (held_ == 0) bytes_.clear();  // the first chunk replaces the reset element
+  bytes_.insert(bytes_.end(), data, data + kept);
+  held_ = needed;
+  return true;
+}
 
 HttpSession::ReadStatus ReadResponseChunk(HttpSession& http, HttpSession::Handle request,
                                           ReplyCollector& reply) {
@@ -121,32 +168,20 @@ HttpSession::ReadStatus ReadResponseChunk(HttpSession& http, HttpSession::Handle
   if (status != HttpSession::ReadStatus::Data || count == 0) {
     return status == HttpSession::ReadStatus::Failed ? status : HttpSession::ReadStatus::End;
   }
-  count = std::min(count, reply.buffer.size());  // a back end must not claim more than it got
-
-  Bytes& bytes = reply.bytes;
-  const std::size_t needed = reply.held + count;
-  if (needed < reply.held) throw std::length_error("reply too long");
-  if (bytes.capacity() < needed) {
-    const std::size_t doubled =
-        bytes.capacity() > bytes.max_size() / 2 ? bytes.max_size() : bytes.capacity() * 2;
-    bytes.reserve(std::max(needed, doubled));
-  }
-  if (reply.held == 0) bytes.clear();  // the first chunk replaces the reset element
-  bytes.insert(bytes.end(), reply.buffer.begin(), reply.buffer.begin() + count);
-  reply.held = needed;
+  reply.Take(reply.buffer.data(), std::min(count, reply.buffer.size()));
   return HttpSession::ReadStatus::Data;
 }
 
 bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
+                 RequestBody& body, ReplySink& reply, Trace& trace) {
+  return RunPost(http, address, display, body, reply, trace);
+}
+
+bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
                  const Bytes& body, Bytes& ResponseBytes, Trace& trace) {
-  try {
-    return PostOrThrow(http, address, display, body, ResponseBytes, trace);
-  } catch (const std::exception& error) {
-    trace.Fail("the HTTP post failed", error.what());
-  } catch (...) {
-    trace.Fail("the HTTP post failed");
-  }
-  return false;
+  BytesBody whole(body);
+  ReplyCollector reply(ResponseBytes);
+  return RunPost(http, address, display, whole, reply, trace);
 }
 
 }  // namespace tolvex

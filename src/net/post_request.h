@@ -11,16 +11,16 @@
 //  - After the send, successful or not, the status text becomes
 //    "Client Connected to " + ServerHost (as written, port included) and the
 //    display is repainted, so the notice shows while the reply is read.
-//  - Only after a successful send is ResponseBytes reset; it then ends as
-//    exactly the reply body bytes, or as the single byte 0 for an empty
-//    reply. The HTTP status is never looked at. The reset keeps the
-//    vector's capacity, so a dialog that posts again reuses the storage of
-//    its last reply instead of growing a new one.
+//  - Only after a successful send does the reply begin: the sink is told
+//    once (ReplySink::Begin, which resets ResponseBytes), then handed every
+//    piece read, in order, until the clean end of the reply or until it
+//    wants no more. The HTTP status is never looked at.
 //  - Every way out closes each handle that was opened, request first, then
 //    connection, then session. Nothing is thrown: every failure, including
 //    an exception from the session or the display, an invalid port and an
 //    allocation failure, returns false. ResponseBytes is untouched by any
-//    failure before the send succeeded and holds what was read otherwise.
+//    failure before the send succeeded; the sink holds what was read
+//    otherwise.
 //  - Every body byte sent and every reply byte read is reported to
 //    display.BytesMoved, from the thread that runs the post.
 //  - A read that fails in the middle of the reply (connection reset, TLS
@@ -30,6 +30,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,24 +50,68 @@ inline constexpr char16_t kConnectedNotice[] = u"Client Connected to ";
 inline constexpr std::size_t kReadChunkSize = 32000;
 inline constexpr std::uint64_t kMaxReplyReserve = std::uint64_t{256} << 20;
 
+// Where the reply goes as it is read, on the thread that runs the post.
+class ReplySink {
+ public:
+  virtual ~ReplySink() = default;
+  // The send succeeded and the reply begins; `announced` is its length when
+  // the back end knows it (only a hint: the reply is read to its end).
+  virtual void Begin(std::optional<std::uint64_t> announced) = 0;
+  // The next bytes of the reply, never none. False when the sink has
+  // judged the reply and wants no more of it: the reading stops, and the
+  // post ends as at the clean end of the reply. May throw; the post then
+  // fails.
+  virtual bool Take(const std::uint8_t* data, std::size_t n) = 0;
+  // Bytes of the reply taken since Begin.
+  virtual std::uint64_t Received() const = 0;
+};
+
+// A body held whole in memory, for the small ones.
+class BytesBody : public RequestBody {
+ public:
+  explicit BytesBody(const Bytes& bytes) : bytes_(bytes) {}
+  std::uint64_t Size() const override { return bytes_.size(); }
+  std::size_t Read(std::uint8_t* buffer, std::size_t capacity) noexcept override;
+
+ private:
+  const Bytes& bytes_;
+  std::size_t offset_ = 0;
+};
+
+// The reply collected whole into ResponseBytes, at most `limit` bytes of
+// it kept (the rest only counted): the count of bytes stored since the
+// reset tells the reset element apart from a received byte. Growth doubles
+// the capacity so a long reply is copied a logarithmic number of times,
+// not once per chunk.
+class ReplyCollector : public ReplySink {
+ public:
+  explicit ReplyCollector(Bytes& bytes, std::size_t limit = SIZE_MAX)
+      : bytes_(bytes), limit_(limit) {}
+  // ResponseBytes becomes the single byte 0, sized for an announced length.
+  void Begin(std::optional<std::uint64_t> announced) override;
+  bool Take(const std::uint8_t* data, std::size_t n) override;
+  std::uint64_t Received() const override { return received_; }
+
+  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kReadChunkSize);
+
+ private:
+  Bytes& bytes_;
+  std::size_t limit_;
+  std::size_t held_ = 0;
+  std::uint64_t received_ = 0;
+};
+
 // Each failure records its cause in `trace` unless the session named a
 // more precise one first.
 bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
+                 RequestBody& body, ReplySink& reply, Trace& trace = DiscardingTrace());
+// The same for a body held whole and a reply collected whole into
+// ResponseBytes, which is reset only once the send has succeeded.
+bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
                  const Bytes& body, Bytes& ResponseBytes, Trace& trace = DiscardingTrace());
 
-// The reply as it is collected: ResponseBytes plus the count of bytes
-// stored since the reset, which tells the reset element apart from a
-// received byte.
-struct ReplyCollector {
-  Bytes& bytes;
-  std::size_t held = 0;
-  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kReadChunkSize);
-};
-
-// One read of at most kReadChunkSize bytes, appended to the reply. Data when
-// bytes were stored; End or Failed leave the reply unchanged. Growth doubles
-// the capacity so a long reply is copied a logarithmic number of times, not
-// once per chunk.
+// One read of at most kReadChunkSize bytes, handed to the collector. Data
+// when bytes were stored; End or Failed leave the reply unchanged.
 HttpSession::ReadStatus ReadResponseChunk(HttpSession& http, HttpSession::Handle request,
                                           ReplyCollector& reply);
 

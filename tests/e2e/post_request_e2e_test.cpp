@@ -74,9 +74,7 @@ class CountingSession : public HttpSession {
   }
   bool AddHeader(Handle r, const std::u16string& h) override { return real.AddHeader(r, h); }
   std::string WireText(const std::u16string& t) override { return real.WireText(t); }
-  bool Send(Handle r, const std::uint8_t* b, std::size_t n, const SentObserver& s) override {
-    return real.Send(r, b, n, s);
-  }
+  bool Send(Handle r, RequestBody& b, const SentObserver& s) override { return real.Send(r, b, s); }
   ReadStatus Read(Handle r, std::uint8_t* b, std::size_t c, std::size_t& n) override {
     return real.Read(r, b, c, n);
   }

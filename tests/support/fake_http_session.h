@@ -16,6 +16,18 @@
 
 namespace tolvex::testing {
 
+// The whole of a body, read the way a back end reads it as it sends.
+inline std::string WholeBody(RequestBody& body) {
+  std::string bytes;
+  std::uint8_t piece[4096];
+  while (bytes.size() < body.Size()) {
+    const std::size_t got = body.Read(piece, sizeof piece);
+    if (got == 0) break;
+    bytes.append(reinterpret_cast<const char*>(piece), got);
+  }
+  return bytes;
+}
+
 class FakeHttpSession : public HttpSession {
  public:
   Handle Open(const std::u16string&) override { return 1; }
@@ -35,10 +47,11 @@ class FakeHttpSession : public HttpSession {
   }
   bool AddHeader(Handle, const std::u16string&) override { return true; }
   std::string WireText(const std::u16string& text) override { return ToUtf8(text); }
-  bool Send(Handle, const std::uint8_t* body, std::size_t size,
-            const SentObserver& on_sent) override {
+  bool Send(Handle, RequestBody& body, const SentObserver& on_sent) override {
     ++posts;
-    sent_body = FromUtf8(std::string(body, body + size));
+    const std::string bytes = WholeBody(body);
+    const std::size_t size = bytes.size();
+    sent_body = FromUtf8(bytes);
     offset_ = 0;
     if (on_send) on_send();
     if (on_sent && size > 0) on_sent(size);

@@ -8,6 +8,13 @@
 #include "com/wide_string.h"
 
 namespace tolvex::win32 {
+namespace {
+
+// Small enough that a slow line reports progress often, large enough that
+// a fast one is not slowed by the calls.
+constexpr std::size_t kSendPiece = 64 * 1024;
+
+}  // namespace
 
 struct WinInetHttpSession::Operation {
   Operation() : done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
@@ -156,12 +163,9 @@ bool WinInetHttpSession::Completed(BOOL returned, Operation& operation, const ch
   return true;
 }
 
-bool WinInetHttpSession::Send(Handle request, const std::uint8_t* body, std::size_t size,
-                              const SentObserver& on_sent) {
-  // Small enough that a slow line reports progress often, large enough
-  // that a fast one is not slowed by the calls.
-  constexpr std::size_t kPiece = 64 * 1024;
+bool WinInetHttpSession::Send(Handle request, RequestBody& body, const SentObserver& on_sent) {
   const std::shared_ptr<Operation> operation = OperationOf(request);
+  const std::uint64_t size = body.Size();
   if (!operation || size > MAXDWORD) return false;
   // The announced total becomes the Content-Length, as the body handed to
   // HttpSendRequestA would.
@@ -175,25 +179,31 @@ bool WinInetHttpSession::Send(Handle request, const std::uint8_t* body, std::siz
                  *operation, "HttpSendRequestEx")) {
     return false;
   }
-  std::size_t sent = 0;
+  std::uint64_t sent = 0;
   while (sent < size) {
-    const std::size_t piece = std::min(kPiece, size - sent);
-    operation->buffer.assign(body + sent, body + sent + piece);
-    operation->written = 0;
-    ResetEvent(operation->done.get());
-    if (!Completed(InternetWriteFile(Raw(request), operation->buffer.data(),
-                                     static_cast<DWORD>(piece), &operation->written),
-                   *operation, "InternetWriteFile")) {
-      return false;
+    const std::size_t piece =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kSendPiece, size - sent));
+    operation->buffer.resize(piece);
+    const std::size_t filled = body.Read(operation->buffer.data(), piece);
+    if (filled == 0) return false;  // the body keeps its cause
+    for (std::size_t written = 0; written < filled;) {
+      operation->written = 0;
+      ResetEvent(operation->done.get());
+      if (!Completed(InternetWriteFile(Raw(request), operation->buffer.data() + written,
+                                       static_cast<DWORD>(filled - written), &operation->written),
+                     *operation, "InternetWriteFile")) {
+        return false;
+      }
+      // A write that took nothing would never end.
+      if (operation->written == 0 || operation->written > filled - written) {
+        trace_.Fail("the connection took no more of the request",
+                    std::to_string(sent) + " of " + std::to_string(size) + " body bytes sent");
+        return false;
+      }
+      written += operation->written;
+      sent += operation->written;
+      if (on_sent) on_sent(sent);
     }
-    // A write that took nothing would never end.
-    if (operation->written == 0 || operation->written > piece) {
-      trace_.Fail("the connection took no more of the request",
-                  std::to_string(sent) + " of " + std::to_string(size) + " body bytes sent");
-      return false;
-    }
-    sent += operation->written;
-    if (on_sent) on_sent(sent);
   }
   ResetEvent(operation->done.get());
   if (!Completed(

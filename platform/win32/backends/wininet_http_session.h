@@ -6,8 +6,9 @@
 // slow to give up (Wine lets it run on until the server answers). Handles
 // stay owned here until the caller closes them, so any the caller fails to
 // close are still closed when the session goes. The body goes out in
-// pieces (HttpSendRequestEx, InternetWriteFile, HttpEndRequest), each
-// reported as sent, so a long upload on a slow line shows that it moves;
+// pieces (HttpSendRequestEx, InternetWriteFile, HttpEndRequest), each read
+// from the body just before it goes and reported as sent, so a long upload
+// is never held whole and on a slow line shows that it moves;
 // the request on the wire is the one HttpSendRequest would send.
 //
 // Thread contract: one exchange at a time, run by one worker thread; Abort
@@ -44,8 +45,7 @@ class WinInetHttpSession final : public HttpSession {
                      const std::u16string& version, bool secure) override;
   bool AddHeader(Handle request, const std::u16string& header) override;
   std::string WireText(const std::u16string& text) override;
-  bool Send(Handle request, const std::uint8_t* body, std::size_t size,
-            const SentObserver& on_sent) override;
+  bool Send(Handle request, RequestBody& body, const SentObserver& on_sent) override;
   ReadStatus Read(Handle request, std::uint8_t* buffer, std::size_t capacity,
                   std::size_t& count) override;
   void Close(Handle handle) override;

@@ -16,6 +16,18 @@
 
 namespace tolvex::testing {
 
+// The whole of a body, read the way a back end reads it as it sends.
+inline std::string WholeBody(RequestBody& body) {
+  std::string bytes;
+  std::uint8_t piece[4096];
+  while (bytes.size() < body.Size()) {
+    const std::size_t got = body.Read(piece, sizeof piece);
+    if (got == 0) break;
+    bytes.append(reinterpret_cast<const char*>(piece), got);
+  }
+  return bytes;
+}
+
 class FakeHttpSession : public HttpSession {
  public:
   struct ReadStep {
@@ -68,9 +80,9 @@ class FakeHttpSession : public HttpSession {
     return add_header_result;
   }
   std::string WireText(const std::u16string& text) override { return ToUtf8(text); }
-  bool Send(Handle, const std::uint8_t* b, std::size_t size, const SentObserver& on_sent) override {
+  bool Send(Handle, RequestBody& b, const SentObserver& on_sent) override {
     Log("Send");
-    body = FromUtf8(std::string(b, b + size));
+    body = FromUtf8(WholeBody(b));
     for (const std::uint64_t n : sent_steps) on_sent(n);
     return send_result;
   }

@@ -298,7 +298,7 @@ TEST(ReadResponseChunk, GrowthIsGeometricNotPerChunk) {
   const std::size_t chunks = 4000;
   for (std::size_t i = 0; i < chunks; ++i) session.reads.push_back({Status::Data, Bytes(100, 7)});
   Bytes bytes{0};
-  ReplyCollector reply{bytes};
+  ReplyCollector reply(bytes);
   int reallocations = 0;
   const std::uint8_t* storage = bytes.data();
   while (ReadResponseChunk(session, 3, reply) == Status::Data) {
@@ -312,7 +312,7 @@ TEST(ReadResponseChunk, GrowthIsGeometricNotPerChunk) {
 TEST(ReadResponseChunk, EndLeavesTheReplyUnchanged) {
   FakeHttpSession session;
   Bytes bytes{0};
-  ReplyCollector reply{bytes};
+  ReplyCollector reply(bytes);
   EXPECT_EQ(ReadResponseChunk(session, 3, reply), Status::End);
   EXPECT_EQ(bytes, Bytes{0});
 }

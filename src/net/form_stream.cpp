@@ -1,0 +1,78 @@
+#include "net/form_stream.h"
+
+namespace tolvex {
+namespace {
+
+// Where the fast decoder may stop: a position that no escape reaches
+// across, since neither of the two bytes before it is a '%'.
+std::size_t CleanEnd(const std::uint8_t* piece, std::size_t n) {
+  std::size_t end = n;
+  while (end > 0 && (piece[end - 1] == '%' || (end > 1 && piece[end - 2] == '%'))) --end;
+  return end;
+}
+
+}  // namespace
+
+std::size_t FormDecoder::CompleteWaiting(const std::uint8_t* piece, std::size_t n,
+                                         Bytes& decoded) {
+  std::size_t taken = 0;
+  while (carried_ < 3 && taken < n) {
+    const std::uint8_t digit = piece[taken++];
+    // Each digit is judged as soon as it is there, as the whole-buffer walk
+    // judges the first before it looks for the second.
+    if (FormEscapeDigitValue(digit) < 0) throw DecodeError(DecodeErrorKind::Overflow);
+    carry_[carried_++] = digit;
+  }
+  if (carried_ == 3) {
+    decoded.push_back(static_cast<std::uint8_t>(FormEscapeDigitValue(carry_[1]) * 16 +
+                                                FormEscapeDigitValue(carry_[2])));
+    carried_ = 0;
+  }
+  return taken;
+}
+
+void FormDecoder::Decode(const std::uint8_t* piece, std::size_t n, Bytes& decoded) {
+  decoded.clear();
+  std::size_t at = 0;
+  if (carried_ > 0) {
+    at = CompleteWaiting(piece, n, decoded);
+    if (carried_ > 0) return;
+  }
+  const std::uint8_t* const rest = piece + at;
+  const std::size_t rest_size = n - at;
+  const std::size_t clean = CleanEnd(rest, rest_size);
+  if (decoded.empty()) {
+    DecodeFormBytes(rest, clean, decoded);
+  } else {
+    // Behind the byte that completed the waiting escape.
+    const std::uint8_t completed = decoded[0];
+    try {
+      DecodeFormBytes(rest, clean, decoded);
+    } catch (const DecodeError&) {
+      decoded.insert(decoded.begin(), completed);
+      throw;
+    }
+    decoded.insert(decoded.begin(), completed);
+  }
+  // The few bytes after the clean end, a token at a time: a whole token is
+  // decoded or fails as in the whole stream, an escape cut by the end of
+  // the piece waits.
+  std::size_t i = clean;
+  while (i < rest_size) {
+    const std::uint8_t b = rest[i];
+    if (b != '%') {
+      decoded.push_back(b == '+' ? ' ' : b);
+      ++i;
+      continue;
+    }
+    carry_[0] = '%';
+    carried_ = 1;
+    i += 1 + CompleteWaiting(rest + i + 1, rest_size - i - 1, decoded);
+  }
+}
+
+void FormDecoder::Finish() const {
+  if (carried_ > 0) throw DecodeError(DecodeErrorKind::IndexOutOfRange);
+}
+
+}  // namespace tolvex
