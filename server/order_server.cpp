@@ -119,6 +119,9 @@ std::optional<std::uint64_t> AnnouncedLength(const httplib::Request& request) {
   return value;
 }
 
+// What one call of the content provider sends when nothing slows it.
+constexpr std::size_t kSendPiece = 256 * 1024;
+
 std::string Now() {
   const std::time_t t = std::time(nullptr);
   std::tm utc{};
@@ -257,13 +260,14 @@ void OrderServer::Handle(const httplib::Request& request, httplib::Response& res
   }
   if (mis.delay_ms > 0 && !Wait(mis.delay_ms)) return;
 
-  std::shared_ptr<const std::string> body;
+  std::shared_ptr<const std::string> head;
+  std::shared_ptr<const EncodedArchiveFile> archive;
   int status = mis.status;
   if (mis.reply_body) {
-    body = std::make_shared<const std::string>(*mis.reply_body);
+    head = std::make_shared<const std::string>(*mis.reply_body);
     request_outcome = "raw reply";
   } else if (mis.reply_size) {
-    body = PatternBody(*mis.reply_size);
+    head = PatternBody(*mis.reply_size);
     request_outcome = "raw reply";
   } else {
     std::string servlet_body;
@@ -284,27 +288,43 @@ void OrderServer::Handle(const httplib::Request& request, httplib::Response& res
         ServletReply reply = intake->Finish();
         request_outcome = "status " + reply.body.substr(0, 1) + ", " + reply.outcome;
         servlet_body = std::move(reply.body);
+        archive = std::move(reply.archive);
       } catch (const std::exception& e) {
         request_outcome = std::string("error: ") + e.what();
         servlet_body = "9";
       }
     }
-    body = std::make_shared<const std::string>(std::move(servlet_body));
+    head = std::make_shared<const std::string>(std::move(servlet_body));
   }
   response.status = status;
 
   // The whole length is announced; a drop sends only part of it, a trickle
-  // sends it slowly.
-  const std::size_t limit = mis.drop_after ? std::min(*mis.drop_after, body->size()) : body->size();
-  const std::size_t step = mis.Trickles() ? mis.trickle_bytes : body->size();
+  // sends it slowly. A large archive is encoded piece by piece as the
+  // connection takes it.
+  auto body = std::make_shared<OutgoingBody>(std::move(head), std::move(archive));
+  const std::uint64_t size = body->size();
+  const std::uint64_t limit = mis.drop_after ? std::min<std::uint64_t>(*mis.drop_after, size) : size;
+  const std::size_t step = mis.Trickles() ? mis.trickle_bytes : kSendPiece;
   const std::size_t pause = mis.trickle_ms;
   response.set_content_provider(
-      body->size(), "text/plain",
-      [this, body, limit, step, pause](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+      static_cast<std::size_t>(size), "text/plain",
+      [this, body, limit, step, pause, piece = std::make_shared<std::string>()](
+          std::size_t offset, std::size_t, httplib::DataSink& sink) {
         if (offset >= limit) return false;  // cut the connection short
         if (offset > 0 && pause > 0 && !Wait(pause)) return false;
-        const std::size_t n = std::min(step, limit - offset);
-        return sink.write(body->data() + offset, n);
+        piece->resize(static_cast<std::size_t>(std::min<std::uint64_t>(step, limit - offset)));
+        std::size_t filled = 0;
+        try {
+          while (filled < piece->size()) {
+            const std::size_t got =
+                body->Read(offset + filled, piece->data() + filled, piece->size() - filled);
+            if (got == 0) return false;
+            filled += got;
+          }
+        } catch (const std::exception&) {
+          return false;  // the archive file failed: the reply ends short
+        }
+        return sink.write(piece->data(), filled);
       });
 }
 

@@ -1,6 +1,11 @@
 #include "order_store.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -31,6 +36,25 @@ std::string Timestamp() {
   std::snprintf(with_millis, sizeof with_millis, "%s%03dZ", text, static_cast<int>(millis));
   return with_millis;
 }
+
+// Writes to a descriptor it does not own.
+class FdFile : public WritableFile {
+ public:
+  explicit FdFile(int fd) : fd_(fd) {}
+  void Write(const std::uint8_t* data, std::size_t size) override {
+    while (size > 0) {
+      const ssize_t put = write(fd_, data, size);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) throw FileError(std::string("write: ") + std::strerror(errno));
+      data += put;
+      size -= static_cast<std::size_t>(put);
+    }
+  }
+  void Close() override {}
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
@@ -66,6 +90,51 @@ std::optional<Bytes> OrderStore::OutgoingArchive(const std::string& code) const 
   const auto data = outgoing / (code + ".dat");
   if (!std::filesystem::is_regular_file(data)) return std::nullopt;
   return PackCompanyData(data);
+}
+
+std::shared_ptr<const EncodedArchiveFile> OrderStore::LargeOutgoingArchive(
+    const std::string& code, std::uint64_t from_size) const {
+  const auto outgoing = root_ / "outgoing";
+  std::error_code error;
+  const auto ready = outgoing / (code + ".zip");
+  if (std::filesystem::is_regular_file(ready, error)) {
+    if (std::filesystem::file_size(ready, error) < from_size || error) return nullptr;
+    const int fd = open(ready.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    return std::make_shared<const EncodedArchiveFile>(fd);
+  }
+  const auto data = outgoing / (code + ".dat");
+  if (!std::filesystem::is_regular_file(data, error)) return nullptr;
+  if (std::filesystem::file_size(data, error) < from_size || error) return nullptr;
+  const int fd = open(outgoing.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("cannot make a file to pack " + data.string() + " into");
+  try {
+    FdFile out(fd);
+    PackCompanyDataInto(data, out);
+  } catch (...) {
+    close(fd);
+    throw;
+  }
+  return std::make_shared<const EncodedArchiveFile>(fd);
+}
+
+std::filesystem::path OrderStore::PartialProgress(const std::string& code) {
+  const auto dir = root_ / "inbox" / code;
+  std::filesystem::create_directories(dir);
+  return dir / (".upload-" + std::to_string(getpid()) + "-" + std::to_string(++uploads_) + ".part");
+}
+
+std::filesystem::path OrderStore::CommitProgress(const std::string& code,
+                                                 const std::filesystem::path& partial) {
+  std::lock_guard<std::mutex> lock(inbox_mutex_);
+  const auto dir = root_ / "inbox" / code;
+  const std::string stamp = Timestamp();
+  std::filesystem::path target = dir / (stamp + "-progress.zip");
+  for (int n = 1; std::filesystem::exists(target); ++n) {
+    target = dir / (stamp + "-" + std::to_string(n) + "-progress.zip");
+  }
+  std::filesystem::rename(partial, target);
+  return target;
 }
 
 std::filesystem::path OrderStore::StoreProgress(const std::string& code, const Bytes& archive) {

@@ -41,19 +41,23 @@ void SetDosTime(const std::filesystem::path& data, zip::ZipWriteOptions& options
 }  // namespace
 
 Bytes PackCompanyData(const std::filesystem::path& data) {
+  Bytes archive;
+  MemoryFile out(archive);
+  PackCompanyDataInto(data, out);
+  return archive;
+}
+
+void PackCompanyDataInto(const std::filesystem::path& data, WritableFile& out) {
   StdFileSystem files;
   const std::u16string path = FromUtf8(data.string());
   const std::u16string name = FromUtf8(data.filename().string());
   try {
     auto source = files.OpenForRead(path);
-    Bytes archive;
-    MemoryFile out(archive);
     zip::ZipWriteOptions options;
     SetDosTime(data, options);
     zip::ZipWriter writer(out, u"outgoing archive", options);
     writer.AddFile(name, *source, source->Size());
     writer.Finish();
-    return archive;
   } catch (const std::exception& e) {
     throw std::runtime_error("cannot pack " + data.string() + ": " + e.what());
   }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "component/file_system.h"
 #include "net/form_codec.h"
 
 namespace tolvex::server {
@@ -11,5 +12,7 @@ namespace tolvex::server {
 // writer the client packs with. Throws std::runtime_error when the file
 // cannot be read.
 Bytes PackCompanyData(const std::filesystem::path& data);
+// The same archive written to `out`, a piece at a time.
+void PackCompanyDataInto(const std::filesystem::path& data, WritableFile& out);
 
 }  // namespace tolvex::server

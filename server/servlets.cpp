@@ -200,6 +200,10 @@ std::optional<std::string> HeaderRefusal(OrderStore& store, const std::string& b
 
 std::optional<std::string> ArchiveDefect(const Bytes& archive) {
   MemoryFile file(archive);
+  return ArchiveDefect(file);
+}
+
+std::optional<std::string> ArchiveDefect(ReadableFile& file) {
   try {
     zip::ArchiveInput input(file, u"received archive");
     std::size_t files = 0;
@@ -238,21 +242,31 @@ std::optional<RequestHeader> ParseRequestHeader(const std::string& body,
 }
 
 ServletReply GetSOData(OrderStore& store, const std::string& body, const std::string& charset) {
-  if (auto refusal = HeaderRefusal(store, body, '3', charset)) return {"9", std::move(*refusal)};
+  if (auto refusal = HeaderRefusal(store, body, '3', charset)) {
+    return {"9", std::move(*refusal), nullptr};
+  }
   const auto header = ParseRequestHeader(body, charset);
+  if (auto large = store.LargeOutgoingArchive(header->code, kStreamedFrom)) {
+    std::string outcome = "sending " + std::to_string(large->archive_size()) +
+                          " archive bytes to " + header->code + ", encoded as sent";
+    return {"0", std::move(outcome), std::move(large)};
+  }
   const auto archive = store.OutgoingArchive(header->code);
-  if (!archive) return {"1", "no data for " + header->code};
+  if (!archive) return {"1", "no data for " + header->code, nullptr};
   Bytes encoded;
   EncodeFormBytes(*archive, encoded);
   std::string reply = "0";
   reply.append(encoded.begin(), encoded.end());
   return {std::move(reply),
-          "sent " + std::to_string(archive->size()) + " archive bytes to " + header->code};
+          "sent " + std::to_string(archive->size()) + " archive bytes to " + header->code,
+          nullptr};
 }
 
 ServletReply PutProgressData(OrderStore& store, const std::string& body,
                              const std::string& charset) {
-  if (auto refusal = HeaderRefusal(store, body, '1', charset)) return {"9", std::move(*refusal)};
+  if (auto refusal = HeaderRefusal(store, body, '1', charset)) {
+    return {"9", std::move(*refusal), nullptr};
+  }
   const auto header = ParseRequestHeader(body, charset);
   const Bytes payload(body.begin() + static_cast<std::ptrdiff_t>(header->payload_offset),
                       body.end());
@@ -260,17 +274,17 @@ ServletReply PutProgressData(OrderStore& store, const std::string& body,
   try {
     DecodeFormBytes(payload, archive);
   } catch (const DecodeError&) {
-    return {"9", "undecodable archive from " + header->code};
+    return {"9", "undecodable archive from " + header->code, nullptr};
   }
   return StoreProgressArchive(store, header->code, archive);
 }
 
 ServletReply StoreProgressArchive(OrderStore& store, const std::string& code,
                                   const Bytes& archive) {
-  if (archive.empty()) return {"9", "empty archive from " + code};
-  if (auto defect = ArchiveDefect(archive)) return {"9", *defect + " from " + code};
+  if (archive.empty()) return {"9", "empty archive from " + code, nullptr};
+  if (auto defect = ArchiveDefect(archive)) return {"9", *defect + " from " + code, nullptr};
   const auto stored = store.StoreProgress(code, archive);
-  return {"0", "stored " + stored.string()};
+  return {"0", "stored " + stored.string(), nullptr};
 }
 
 BodyIntake::BodyIntake(OrderStore& store, char kind, std::uint64_t max_body,
@@ -281,11 +295,13 @@ BodyIntake::BodyIntake(OrderStore& store, char kind, std::uint64_t max_body,
       announced_(announced),
       charset_(std::move(charset)) {}
 
+BodyIntake::~BodyIntake() { DropPartial(); }
+
 void BodyIntake::Take(const char* data, std::size_t size) {
   received_ += size;
   if (TooLarge()) {
     std::string().swap(head_);
-    Bytes().swap(archive_);
+    DropPartial();
     return;
   }
   if (!judged_) {
@@ -306,9 +322,8 @@ void BodyIntake::Judge() {
   const auto header = ParseRequestHeader(head_, charset_);
   code_ = header->code;
   if (kind_ != '1') return;
-  // Sized once: the archive is never longer than the body announced, and
-  // the body never longer than the limit.
-  archive_.reserve(static_cast<std::size_t>(std::min(announced_, max_body_)));
+  partial_ = store_.PartialProgress(code_);
+  archive_ = StdFileSystem().OpenForWrite(FromUtf8(partial_.string()));
   Decode(head_.data() + header->payload_offset, head_.size() - header->payload_offset);
   head_.resize(header->payload_offset);
   head_.shrink_to_fit();
@@ -316,44 +331,64 @@ void BodyIntake::Judge() {
 
 void BodyIntake::Decode(const char* data, std::size_t size) {
   if (undecodable_) return;
-  piece_.assign(carry_.begin(), carry_.end());
-  piece_.insert(piece_.end(), data, data + size);
-  // Where the last escape starts when the piece ends inside it.
-  std::size_t complete = piece_.size();
-  for (std::size_t i = 0; i < piece_.size(); ++i) {
-    if (piece_[i] != '%') continue;
-    if (i + 2 >= piece_.size()) {
-      complete = i;
-      break;
-    }
-    i += 2;
-  }
-  carry_.assign(piece_.begin() + static_cast<std::ptrdiff_t>(complete), piece_.end());
-  piece_.resize(complete);
   try {
-    DecodeFormBytes(piece_, decoded_piece_);
+    decoder_.Decode(reinterpret_cast<const std::uint8_t*>(data), size, decoded_piece_);
   } catch (const DecodeError&) {
     Undecodable();
     return;
   }
-  archive_.insert(archive_.end(), decoded_piece_.begin(), decoded_piece_.end());
+  archive_->Write(decoded_piece_.data(), decoded_piece_.size());
+  archive_size_ += decoded_piece_.size();
 }
 
 void BodyIntake::Undecodable() {
   undecodable_ = true;
-  for (Bytes* buffer : {&archive_, &carry_, &piece_, &decoded_piece_}) Bytes().swap(*buffer);
+  Bytes().swap(decoded_piece_);
+  DropPartial();
+}
+
+void BodyIntake::DropPartial() {
+  archive_.reset();
+  if (!partial_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(partial_, ignored);
+    partial_.clear();
+  }
 }
 
 ServletReply BodyIntake::Finish() {
   if (TooLarge()) {
-    return {"", "refused: body over the limit of " + std::to_string(max_body_) + " bytes"};
+    return {"", "refused: body over the limit of " + std::to_string(max_body_) + " bytes", nullptr};
   }
   if (!judged_) Judge();
-  if (refusal_) return {"9", *refusal_};
+  if (refusal_) return {"9", *refusal_, nullptr};
   if (kind_ == '3') return GetSOData(store_, head_, charset_);
-  if (!carry_.empty()) Undecodable();
-  if (undecodable_) return {"9", "undecodable archive from " + code_};
-  return StoreProgressArchive(store_, code_, archive_);
+  if (!undecodable_) {
+    try {
+      decoder_.Finish();
+    } catch (const DecodeError&) {
+      Undecodable();
+    }
+  }
+  if (undecodable_) return {"9", "undecodable archive from " + code_, nullptr};
+  archive_->Close();
+  archive_.reset();
+  if (archive_size_ == 0) {
+    DropPartial();
+    return {"9", "empty archive from " + code_, nullptr};
+  }
+  std::optional<std::string> defect;
+  {
+    const auto file = StdFileSystem().OpenForRead(FromUtf8(partial_.string()));
+    defect = ArchiveDefect(*file);
+  }
+  if (defect) {
+    DropPartial();
+    return {"9", *defect + " from " + code_, nullptr};
+  }
+  const auto stored = store_.CommitProgress(code_, partial_);
+  partial_.clear();
+  return {"0", "stored " + stored.string(), nullptr};
 }
 
 }  // namespace tolvex::server

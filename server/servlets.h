@@ -4,10 +4,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "component/file_system.h"
+#include "net/form_stream.h"
 #include "net/servlet_protocol.h"
+#include "outgoing_body.h"
 #include "order_store.h"
 
 namespace tolvex::server {
@@ -44,10 +49,16 @@ std::optional<std::string> HeaderRefusal(OrderStore& store, const std::string& b
 // Why a received archive is not stored: not a zip, no file in it, or a
 // member whose data does not match its CRC or size. Nothing when sound.
 std::optional<std::string> ArchiveDefect(const Bytes& archive);
+std::optional<std::string> ArchiveDefect(ReadableFile& archive);
+
+// Outgoing data of at least this size is encoded as it is sent.
+inline constexpr std::uint64_t kStreamedFrom = std::uint64_t{1} << 20;
 
 struct ServletReply {
   std::string body;
   std::string outcome;  // for the request log
+  // When set, the body goes on with this archive, form-encoded as sent.
+  std::shared_ptr<const EncodedArchiveFile> archive;
 };
 
 ServletReply GetSOData(OrderStore& store, const std::string& body, const std::string& charset = {});
@@ -74,17 +85,16 @@ class BodyIntake {
   // More than max_body bytes arrived: the reply is an HTTP 413.
   bool TooLarge() const { return received_ > max_body_; }
   // Bytes of body memory held now.
-  std::size_t Held() const {
-    return head_.capacity() + archive_.capacity() + piece_.capacity() + decoded_piece_.capacity();
-  }
+  std::size_t Held() const { return head_.capacity() + decoded_piece_.capacity(); }
+  ~BodyIntake();
 
  private:
   void Judge();
-  // Decodes PutProgressData's archive as it arrives, so that only the
-  // decoded archive is ever held; an escape cut between two pieces waits
-  // in `carry_`.
+  // Decodes PutProgressData's archive as it arrives straight into a file
+  // in the inbox, so that no part of it is held longer than a piece.
   void Decode(const char* data, std::size_t size);
   void Undecodable();
+  void DropPartial();
 
   OrderStore& store_;
   char kind_;
@@ -96,10 +106,13 @@ class BodyIntake {
   std::optional<std::string> refusal_;
   std::string head_;  // the header, and for GetSOData whatever followed it
   std::string code_;
-  Bytes archive_;  // PutProgressData's archive, decoded
-  Bytes carry_;
+  // PutProgressData's archive, decoded into a file not yet a delivery.
+  std::filesystem::path partial_;
+  std::unique_ptr<WritableFile> archive_;
+  std::uint64_t archive_size_ = 0;
+  FormDecoder decoder_;
   bool undecodable_ = false;
-  Bytes piece_, decoded_piece_;  // reused from piece to piece
+  Bytes decoded_piece_;  // reused from piece to piece
 };
 
 }  // namespace tolvex::server
