@@ -1,10 +1,11 @@
 // tolvex-server on a free loopback port for as long as a benchmark needs
 // it: started with the given arguments after its listen address, stopped
-// when the object goes.
+// when the object goes or Stop is called.
 #pragma once
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,18 +52,22 @@ class SampleServer {
   ~SampleServer() { Stop(); }
 
   int port() const { return port_; }
-
- private:
+  // Stops the server; its peak resident set in MiB is then known.
   void Stop() {
     if (pid_ > 0) {
       kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
+      rusage usage{};
+      wait4(pid_, nullptr, 0, &usage);
+      peak_mib_ = static_cast<double>(usage.ru_maxrss) / 1024.0;  // KiB on Linux
       pid_ = -1;
     }
   }
+  double peak_mib() const { return peak_mib_; }
 
+ private:
   pid_t pid_ = -1;
   int port_ = 0;
+  double peak_mib_ = 0;
 };
 
 }  // namespace tolvex::bench
