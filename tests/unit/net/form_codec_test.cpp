@@ -1,4 +1,5 @@
 #include "net/form_codec.h"
+#include "net/form_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +34,8 @@ TEST(EncodeFormBytes, Table) {
     Bytes out{1, 2, 3};
     EncodeFormBytes(B(c.in), out);
     EXPECT_EQ(S(out), c.out);
+    const Bytes in = B(c.in);
+    EXPECT_EQ(FormEncodedSize(in.data(), in.size()), c.out.size()) << c.out;
   }
 }
 
@@ -377,6 +380,109 @@ TEST(DecodeFormBytes, ReusedAndAliasedBuffers) {
   Bytes same = encoded;
   DecodeFormBytes(same, same);
   EXPECT_EQ(same, raw);
+}
+
+
+// What a stream decoder hands out over the given pieces, and how it ends.
+struct Streamed {
+  Bytes out;
+  bool failed = false;
+  DecodeErrorKind kind{};
+};
+
+Streamed DecodeInPieces(const Bytes& in, const std::vector<std::size_t>& cuts) {
+  Streamed result;
+  FormDecoder decoder;
+  Bytes piece;
+  std::size_t from = 0;
+  bool in_piece = true;
+  try {
+    for (std::size_t i = 0; i <= cuts.size(); ++i) {
+      const std::size_t to = i < cuts.size() ? cuts[i] : in.size();
+      decoder.Decode(in.data() + from, to - from, piece);
+      result.out.insert(result.out.end(), piece.begin(), piece.end());
+      from = to;
+    }
+    in_piece = false;
+    decoder.Finish();
+  } catch (const DecodeError& e) {
+    // A failing piece leaves what it decoded before the escape.
+    if (in_piece) result.out.insert(result.out.end(), piece.begin(), piece.end());
+    result.failed = true;
+    result.kind = e.kind;
+  }
+  return result;
+}
+
+// Pieces cut anywhere, between a '%' and its digits included, decode and
+// fail exactly as the whole input at once: the same bytes before the same
+// malformed escape, with the same error.
+TEST(FormDecoder, EverySplitAgreesWithTheWholeBuffer) {
+  const std::string inputs[] = {
+      "%41%42",         "a+b%25",   "PK%03%04%14%00+x", "%e9%2e",  "++",    "%",
+      "%4",             "ab%",      "ab%4",             "%4G",     "%G1",   "%%41",
+      "%4%",            "%+1",      "x%2 1",            "%fa",     "a%41%", "%41%4",
+      "%41%%%",         "%7e%7E+%", "",                 "plain",   "\x80%FF",
+  };
+  for (const std::string& text : inputs) {
+    SCOPED_TRACE(text);
+    const Bytes in = B(text);
+    Streamed want;
+    try {
+      DecodeFormBytes(in, want.out);
+    } catch (const DecodeError& e) {
+      want.failed = true;
+      want.kind = e.kind;
+    }
+    std::vector<std::vector<std::size_t>> splits{{}};
+    for (std::size_t i = 0; i <= in.size(); ++i) {
+      for (std::size_t j = i; j <= in.size(); ++j) splits.push_back({i, j});
+    }
+    std::vector<std::size_t> every_byte;
+    for (std::size_t i = 1; i < in.size(); ++i) every_byte.push_back(i);
+    splits.push_back(every_byte);
+    for (const auto& cuts : splits) {
+      const Streamed got = DecodeInPieces(in, cuts);
+      std::string where;
+      for (const std::size_t cut : cuts) where += " " + std::to_string(cut);
+      ASSERT_EQ(got.failed, want.failed) << "cut at" << where;
+      if (want.failed) {
+        ASSERT_EQ(got.kind, want.kind) << "cut at" << where;
+      }
+      ASSERT_EQ(S(got.out), S(want.out)) << "cut at" << where;
+    }
+  }
+}
+
+// Long pieces go through the block decoders: a reply of random archive
+// bytes, with and without a malformed escape far into it, comes out the
+// same in pieces of the sizes a connection hands over.
+TEST(FormDecoder, LongPiecesAgreeWithTheWholeBuffer) {
+  std::mt19937 rng(19);
+  Bytes raw(300000);
+  for (auto& b : raw) b = static_cast<std::uint8_t>(rng() % 4 == 0 ? 'a' : rng());
+  Bytes encoded;
+  EncodeFormBytes(raw, encoded);
+  Bytes broken = encoded;
+  broken[200001] = '%';
+  broken[200002] = 'Z';
+  for (const Bytes* in : {&encoded, &broken}) {
+    Streamed want;
+    try {
+      DecodeFormBytes(*in, want.out);
+    } catch (const DecodeError& e) {
+      want.failed = true;
+      want.kind = e.kind;
+    }
+    for (const std::size_t piece : {std::size_t{1000}, std::size_t{32000}, std::size_t{65537}}) {
+      std::vector<std::size_t> cuts;
+      for (std::size_t at = piece; at < in->size(); at += piece) cuts.push_back(at);
+      const Streamed got = DecodeInPieces(*in, cuts);
+      SCOPED_TRACE(piece);
+      EXPECT_EQ(got.failed, want.failed);
+      EXPECT_EQ(got.out, want.out);
+    }
+  }
 }
 
 }  // namespace
