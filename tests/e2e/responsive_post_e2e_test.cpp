@@ -67,6 +67,20 @@ class ResponsivePost : public ::testing::Test {
                                  Variant::String(FromUtf8((client() / "progress.txt").string())));
   }
 
+  // A data reply of 20 MB of plain bytes; its file's path.
+  std::string LongReply() const {
+    const fs::path file = temp_.path() / "long-reply.txt";
+    if (!fs::exists(file)) WriteFile(file, "0" + std::string(20'000'000, 'a'));
+    return file.string();
+  }
+  std::set<std::string> ClientFiles() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(client())) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+
   TempDir temp_;
 };
 
@@ -154,6 +168,12 @@ TEST_F(ResponsivePost, SilenceNotLengthEndsThePost) {
        4,
        14},
       {"an upload no longer taken for four periods", {}, slow_reader(0, 256 * 1024), 91, 4, 9},
+      {"a long reply silent for four periods after its first 10 MB",
+       {"--reply-file", LongReply(), "--trickle", "10000000/100000"},
+       std::nullopt,
+       91,
+       4,
+       12},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -182,6 +202,8 @@ TEST_F(ResponsivePost, SilenceNotLengthEndsThePost) {
     EXPECT_EQ(code, c.code);
     EXPECT_GE(periods, c.min_periods);
     EXPECT_LT(periods, c.max_periods);
+    // Whatever had streamed into the work file went with it.
+    EXPECT_EQ(ClientFiles(), (std::set<std::string>{"orders.txt", "progress.txt"}));
   }
   EXPECT_TRUE(ReadFile(client() / "orders.txt") == RandomBytes(6000, 1));
 }
@@ -210,20 +232,25 @@ TEST(TerminalProgress, TellsDirectionAmountShareAndRate) {
 // does, for both calls, and leave nothing in the caller's directory.
 TEST_F(ResponsivePost, CtrlCDuringThePostCancelsTheCommand) {
   ServerProcess silent(data(), {"--never-answer"});
-  const std::string url = "http://127.0.0.1:" + std::to_string(silent.port()) + "/";
+  // A long reply coming in slowly: when the signal comes, megabytes of it
+  // have streamed into the work file.
+  ServerProcess streaming(data(), {"--reply-file", LongReply(), "--trickle", "1000000/100"});
   const struct {
     int signal_number;
     const char* call;
     const char* file;
+    const ServerProcess& server;
   } cases[] = {
-      {SIGINT, "recv", "orders.txt"},   {SIGINT, "recv", "orders.txt"},
-      {SIGTERM, "recv", "orders.txt"},  {SIGHUP, "recv", "orders.txt"},
-      {SIGINT, "send", "progress.txt"}, {SIGTERM, "send", "progress.txt"},
-      {SIGHUP, "send", "progress.txt"},
+      {SIGINT, "recv", "orders.txt", silent},     {SIGINT, "recv", "orders.txt", silent},
+      {SIGTERM, "recv", "orders.txt", silent},    {SIGHUP, "recv", "orders.txt", silent},
+      {SIGINT, "send", "progress.txt", silent},   {SIGTERM, "send", "progress.txt", silent},
+      {SIGHUP, "send", "progress.txt", silent},   {SIGINT, "recv", "orders.txt", streaming},
+      {SIGTERM, "recv", "orders.txt", streaming},
   };
   int attempt = 0;
   for (const auto& c : cases) {
     ++attempt;
+    const std::string url = "http://127.0.0.1:" + std::to_string(c.server.port()) + "/";
     const std::string target = (client() / c.file).string();
     int out[2];
     ASSERT_EQ(pipe(out), 0);
@@ -253,11 +280,7 @@ TEST_F(ResponsivePost, CtrlCDuringThePostCancelsTheCommand) {
     EXPECT_EQ(printed, "") << attempt;
     EXPECT_LT(took, std::chrono::seconds(3)) << attempt;
     EXPECT_EQ(ReadFile(client() / "orders.txt"), "old orders") << attempt;
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(client())) {
-      names.insert(entry.path().filename().string());
-    }
-    EXPECT_EQ(names, (std::set<std::string>{"orders.txt", "progress.txt"})) << attempt;
+    EXPECT_EQ(ClientFiles(), (std::set<std::string>{"orders.txt", "progress.txt"})) << attempt;
   }
 }
 

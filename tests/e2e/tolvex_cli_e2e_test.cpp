@@ -114,6 +114,13 @@ class TolvexCommand : public ::testing::Test {
     return RunTolvex({"--quiet", "send", Url(s), key, "C001", file.string()});
   }
   fs::path Inbox() const { return data() / "inbox" / "C001"; }
+  // A data reply whose payload is 10 MB of plain bytes, then `tail`, then
+  // a few more; its file's path.
+  std::string LongReply(const std::string& tail) const {
+    const fs::path file = temp_.path() / ("reply-" + std::to_string(std::hash<std::string>()(tail)));
+    WriteFile(file, "0" + std::string(10'000'000, 'a') + tail + (tail.size() > 2 ? "more" : ""));
+    return file.string();
+  }
 
   TempDir temp_;
 };
@@ -161,12 +168,34 @@ TEST_F(TolvexCommand, ReceiveOutcomesThatKeepTheOldFile) {
       {"bad escape", {"--reply-body", "0PK%G1"}, "C001", "key-1", 93, "サーバーからの不正返答\n"},
       {"not a zip", {"--reply-body", "0garbage+bytes"}, "C001", "key-1", 11, ""},
       {"reply cut off", {"--drop-after", "20"}, "C001", "key-1", 9, "ポスト実行エラー\n"},
+      // Long replies: by then the payload has been streaming into the work
+      // file for a while.
+      {"escape malformed after 10 MB",
+       {"--reply-file", LongReply("%G1")},
+       "C001",
+       "key-1",
+       93,
+       "サーバーからの不正返答\n"},
+      {"escape cut by the end after 10 MB",
+       {"--reply-file", LongReply("%4")},
+       "C001",
+       "key-1",
+       93,
+       "サーバーからの不正返答\n"},
+      {"reply cut off after 10 MB",
+       {"--reply-file", LongReply("z"), "--drop-after", "10000000"},
+       "C001",
+       "key-1",
+       9,
+       "ポスト実行エラー\n"},
   };
   for (const auto& c : cases) {
     ServerProcess server(data(), c.server_args);
     const auto target = client() / "orders.txt";
     WriteFile(target, "old orders");
+    const auto before = Snapshot(client());
     const auto r = Recv(server, target, c.code, c.key);
+    EXPECT_EQ(Snapshot(client()), before) << c.name;
     EXPECT_EQ(r.status, c.status) << c.name;
     if (c.status == 11) {
       EXPECT_EQ(r.out.rfind("ファイル解凍エラー(", 0), 0u) << c.name << ": " << r.out;
