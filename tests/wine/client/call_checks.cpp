@@ -4,6 +4,7 @@
 
 #include <oleauto.h>
 #include <oleidl.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cwchar>
@@ -1345,6 +1346,61 @@ void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int 
               std::to_string(own) + " for " + Narrow(a.code) + ", " + std::to_string(results) +
               " with result 0, " + std::to_string(refusals) + " refusal(s)");
   }
+}
+
+namespace {
+
+struct Memory {
+  double resident_mib = 0, peak_resident_mib = 0, peak_virtual_mib = 0;
+};
+
+Memory MemoryNow() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  Memory memory;
+  if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
+    constexpr double kMiB = 1024.0 * 1024.0;
+    memory.resident_mib = static_cast<double>(counters.WorkingSetSize) / kMiB;
+    memory.peak_resident_mib = static_cast<double>(counters.PeakWorkingSetSize) / kMiB;
+    memory.peak_virtual_mib = static_cast<double>(counters.PagefileUsage) / kMiB;
+  }
+  return memory;
+}
+
+}  // namespace
+
+void CheckLargeTransfers(const std::wstring& url, const std::wstring& work_dir) {
+  constexpr double kMostGrowthMiB = 64;
+  _Tolvex* object = Create();
+  if (!Check(object != nullptr, "large: the object is created")) return;
+  for (const bool send : {false, true}) {
+    const std::wstring file = work_dir + (send ? L"\\progress.txt" : L"\\large.txt");
+    VARIANT target;
+    VariantInit(&target);
+    V_VT(&target) = VT_BSTR;
+    V_BSTR(&target) = SysAllocString(file.c_str());
+    const Memory before = MemoryNow();
+    const DWORD start = GetTickCount();
+    HRESULT hr = E_FAIL;
+    const short got = EarlyBound(object, send, url, L"KEY001", L"C001", &target, &hr);
+    const double seconds = static_cast<double>(GetTickCount() - start) / 1000.0;
+    const Memory after = MemoryNow();
+    VariantClear(&target);
+    const char* what = send ? "large send" : "large receive";
+    Check(hr == S_OK && got == 0 && ErrorMsg(object).empty(),
+          std::string(what) + " -> 0 (got " + std::to_string(got) + ")");
+    // The peak since the process began: when it lies above what the call
+    // started from, the call made it.
+    const double growth = after.peak_resident_mib - before.resident_mib;
+    char figures[200];
+    std::snprintf(figures, sizeof figures,
+                  "%s in %.1f s: resident %.1f MiB before, peak %.1f MiB after (+%.1f MiB), "
+                  "committed %.1f MiB after",
+                  what, seconds, before.resident_mib, after.peak_resident_mib, growth,
+                  after.peak_virtual_mib);
+    Check(growth <= kMostGrowthMiB, figures);
+  }
+  object->Release();
 }
 
 }  // namespace wine_client

@@ -58,4 +58,9 @@ void CheckArchiver(const std::wstring& url, const std::wstring& work_dir,
 // released. Traced into WORKDIR\apartments\trace.log.
 void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int count);
 
+// A receive into WORKDIR\\large.txt and a send of WORKDIR\\progress.txt
+// from `url`, each with the process's peak resident memory no more than
+// 64 MiB above what it held before the call; figures are printed.
+void CheckLargeTransfers(const std::wstring& url, const std::wstring& work_dir);
+
 }  // namespace wine_client

@@ -23,6 +23,7 @@
 //                       the opt-in trace file
 //   apartments URL WORKDIR [N]
 //                       N (default 4) apartment threads calling at once
+//   large URL WORKDIR   a large receive and send, with their peak memory
 #include <windows.h>
 
 #include <objbase.h>
@@ -52,6 +53,8 @@ int wmain(int argc, wchar_t** argv) {
   } else if (mode == L"calls" && !arg.empty()) {
     wine_client::CheckCalls(arg);
     wine_client::CheckLifetimes();
+  } else if (mode == L"large" && argc > 3) {
+    wine_client::CheckLargeTransfers(arg, argv[3]);
   } else if (mode == L"trace" && argc > 4) {
     wine_client::CheckTraceFile(arg, argv[3], argv[4]);
   } else if (mode == L"apartments" && argc > 3) {
@@ -76,8 +79,8 @@ int wmain(int argc, wchar_t** argv) {
                  "                     |archiver URL DIR LINE [hosted]|unload DLL [URL FILE]\n"
                  "                     |dialog URL KEY CODE FILE DPI\n"
                  "                     |guest DLLNAME DIR LIVE DEAD SILENT SLOW|click URL FILE\n"
-                 "                     |trace DEADURL URL DIR|apartments URL DIR [N]\n");
-    CoUninitialize();
+                 "                     |trace DEADURL URL DIR|apartments URL DIR [N]\n"
+                 "                     |large URL DIR\n");    CoUninitialize();
     return 2;
   }
   CoUninitialize();
