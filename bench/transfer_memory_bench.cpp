@@ -329,7 +329,7 @@ int main(int argc, char** argv) {
 
   // One receive and one send with the command, against a fresh server.
   const auto receive = [&](const std::string& program) {
-    SampleServer server({"--root", root.string()});
+    SampleServer server({"--root", root.string(), "--max-body", "8G"});
     const fs::path target = client / "orders.dat";
     Run run = RunTolvex(program, "recv", server.port(), target);
     server.Stop();
@@ -343,7 +343,7 @@ int main(int argc, char** argv) {
     fs::copy_file(data, progress, fs::copy_options::overwrite_existing);
     Run run;
     {
-      SampleServer server({"--root", root.string()});
+      SampleServer server({"--root", root.string(), "--max-body", "8G"});
       run = RunTolvex(program, "send", server.port(), progress);
       server.Stop();
       run.server_peak_mib = server.peak_mib();

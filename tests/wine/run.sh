@@ -241,15 +241,17 @@ with open(sys.argv[1], "wb") as f:
 PY
 start_server hostile --listen 127.0.0.1:0 --reply-file "$WORK/hostile.reply"
 # A server of its own for the large transfers, so their data stays apart:
-# TOLVEX_WINE_LARGE_MIB (default 100, 0 skips) of random bytes each way,
-# which the form encoding makes about 2.5 times as many on the wire.
+# TOLVEX_WINE_LARGE_MIB (default 100, 0 skips; 1024 is the full check of a
+# 1 GiB file) of random bytes each way, which the form encoding makes about
+# 2.5 times as many on the wire.
 LARGE_MIB=${TOLVEX_WINE_LARGE_MIB:-100}
 LARGE=$WORK/large
 mkdir -p "$LARGE/outgoing"
 printf 'C001 KEY001\n' >"$LARGE/companies.txt"
 if [ "$LARGE_MIB" -gt 0 ]; then
   head -c $((LARGE_MIB << 20)) /dev/urandom >"$LARGE/outgoing/C001.dat"
-  "$SERVER" --root "$LARGE" --listen 127.0.0.1:0 >"$WORK/large.out" 2>"$ARTIFACTS/server-large.log" &
+  "$SERVER" --root "$LARGE" --listen 127.0.0.1:0 --max-body $((LARGE_MIB * 3 + 16))M \
+    >"$WORK/large.out" 2>"$ARTIFACTS/server-large.log" &
   SERVER_PIDS+=($!)
   for _ in $(seq 50); do
     [ -s "$WORK/large.out" ] && break
