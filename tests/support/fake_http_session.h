@@ -62,7 +62,8 @@ class FakeHttpSession : public HttpSession {
       aborted_cv_.wait(lock, [&] { return aborted_; });
       return false;
     }
-    return !fail_send;
+    // A body that ends short fails the send, as on a real connection.
+    return !fail_send && size == body.Size();
   }
   ReadStatus Read(Handle, std::uint8_t* buffer, std::size_t capacity, std::size_t& count) override {
     count = std::min(capacity, reply.size() - offset_);

@@ -53,8 +53,32 @@ class NotingFileSystem : public StdFileSystem {
     };
     return std::make_unique<Filling>(StdFileSystem::OpenForWrite(path), path, room);
   }
+  // Reads of every file together past `readable` bytes fail as a bad
+  // sector does.
+  std::unique_ptr<ReadableFile> OpenForRead(const std::u16string& path) override {
+    class Failing : public ReadableFile {
+     public:
+      Failing(std::unique_ptr<ReadableFile> file, std::u16string path, std::uint64_t& readable)
+          : file_(std::move(file)), path_(std::move(path)), readable_(readable) {}
+      std::size_t Read(std::uint8_t* data, std::size_t size) override {
+        const std::size_t got = file_->Read(data, size);
+        if (got > readable_) throw FileError("read " + ToUtf8(path_) + ": Input/output error");
+        readable_ -= got;
+        return got;
+      }
+      void Seek(std::uint64_t offset) override { file_->Seek(offset); }
+      std::uint64_t Size() override { return file_->Size(); }
+
+     private:
+      std::unique_ptr<ReadableFile> file_;
+      std::u16string path_;
+      std::uint64_t& readable_;
+    };
+    return std::make_unique<Failing>(StdFileSystem::OpenForRead(path), path, readable);
+  }
   std::vector<std::string> notes;
   std::uint64_t room = UINT64_MAX;
+  std::uint64_t readable = UINT64_MAX;
 
  private:
   static std::string Name(const std::u16string& path) {

@@ -393,6 +393,15 @@ TEST_F(ReceiveJob, FullDiskNamesTheFileAndKeepsTheOldOne) {
       << trace.CauseText();
   EXPECT_EQ(Read("d/orders.txt"), "old");
   EXPECT_TRUE(archive.calls.empty());
+  EXPECT_EQ(Listing("d"), std::set<std::string>{"orders.txt"});
+
+  // A payload malformed past the point where the disk filled is told as
+  // malformed, as it was when the payload was decoded whole first.
+  http.Reply("0" + Encoded(std::string(5000, 'z')) + "%G1");
+  files.room = 4096;
+  EXPECT_EQ(Recv("d/orders.txt"), 93);
+  EXPECT_EQ(trace.CauseText(), "the reply's archive encoding is malformed (bad escape digit)");
+  EXPECT_EQ(Listing("d"), std::set<std::string>{"orders.txt"});
 }
 
 TEST_F(ReceiveJob, TraceTellsEveryStepAndNeverTheKey) {

@@ -146,6 +146,22 @@ TEST_F(SendJob, FailedPostLeavesNothingBehind) {
   EXPECT_EQ(window.progress, std::vector<float>{50.0f});
 }
 
+// The work file failing while the body is encoded from it is the
+// archive's fault, not the connection's, and leaves nothing behind.
+TEST_F(SendJob, WorkFileFailingWhileSentGives8) {
+  Write("p/progress.txt", "x");
+  const std::string zip(300000, 'z');
+  archive.on_pack = [&] { WriteIn(archive.pack_dir, "progress.zip", zip); };
+  // The copy of the progress file and the count of the archive read it
+  // whole; the send fails part-way.
+  files.readable = 1 + zip.size() + 1000;
+  http.Reply("0");
+  EXPECT_EQ(Send("p/progress.txt"), 8);
+  EXPECT_EQ(trace.CauseText().rfind("the packed archive could not be read (read ", 0), 0u)
+      << trace.CauseText();
+  EXPECT_EQ(Listing("p"), std::set<std::string>{"progress.txt"});
+}
+
 TEST_F(SendJob, EveryFailureRecordsItsCause) {
   const struct {
     const char* name;
