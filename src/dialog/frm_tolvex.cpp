@@ -130,12 +130,18 @@ class PendingStatus : public StatusDisplay {
     }
     window_.Wake();
   }
+  // Once per batch: the dialog's thread takes all that came since its last
+  // look, so a fast transfer costs one wake-up per look, not one per piece
+  // (a message across threads is dear, under Wine above all).
   void BytesMoved(const TransferCounts& counts) override {
+    bool wake;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       counts_ = counts;
+      wake = !woken_;
+      woken_ = true;
     }
-    window_.Wake();
+    if (wake) window_.Wake();
   }
   // On the dialog's thread.
   void Apply() {
@@ -147,6 +153,7 @@ class PendingStatus : public StatusDisplay {
       text.swap(text_);
       counts.swap(counts_);
       repaint = std::exchange(repaint_, false);
+      woken_ = false;
     }
     if (counts) on_moved_(*counts);
     if (text) window_.SetLabelCaption(*text);
@@ -160,6 +167,7 @@ class PendingStatus : public StatusDisplay {
   std::optional<std::u16string> text_;
   std::optional<TransferCounts> counts_;
   bool repaint_ = false;
+  bool woken_ = false;  // a wake for counts is on its way
 };
 
 // Ends the post's worker: aborts the exchange unless it is done, then
