@@ -8,6 +8,7 @@ namespace tolvex {
 namespace {
 
 constexpr std::uint8_t kDataStatus = '0';
+constexpr std::size_t kWritePiece = 1 << 20;
 
 double MsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
@@ -62,26 +63,33 @@ void ArchiveReplySink::TakePayload(const std::uint8_t* data, std::size_t n) {
   }
   decode_ms_ += MsSince(decoding);
   decoded_ += piece_.size();
-  Write(piece_);
+  if (!file_) return;
+  // Gathered into large writes: a write per piece of the connection costs
+  // more than the decoding, under Wine above all.
+  if (pending_.capacity() < kWritePiece) pending_.reserve(kWritePiece);
+  pending_.insert(pending_.end(), piece_.begin(), piece_.end());
+  if (pending_.size() >= kWritePiece) WritePending();
 }
 
-void ArchiveReplySink::Write(const Bytes& bytes) {
-  if (!file_ || bytes.empty()) return;
+void ArchiveReplySink::WritePending() {
+  if (!file_ || pending_.empty()) return;
   const auto writing = std::chrono::steady_clock::now();
   try {
-    file_->Write(bytes.data(), bytes.size());
+    file_->Write(pending_.data(), pending_.size());
   } catch (const FileError& error) {
     // The rest is still decoded, so a malformed payload is told as such
     // whatever the disk did.
     write_error_ = error.what();
     file_.reset();
   }
+  pending_.clear();
   write_ms_ += MsSince(writing);
 }
 
 void ArchiveReplySink::Finish() {
   if (decode_error_) throw *decode_error_;
   decoder_.Finish();
+  WritePending();
   if (write_error_) throw FileError(*write_error_);
   if (file_) {
     const auto closing = std::chrono::steady_clock::now();

@@ -55,7 +55,7 @@ class ArchiveReplySink : public ReplySink {
 
  private:
   void TakePayload(const std::uint8_t* data, std::size_t n);
-  void Write(const Bytes& bytes);
+  void WritePending();
 
   Bytes& response_;
   OpenWorkFile open_work_file_;
@@ -65,6 +65,7 @@ class ArchiveReplySink : public ReplySink {
   std::unique_ptr<WritableFile> file_;
   FormDecoder decoder_;
   Bytes piece_;
+  Bytes pending_;  // decoded, not yet written
   std::optional<DecodeError> decode_error_;
   std::optional<std::string> write_error_;
   double decode_ms_ = 0;
