@@ -279,8 +279,8 @@ void Report(const Row& row, double base_mib) {
                                            : "OVER",
               row.ours.seconds, row.ours.server_peak_mib);
   if (row.today) {
-    std::printf("  | today peak %7.1f MiB %7.2f s  ratio peak %5.3f time %5.2f", row.today->peak_mib,
-                row.today->seconds, row.ours.peak_mib / row.today->peak_mib,
+    std::printf("  | today peak %7.1f MiB %7.2f s  ratio peak %5.3f time %5.2f",
+                row.today->peak_mib, row.today->seconds, row.ours.peak_mib / row.today->peak_mib,
                 row.ours.seconds / row.today->seconds);
   }
   if (row.reference_seconds > 0) {

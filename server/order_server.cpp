@@ -303,7 +303,8 @@ void OrderServer::Handle(const httplib::Request& request, httplib::Response& res
   // connection takes it.
   auto body = std::make_shared<OutgoingBody>(std::move(head), std::move(archive));
   const std::uint64_t size = body->size();
-  const std::uint64_t limit = mis.drop_after ? std::min<std::uint64_t>(*mis.drop_after, size) : size;
+  const std::uint64_t limit =
+      mis.drop_after ? std::min<std::uint64_t>(*mis.drop_after, size) : size;
   const std::size_t step = mis.Trickles() ? mis.trickle_bytes : kSendPiece;
   const std::size_t pause = mis.trickle_ms;
   response.set_content_provider(

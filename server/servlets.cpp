@@ -258,8 +258,7 @@ ServletReply GetSOData(OrderStore& store, const std::string& body, const std::st
   std::string reply = "0";
   reply.append(encoded.begin(), encoded.end());
   return {std::move(reply),
-          "sent " + std::to_string(archive->size()) + " archive bytes to " + header->code,
-          nullptr};
+          "sent " + std::to_string(archive->size()) + " archive bytes to " + header->code, nullptr};
 }
 
 ServletReply PutProgressData(OrderStore& store, const std::string& body,

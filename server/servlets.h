@@ -12,8 +12,8 @@
 #include "component/file_system.h"
 #include "net/form_stream.h"
 #include "net/servlet_protocol.h"
-#include "outgoing_body.h"
 #include "order_store.h"
+#include "outgoing_body.h"
 
 namespace tolvex::server {
 

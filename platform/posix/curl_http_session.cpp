@@ -130,8 +130,7 @@ bool CurlHttpSession::AddHeader(Handle handle, const std::u16string& header) {
 
 std::string CurlHttpSession::WireText(const std::u16string& text) { return ToLocaleCharset(text); }
 
-bool CurlHttpSession::Send(Handle handle, RequestBody& body,
-                           const SentObserver& on_sent) {
+bool CurlHttpSession::Send(Handle handle, RequestBody& body, const SentObserver& on_sent) {
   Request* request = Find<Request>(handle);
   if (request == nullptr || request->transfer || aborted_.load()) return false;
   if (!request->url_usable) {

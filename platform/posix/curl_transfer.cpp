@@ -65,8 +65,8 @@ bool CurlTransfer::Configure() {
   // The length goes out as the Content-Length before the body, which curl
   // asks for a piece at a time as the connection takes it.
   const std::uint64_t body_size = request_.body != nullptr ? request_.body->Size() : 0;
-  ok = ok && curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
-                              static_cast<curl_off_t>(body_size)) == CURLE_OK;
+  ok = ok && curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_size)) ==
+                 CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_READFUNCTION, &CurlTransfer::OnBodyWanted) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_READDATA, this) == CURLE_OK;
   // As large as the piece size of the reply, so a large body goes in few
@@ -198,16 +198,14 @@ std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t n, vo
   return total;
 }
 
-std::size_t CurlTransfer::OnBodyWanted(char* buffer, std::size_t size, std::size_t n,
-                                       void* self) {
+std::size_t CurlTransfer::OnBodyWanted(char* buffer, std::size_t size, std::size_t n, void* self) {
   auto& t = *static_cast<CurlTransfer*>(self);
   if (t.request_.body == nullptr) return 0;
   const std::uint64_t total = t.request_.body->Size();
   const std::size_t capacity = static_cast<std::size_t>(
       std::min<std::uint64_t>(size * n, total - std::min(total, t.body_read_)));
   if (capacity == 0) return 0;
-  const std::size_t got =
-      t.request_.body->Read(reinterpret_cast<std::uint8_t*>(buffer), capacity);
+  const std::size_t got = t.request_.body->Read(reinterpret_cast<std::uint8_t*>(buffer), capacity);
   // A body that fails keeps its cause; the transfer ends as failed rather
   // than short.
   if (got == 0) return CURL_READFUNC_ABORT;

@@ -76,8 +76,7 @@ void FrmTolvex::RunReceive() {
       CreateLocalDir(services_.files, services_.paths, job.LocalDir);
       // Cut to 0 bytes in place, so it keeps its permissions; a device or
       // pipe in the caller's place is never opened.
-      const auto no_data_target =
-          ReplaceableTarget(services_.files, LocalPath(job, job.LocalFile));
+      const auto no_data_target = ReplaceableTarget(services_.files, LocalPath(job, job.LocalFile));
       if (!no_data_target) {
         trace().Fail("the file is not a regular file that can be replaced",
                      ToUtf8(LocalPath(job, job.LocalFile)));

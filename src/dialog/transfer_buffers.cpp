@@ -25,7 +25,9 @@ Bytes RequestHeaderBody(HttpSession& http, const TransferJob& job) {
 
 ArchiveBody::ArchiveBody(HttpSession& http, const TransferJob& job, FileSystem& files,
                          const std::u16string& archive_path, Trace& trace)
-    : file_(files.OpenForRead(archive_path)), pending_(RequestHeaderBody(http, job)), trace_(trace) {
+    : file_(files.OpenForRead(archive_path)),
+      pending_(RequestHeaderBody(http, job)),
+      trace_(trace) {
   archive_size_ = file_->Size();
   if (archive_size_ == 0) throw FileError("the archive is empty");
   // Counted before the first byte goes, for the Content-Length: a pass

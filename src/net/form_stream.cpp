@@ -13,8 +13,7 @@ std::size_t CleanEnd(const std::uint8_t* piece, std::size_t n) {
 
 }  // namespace
 
-std::size_t FormDecoder::CompleteWaiting(const std::uint8_t* piece, std::size_t n,
-                                         Bytes& decoded) {
+std::size_t FormDecoder::CompleteWaiting(const std::uint8_t* piece, std::size_t n, Bytes& decoded) {
   std::size_t taken = 0;
   while (carried_ < 3 && taken < n) {
     const std::uint8_t digit = piece[taken++];

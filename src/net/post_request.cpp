@@ -140,8 +140,8 @@ void ReplyCollector::Begin(std::optional<std::uint64_t> announced) {
   // on growth nor held twice at its peak. A server cannot make us reserve
   // more than kMaxReplyReserve this way.
   if (announced) {
-    bytes_.reserve(static_cast<std::size_t>(
-        std::min<std::uint64_t>({*announced, kMaxReplyReserve, limit_})));
+    bytes_.reserve(
+        static_cast<std::size_t>(std::min<std::uint64_t>({*announced, kMaxReplyReserve, limit_})));
   }
 }
 

@@ -117,7 +117,8 @@ class TolvexCommand : public ::testing::Test {
   // A data reply whose payload is 10 MB of plain bytes, then `tail`, then
   // a few more; its file's path.
   std::string LongReply(const std::string& tail) const {
-    const fs::path file = temp_.path() / ("reply-" + std::to_string(std::hash<std::string>()(tail)));
+    const fs::path file =
+        temp_.path() / ("reply-" + std::to_string(std::hash<std::string>()(tail)));
     WriteFile(file, "0" + std::string(10'000'000, 'a') + tail + (tail.size() > 2 ? "more" : ""));
     return file.string();
   }

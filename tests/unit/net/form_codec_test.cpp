@@ -382,7 +382,6 @@ TEST(DecodeFormBytes, ReusedAndAliasedBuffers) {
   EXPECT_EQ(same, raw);
 }
 
-
 // What a stream decoder hands out over the given pieces, and how it ends.
 struct Streamed {
   Bytes out;
@@ -419,10 +418,14 @@ Streamed DecodeInPieces(const Bytes& in, const std::vector<std::size_t>& cuts) {
 // malformed escape, with the same error.
 TEST(FormDecoder, EverySplitAgreesWithTheWholeBuffer) {
   const std::string inputs[] = {
-      "%41%42",         "a+b%25",   "PK%03%04%14%00+x", "%e9%2e",  "++",    "%",
-      "%4",             "ab%",      "ab%4",             "%4G",     "%G1",   "%%41",
-      "%4%",            "%+1",      "x%2 1",            "%fa",     "a%41%", "%41%4",
-      "%41%%%",         "%7e%7E+%", "",                 "plain",   "\x80%FF",
+      "%41%42", "a+b%25",   "PK%03%04%14%00+x",
+      "%e9%2e", "++",       "%",
+      "%4",     "ab%",      "ab%4",
+      "%4G",    "%G1",      "%%41",
+      "%4%",    "%+1",      "x%2 1",
+      "%fa",    "a%41%",    "%41%4",
+      "%41%%%", "%7e%7E+%", "",
+      "plain",  "\x80%FF",
   };
   for (const std::string& text : inputs) {
     SCOPED_TRACE(text);
