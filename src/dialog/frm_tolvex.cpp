@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -61,6 +62,9 @@ void FrmTolvex::RunJob() {
     } else {
       RunReceive();
     }
+  } catch (const std::bad_alloc&) {
+    trace().Fail("there was not enough memory for the job", "std::bad_alloc");
+    if (!finished_) Finish(kResultNoOutcome, u"");
   } catch (const std::exception& error) {
     // A failure no step maps: the call still ends with a stored result and
     // a closed dialog, and nothing reaches the caller.

@@ -288,9 +288,13 @@ TEST(PostRequest, ErrorWhileReadingClosesAllHandlesAndKeepsWhatWasRead) {
   };
   RecordingDisplay display;
   Bytes reply = kSeed;
-  EXPECT_FALSE(PostRequest(session, kAddress, display, Body("3"), reply));
+  Trace trace;
+  trace.BeginCall("post", u"");
+  EXPECT_FALSE(PostRequest(session, kAddress, display, Body("3"), reply, trace));
   EXPECT_EQ(reply, Pattern(32000));
   EXPECT_EQ(session.closed, (Handles{3, 2, 1}));
+  // Memory running out is named as such, never a bare failed post.
+  EXPECT_EQ(trace.CauseText(), "there was not enough memory for the post (1 body bytes)");
 }
 
 TEST(ReadResponseChunk, GrowthIsGeometricNotPerChunk) {
