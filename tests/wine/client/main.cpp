@@ -80,7 +80,8 @@ int wmain(int argc, wchar_t** argv) {
                  "                     |dialog URL KEY CODE FILE DPI\n"
                  "                     |guest DLLNAME DIR LIVE DEAD SILENT SLOW|click URL FILE\n"
                  "                     |trace DEADURL URL DIR|apartments URL DIR [N]\n"
-                 "                     |large URL DIR\n");    CoUninitialize();
+                 "                     |large URL DIR\n");
+    CoUninitialize();
     return 2;
   }
   CoUninitialize();
