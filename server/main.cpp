@@ -1,7 +1,5 @@
 // tolvex-server: the order server's side of the servlet protocol, for
 // trying the client without the real server and for end-to-end tests.
-#include <signal.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +7,7 @@
 #include <thread>
 
 #include "order_server.h"
+#include "stop_request.h"
 
 int main(int argc, char** argv) {
   using namespace tolvex::server;
@@ -33,13 +32,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // Signals are taken by one thread so that stopping runs outside a handler.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  StopRequest stop_request;
 
   OrderServer server(options);
   errno = 0;
@@ -62,13 +55,12 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   std::thread stopper([&] {
-    int received = 0;
-    sigwait(&stop_signals, &received);
+    stop_request.Wait();
     server.Stop();
   });
   const bool served = server.Run();
   // Run can also end on its own; wake the stopper so it can be joined.
-  pthread_kill(stopper.native_handle(), SIGTERM);
+  stop_request.Release();
   stopper.join();
   return served ? 0 : 1;
 }

@@ -1,10 +1,5 @@
 #include "order_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -13,7 +8,9 @@
 #include <limits>
 #include <optional>
 
+#include "civil_time.h"
 #include "servlets.h"
+#include "socket_policy.h"
 
 namespace tolvex::server {
 namespace {
@@ -23,69 +20,6 @@ thread_local std::string request_outcome;
 thread_local std::uint64_t request_bytes = 0;
 // Set when the reply goes out before the body was read.
 thread_local bool drain_after_reply = false;
-
-std::optional<std::pair<std::string, int>> Endpoint(const sockaddr_storage& address) {
-  char text[INET6_ADDRSTRLEN] = {};
-  if (address.ss_family == AF_INET) {
-    const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
-    inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
-    return std::make_pair(std::string(text), static_cast<int>(ntohs(v4.sin_port)));
-  }
-  if (address.ss_family == AF_INET6) {
-    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
-    inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
-    return std::make_pair(std::string(text), static_cast<int>(ntohs(v6.sin6_port)));
-  }
-  return std::nullopt;
-}
-
-// The descriptor of the request's connection, found by its two ends (the
-// library does not hand it out); -1 when none matches.
-int ConnectionOf(const httplib::Request& request) {
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
-    int fd = -1;
-    try {
-      fd = std::stoi(entry.path().filename().string());
-    } catch (const std::exception&) {
-      continue;
-    }
-    sockaddr_storage local{}, peer{};
-    socklen_t local_size = sizeof local, peer_size = sizeof peer;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_size) != 0 ||
-        getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_size) != 0) {
-      continue;
-    }
-    const auto here = Endpoint(local);
-    const auto there = Endpoint(peer);
-    if (here && there && here->second == request.local_port &&
-        there->second == request.remote_port && there->first == request.remote_addr) {
-      return fd;
-    }
-  }
-  return -1;
-}
-
-// A refusal sent before the body was read: the client, seeing it, stops
-// sending and closes. Until then its bytes are read and dropped, because
-// closing on unread bytes resets the connection and can take the refusal
-// with it before the client has read it. A client that goes on sending is
-// cut off after a while.
-void DrainAndShutDown(int fd) {
-  constexpr std::uint64_t kMostBytes = std::uint64_t{64} << 20;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  std::uint64_t total = 0;
-  char buffer[64 * 1024];
-  pollfd ready{fd, POLLIN, 0};
-  while (total < kMostBytes && std::chrono::steady_clock::now() < deadline &&
-         poll(&ready, 1, 2000) == 1) {
-    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-    if (got <= 0) break;
-    total += static_cast<std::uint64_t>(got);
-  }
-  // The library then sees the connection end and closes it.
-  shutdown(fd, SHUT_RDWR);
-}
 
 // Made once per size and shared, never copied: the benchmark asks for the
 // same large reply again and again and must time the transfer, not the
@@ -124,8 +58,7 @@ constexpr std::size_t kSendPiece = 256 * 1024;
 
 std::string Now() {
   const std::time_t t = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&t, &utc);
+  const std::tm utc = UtcTime(t);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
@@ -133,14 +66,21 @@ std::string Now() {
 
 }  // namespace
 
+#ifdef CPPHTTPLIB_OPENSSL_SUPPORT
+const bool kServerHasTls = true;
+#else
+const bool kServerHasTls = false;
+#endif
+
 OrderServer::OrderServer(ServerOptions options)
     : options_(std::move(options)), store_(options_.root) {
+#ifdef CPPHTTPLIB_OPENSSL_SUPPORT
   if (Secure()) {
     http_ =
         std::make_unique<httplib::SSLServer>(options_.tls_cert.c_str(), options_.tls_key.c_str());
-  } else {
-    http_ = std::make_unique<httplib::Server>();
   }
+#endif
+  if (!http_) http_ = std::make_unique<httplib::Server>();
   // The body is taken by the handler itself, so that the header is judged
   // before the rest is held and no content type has a smaller limit.
   http_->Post(".*", [this](const httplib::Request& req, httplib::Response& res,
@@ -158,12 +98,9 @@ OrderServer::OrderServer(ServerOptions options)
     // The server takes ownership of the queue it is handed.
     return std::make_unique<httplib::ThreadPool>(workers).release();
   };
-  // SO_REUSEADDR alone: a second server on a port in use must fail to bind
-  // rather than share the port and split the requests.
-  http_->set_socket_options([](socket_t sock) {
-    const int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
+  // A second server on a port in use must fail to bind rather than share
+  // the port and split the requests.
+  http_->set_socket_options(ListenExclusively);
   http_->set_logger([](const httplib::Request& req, const httplib::Response& res) {
     std::fprintf(stderr, "%s %s %s %s %d %llu bytes in, %s\n", Now().c_str(),
                  req.remote_addr.c_str(), req.method.c_str(), req.path.c_str(), res.status,
@@ -173,7 +110,7 @@ OrderServer::OrderServer(ServerOptions options)
     request_bytes = 0;
     if (drain_after_reply) {
       drain_after_reply = false;
-      if (const int fd = ConnectionOf(req); fd >= 0) DrainAndShutDown(fd);
+      DrainRefusedConnection(req);
     }
   });
 }

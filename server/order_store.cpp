@@ -12,6 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "civil_time.h"
 #include "pack_company_data.h"
 
 namespace tolvex::server {
@@ -28,8 +29,7 @@ std::string Timestamp() {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto millis =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
+  const std::tm utc = UtcTime(seconds);
   char text[32];
   std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &utc);
   char with_millis[40];
@@ -86,8 +86,8 @@ OrderStore::Access OrderStore::CheckAccess(const std::string& code, const std::s
 
 std::optional<Bytes> OrderStore::OutgoingArchive(const std::string& code) const {
   const auto outgoing = root_ / "outgoing";
-  if (auto ready = ReadFileBytes(outgoing / (code + ".zip"))) return ready;
-  const auto data = outgoing / (code + ".dat");
+  if (auto ready = ReadFileBytes(outgoing / std::filesystem::u8path(code + ".zip"))) return ready;
+  const auto data = outgoing / std::filesystem::u8path(code + ".dat");
   if (!std::filesystem::is_regular_file(data)) return std::nullopt;
   return PackCompanyData(data);
 }
@@ -139,7 +139,7 @@ std::filesystem::path OrderStore::CommitProgress(const std::string& code,
 
 std::filesystem::path OrderStore::StoreProgress(const std::string& code, const Bytes& archive) {
   std::lock_guard<std::mutex> lock(inbox_mutex_);
-  const auto dir = root_ / "inbox" / code;
+  const auto dir = root_ / "inbox" / std::filesystem::u8path(code);
   std::filesystem::create_directories(dir);
   const std::string stamp = Timestamp();
   std::filesystem::path target = dir / (stamp + "-progress.zip");
@@ -147,12 +147,13 @@ std::filesystem::path OrderStore::StoreProgress(const std::string& code, const B
     target = dir / (stamp + "-" + std::to_string(n) + "-progress.zip");
   }
   // Written aside and renamed, so a reader never sees half an archive.
-  const auto partial = dir / (target.filename().string() + ".part");
+  auto partial = target;
+  partial += ".part";
   {
     std::ofstream out(partial, std::ios::binary);
     out.write(reinterpret_cast<const char*>(archive.data()),
               static_cast<std::streamsize>(archive.size()));
-    if (!out) throw std::runtime_error("cannot write " + partial.string());
+    if (!out) throw std::runtime_error("cannot write " + partial.u8string());
   }
   std::filesystem::rename(partial, target);
   return target;

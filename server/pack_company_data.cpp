@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "archive/zip_writer.h"
+#include "civil_time.h"
 #include "component/file_system.h"
 #include "component/text.h"
 
@@ -27,10 +28,14 @@ class MemoryFile : public WritableFile {
 // The member carries the data file's own modification time, as an archiver
 // packing it on the client's side would record it.
 void SetDosTime(const std::filesystem::path& data, zip::ZipWriteOptions& options) {
+#ifdef _WIN32
+  struct _stat64 info {};
+  if (_wstat64(data.c_str(), &info) != 0) return;
+#else
   struct stat info {};
   if (stat(data.c_str(), &info) != 0) return;
-  std::tm local{};
-  localtime_r(&info.st_mtime, &local);
+#endif
+  const std::tm local = LocalTime(info.st_mtime);
   if (local.tm_year < 80) return;
   options.dos_date = static_cast<std::uint16_t>(((local.tm_year - 80) << 9) |
                                                 ((local.tm_mon + 1) << 5) | local.tm_mday);
@@ -49,8 +54,8 @@ Bytes PackCompanyData(const std::filesystem::path& data) {
 
 void PackCompanyDataInto(const std::filesystem::path& data, WritableFile& out) {
   StdFileSystem files;
-  const std::u16string path = FromUtf8(data.string());
-  const std::u16string name = FromUtf8(data.filename().string());
+  const std::u16string path = FromUtf8(data.u8string());
+  const std::u16string name = FromUtf8(data.filename().u8string());
   try {
     auto source = files.OpenForRead(path);
     zip::ZipWriteOptions options;
@@ -59,7 +64,7 @@ void PackCompanyDataInto(const std::filesystem::path& data, WritableFile& out) {
     writer.AddFile(name, *source, source->Size());
     writer.Finish();
   } catch (const std::exception& e) {
-    throw std::runtime_error("cannot pack " + data.string() + ": " + e.what());
+    throw std::runtime_error("cannot pack " + data.u8string() + ": " + e.what());
   }
 }
 

@@ -1,7 +1,5 @@
 #include "server_options.h"
 
-#include <iconv.h>
-
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +7,8 @@
 #include <limits>
 #include <stdexcept>
 #include <string_view>
+
+#include "header_charset.h"
 
 namespace tolvex::server {
 namespace {
@@ -91,12 +91,7 @@ void ParseListen(const std::string& text, ServerOptions& options) {
   options.listen_port = static_cast<int>(*port);
 }
 
-bool ConvertsToUtf8(const std::string& charset) {
-  const iconv_t cd = iconv_open("UTF-8", charset.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  iconv_close(cd);
-  return true;
-}
+bool ConvertsToUtf8(const std::string& charset) { return HeaderCharset::Open(charset) != nullptr; }
 
 }  // namespace
 
@@ -200,6 +195,9 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
   }
   if (options.tls_cert.empty() != options.tls_key.empty()) {
     throw std::invalid_argument("--tls-cert and --tls-key go together");
+  }
+  if (!options.tls_cert.empty() && !kServerHasTls) {
+    throw std::invalid_argument("this build of tolvex-server has no TLS (--tls-cert)");
   }
   return options;
 }

@@ -59,5 +59,7 @@ Misbehaviour CurrentMisbehaviour(const ServerOptions& options);
 
 extern const char kUsage[];
 extern const char kServerVersion[];
+// False where the server is built without OpenSSL (Windows): HTTP only.
+extern const bool kServerHasTls;
 
 }  // namespace tolvex::server

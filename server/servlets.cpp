@@ -1,12 +1,8 @@
 #include "servlets.h"
 
-#include <iconv.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <memory>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -15,6 +11,7 @@
 #include "archive/zip_directory.h"
 #include "archive/zip_extract.h"
 #include "component/text.h"
+#include "header_charset.h"
 #include "net/form_codec.h"
 #include "net/servlet_protocol.h"
 
@@ -37,42 +34,6 @@ std::pair<std::size_t, std::size_t> Utf8Char(const std::string& s, std::size_t a
   return {length, length == 4 ? 2 : 1};
 }
 
-struct IconvCloser {
-  void operator()(iconv_t cd) const { iconv_close(cd); }
-};
-using UniqueIconv = std::unique_ptr<std::remove_pointer_t<iconv_t>, IconvCloser>;
-
-UniqueIconv OpenToUtf8(const std::string& charset) {
-  const iconv_t cd = iconv_open("UTF-8", charset.c_str());
-  return UniqueIconv(cd == reinterpret_cast<iconv_t>(-1) ? nullptr : cd);
-}
-
-// One character of a header in another charset, turned into UTF-8.
-struct Decoded {
-  std::size_t bytes = 0;  // 0: no character of the charset starts here
-  std::string utf8;
-};
-
-// Tries ever longer byte runs until one converts whole: a character of a
-// multi-byte charset such as CP932 is one or two bytes.
-Decoded DecodeChar(iconv_t cd, const std::string& s, std::size_t at) {
-  constexpr std::size_t kLongestChar = 4;
-  for (std::size_t length = 1; length <= kLongestChar && at + length <= s.size(); ++length) {
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    char* in = const_cast<char*>(s.data() + at);
-    std::size_t in_left = length;
-    char out[16];
-    char* out_at = out;
-    std::size_t out_left = sizeof out;
-    if (iconv(cd, &in, &in_left, &out_at, &out_left) != static_cast<std::size_t>(-1) &&
-        in_left == 0) {
-      return {length, std::string(out, out_at)};
-    }
-    if (errno != EINVAL) break;  // not merely cut short
-  }
-  return {};
-}
-
 // UTF-16 units of a UTF-8 text.
 std::size_t Utf16Units(const std::string& utf8) {
   std::size_t units = 0;
@@ -93,7 +54,8 @@ struct Fields {
   std::vector<std::string> utf8;
 };
 
-std::optional<Fields> FieldEnds(const std::string& body, Reading reading, iconv_t cd = nullptr) {
+std::optional<Fields> FieldEnds(const std::string& body, Reading reading,
+                                HeaderCharset* charset = nullptr) {
   const std::size_t widths[] = {1, kCompanyCodeWidth, kAccessKeyWidth};
   Fields fields;
   std::size_t at = 0;
@@ -111,7 +73,7 @@ std::optional<Fields> FieldEnds(const std::string& body, Reading reading, iconv_
         at += bytes;
         units += count;
       } else {
-        const Decoded c = DecodeChar(cd, body, at);
+        const HeaderCharset::Char c = charset->Decode(body, at);
         if (c.bytes == 0) return std::nullopt;
         at += c.bytes;
         units += std::max<std::size_t>(1, Utf16Units(c.utf8));
@@ -227,9 +189,9 @@ std::optional<RequestHeader> ParseRequestHeader(const std::string& body,
     fields = FieldEnds(body, Reading::Utf8);
     if (!fields) fields = FieldEnds(body, Reading::Bytes);
   } else {
-    const UniqueIconv cd = OpenToUtf8(charset);
-    if (!cd) return std::nullopt;
-    fields = FieldEnds(body, Reading::Charset, cd.get());
+    const auto reader = HeaderCharset::Open(charset);
+    if (!reader) return std::nullopt;
+    fields = FieldEnds(body, Reading::Charset, reader.get());
   }
   if (!fields) return std::nullopt;
   const auto& e = fields->ends;
@@ -283,7 +245,7 @@ ServletReply StoreProgressArchive(OrderStore& store, const std::string& code,
   if (archive.empty()) return {"9", "empty archive from " + code, nullptr};
   if (auto defect = ArchiveDefect(archive)) return {"9", *defect + " from " + code, nullptr};
   const auto stored = store.StoreProgress(code, archive);
-  return {"0", "stored " + stored.string(), nullptr};
+  return {"0", "stored " + stored.u8string(), nullptr};
 }
 
 BodyIntake::BodyIntake(OrderStore& store, char kind, std::uint64_t max_body,

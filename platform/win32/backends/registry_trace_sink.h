@@ -1,6 +1,7 @@
 // The Windows trace, opt in: the string value TraceFile under
 // HKCU\Software\TolvexPro\Tolvex names a file that each call appends one
-// timestamped line per step to. Without the value the DLL writes nothing.
+// timestamped line per step to; %VARIABLES% in it are expanded whether it
+// is REG_EXPAND_SZ or REG_SZ. Without the value the DLL writes nothing.
 // The value is read at the start of every call, so support can switch the
 // trace on and off without restarting the client application.
 //
@@ -30,6 +31,7 @@ class RegistryTraceSink : public TraceSink {
 
  private:
   std::wstring path_;
+  bool open_failure_told_ = false;
 };
 
 }  // namespace tolvex::win32
