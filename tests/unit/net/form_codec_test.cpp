@@ -242,6 +242,15 @@ Reference DecodeOneByOne(const Bytes& in) {
   return r;
 }
 
+// IN behind a status byte, as a reply carries it. Sized once and copied
+// into: GCC 12 at -O2 reports a false array-bounds overflow for an insert
+// at the end of a one-byte vector.
+Bytes BehindStatusByte(const Bytes& in) {
+  Bytes reply(in.size() + 1, '0');
+  std::copy(in.begin(), in.end(), reply.begin() + 1);
+  return reply;
+}
+
 // Well-formed text mixing every kind of token, escapes in either case, some
 // long enough to cross the decoder's internal chunks, then a few bytes
 // overwritten with ones that can break an escape.
@@ -295,8 +304,7 @@ TEST(DecodeFormBytes, MatchesThePlainWalkOnRandomAndCorruptedInputs) {
     ASSERT_EQ(got, want.out) << "round " << round;
 
     // In place, behind a status byte as a reply carries it.
-    Bytes reply(1, '0');
-    reply.insert(reply.end(), in.begin(), in.end());
+    Bytes reply = BehindStatusByte(in);
     failed = false;
     try {
       DecodeFormBytesInPlace(reply, 1);
@@ -324,8 +332,7 @@ TEST(DecodeFormBytes, InPlaceAcrossItsStretches) {
       const std::string after = "z%5A+";
       in.insert(in.end(), after.begin(), after.end());
       const Reference want = DecodeOneByOne(in);
-      Bytes reply(1, '0');
-      reply.insert(reply.end(), in.begin(), in.end());
+      Bytes reply = BehindStatusByte(in);
       bool failed = false;
       DecodeErrorKind kind{};
       try {
