@@ -554,6 +554,14 @@ case $(has_arch x86 && has_arch x64 && echo both) in
 esac
 # ---- end of both architectures ----
 
+log "the bundle: tolvex-server.exe, the VBScript sample, the trace's .reg files"
+"$HERE/sample_tests.sh" "$ARCHES" >"$WORK/sample.out" 2>&1
+sample_failures=$?
+cat "$WORK/sample.out"
+PASSED=$((PASSED + $(grep -c '^ok ' "$WORK/sample.out")))
+[ $sample_failures -ne 0 ] && FAILED=$((FAILED + sample_failures))
+RAN+=("the Windows sample server with the native command; the VBScript sample and trace files on $ARCHES")
+
 # One run of dialog_tests.sh in its own Xvfb at the pass's DPI (Wine's
 # LogPixels); the wineserver restarts so that the desktop and the system
 # DPI are taken afresh.

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The release bundle as scripts/release.sh makes it, signed with a
+# throwaway certificate made here:
+#  1. every signature in it (both DLLs, both MSIs, the server, and the DLLs
+#     inside the MSIs) verifies against that certificate, and SHA256SUMS
+#     holds;
+#  2. the binaries are reproducible: the same commit exported to another
+#     directory and built again there, without ccache, gives the same
+#     UNSIGNED-SHA256SUMS. The MSIs are compared table by table and the
+#     differences printed (wixl stamps each package with a fresh package
+#     code and the time of its making).
+# Packages: osslsigncode openssl msitools (wixl) zip, in scripts/install-deps.sh.
+# Run time: two Windows release builds, one of them without ccache.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+ROOT=$PWD
+WORK=$(mktemp -d /tmp/tolvex-release.XXXXXX)
+trap 'rm -rf "$WORK"' EXIT
+export SOURCE_DATE_EPOCH
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+
+echo "--- a throwaway code-signing certificate"
+openssl req -x509 -newkey rsa:3072 -nodes -days 2 -subj "/CN=Tolvex CI Throwaway Code Signing" \
+  -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+  -keyout "$WORK/sign.key" -out "$WORK/sign.pem" >/dev/null 2>&1
+openssl rand -hex 16 >"$WORK/sign.pass"
+openssl pkcs12 -export -inkey "$WORK/sign.key" -in "$WORK/sign.pem" -name "Tolvex CI" \
+  -passout "file:$WORK/sign.pass" -out "$WORK/sign.p12"
+
+echo "--- the signed bundle"
+TOLVEX_SIGN_PKCS12=$WORK/sign.p12 TOLVEX_SIGN_PASSWORD_FILE=$WORK/sign.pass scripts/release.sh
+version=$(sed -n 's/^project(Tolvex VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+stage=$ROOT/dist/Tolvex-$version-windows
+zip=$ROOT/dist/Tolvex-$version-windows.zip
+unzip -l "$zip"
+(cd "$stage" && sha256sum --quiet -c SHA256SUMS) && echo "SHA256SUMS holds"
+
+failed=0
+verify() {  # file, what
+  local out
+  if out=$(osslsigncode verify -CAfile "$WORK/sign.pem" -in "$1" 2>&1) &&
+    printf '%s' "$out" | grep -q 'Signature verification: ok'; then
+    echo "ok   signature of $2"
+  else
+    printf '%s\n' "$out" | tail -n 8
+    echo "FAIL signature of $2"
+    failed=$((failed + 1))
+  fi
+}
+for file in x86/Tolvex.dll x64/Tolvex.dll Tolvex-x86.msi Tolvex-x64.msi tolvex-server.exe; do
+  verify "$stage/$file" "$file"
+done
+for msi in Tolvex-x86.msi Tolvex-x64.msi; do
+  mkdir -p "$WORK/$msi"
+  (cd "$WORK/$msi" && msiextract "$stage/$msi" >/dev/null)
+  while IFS= read -r dll; do
+    verify "$dll" "$msi: ${dll#"$WORK/$msi/"}"
+  done < <(find "$WORK/$msi" -name '*.dll')
+done
+
+echo "--- the same commit built again elsewhere, without ccache"
+mkdir -p "$WORK/src"
+git archive HEAD | tar -x -C "$WORK/src"
+CCACHE_DISABLE=1 TOLVEX_RELEASE_BUILD=$WORK/build TOLVEX_DIST=$WORK/dist \
+  "$WORK/src/scripts/release.sh" >"$WORK/rebuild.log" 2>&1 || { tail -n 30 "$WORK/rebuild.log"; exit 1; }
+again=$WORK/dist/Tolvex-$version-windows
+if diff "$stage/UNSIGNED-SHA256SUMS" "$again/UNSIGNED-SHA256SUMS"; then
+  echo "ok   two builds, byte for byte:"
+  sed 's/^/     /' "$stage/UNSIGNED-SHA256SUMS"
+else
+  echo "FAIL the binaries differ between the two builds"
+  failed=$((failed + 1))
+fi
+# The signatures themselves differ (each carries its signing time), so the
+# MSIs are compared unsigned: the rebuild's against one more unsigned run
+# in the same place.
+TOLVEX_RELEASE_BUILD=$WORK/build TOLVEX_DIST=$WORK/dist2 "$WORK/src/scripts/release.sh" >/dev/null 2>&1
+for msi in Tolvex-x86.msi Tolvex-x64.msi; do
+  echo "MSI $msi, two unsigned builds, what differs:"
+  python3 scripts/compare-msi.py "$again/$msi" "$WORK/dist2/Tolvex-$version-windows/$msi" | sed 's/^/     /'
+done
+
+[ "$failed" -eq 0 ] || { echo "$failed release check(s) failed"; exit 1; }
+echo "release checks passed"
