@@ -9,7 +9,7 @@
 #     UNSIGNED-SHA256SUMS. The MSIs are compared table by table and the
 #     differences printed (wixl stamps each package with a fresh package
 #     code and the time of its making).
-# Packages: osslsigncode openssl msitools (wixl) zip, in scripts/install-deps.sh.
+# Packages: osslsigncode openssl msitools wixl unzip, in scripts/install-deps.sh.
 # Run time: two Windows release builds, one of them without ccache.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -77,7 +77,7 @@ fi
 TOLVEX_RELEASE_BUILD=$WORK/build TOLVEX_DIST=$WORK/dist2 "$WORK/src/scripts/release.sh" >/dev/null 2>&1
 for msi in Tolvex-x86.msi Tolvex-x64.msi; do
   echo "MSI $msi, two unsigned builds, what differs:"
-  python3 scripts/compare-msi.py "$again/$msi" "$WORK/dist2/Tolvex-$version-windows/$msi" | sed 's/^/     /'
+  scripts/compare-msi.sh "$again/$msi" "$WORK/dist2/Tolvex-$version-windows/$msi" | sed 's/^/     /'
 done
 
 [ "$failed" -eq 0 ] || { echo "$failed release check(s) failed"; exit 1; }
