@@ -943,12 +943,12 @@ short Receive(const std::wstring& url, const std::wstring& key, const std::wstri
   return hr == S_OK ? got : -1;
 }
 
-void SetTraceFile(const std::wstring* path) {
+void SetTraceFile(const std::wstring* path, DWORD type = REG_SZ) {
   if (path == nullptr) {
     RegDeleteKeyValueW(HKEY_CURRENT_USER, kTraceKey, L"TraceFile");
     return;
   }
-  RegSetKeyValueW(HKEY_CURRENT_USER, kTraceKey, L"TraceFile", REG_SZ, path->c_str(),
+  RegSetKeyValueW(HKEY_CURRENT_USER, kTraceKey, L"TraceFile", type, path->c_str(),
                   static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t)));
 }
 
@@ -975,6 +975,24 @@ void CheckTraceFile(const std::wstring& dead_url, const std::wstring& live_url,
   Check(text.find("TraceKey-0042") == std::string::npos, "the key is not in the trace");
   Check(text.size() > 24 && text[4] == '-' && text[10] == ' ' && text[19] == '.',
         "lines start with a timestamp");
+
+  // A variable stays literal in a REG_SZ (reg add without /t REG_EXPAND_SZ,
+  // typed into PowerShell); the DLL expands it in either type.
+  SetEnvironmentVariableW(L"TOLVEX_TRACE_DIR", work_dir.c_str());
+  const struct {
+    DWORD type;
+    const wchar_t* name;
+  } typed[] = {{REG_SZ, L"REG_SZ"}, {REG_EXPAND_SZ, L"REG_EXPAND_SZ"}};
+  for (const auto& value : typed) {
+    const std::wstring file = std::wstring(L"trace-") + value.name + L".log";
+    const std::wstring stored = L"%TOLVEX_TRACE_DIR%\\" + file;
+    DeleteFileW((work_dir + L"\\" + file).c_str());
+    SetTraceFile(&stored, value.type);
+    Check(Receive(dead_url, key, work_dir + L"\\traced.txt") == 9,
+          "traced through a variable -> 9");
+    Check(ReadAll(work_dir + L"\\" + file).find("WinINet error 12029") != std::string::npos,
+          "%TOLVEX_TRACE_DIR% in a " + Narrow(value.name) + " value names the trace file");
+  }
 
   const std::wstring unopenable = work_dir + L"\\no such dir\\trace.log";
   SetTraceFile(&unopenable);
