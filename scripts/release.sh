@@ -18,6 +18,7 @@
 # and the server are signed.
 #
 #   TOLVEX_RELEASE_BUILD        build directory (default build/release)
+#   TOLVEX_COMMIT               the commit named in the bundle, where there is no .git
 #   TOLVEX_DIST                 output directory (default dist)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,7 +28,7 @@ DIST=${TOLVEX_DIST:-$ROOT/dist}
 
 version=$(sed -n 's/^project(Tolvex VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "release: no project version in CMakeLists.txt" >&2; exit 1; }
-commit=$(git rev-parse HEAD 2>/dev/null || echo unknown)
+commit=${TOLVEX_COMMIT:-$(git rev-parse HEAD 2>/dev/null || echo unknown)}
 if [ -n "$(git status --porcelain --untracked-files=no 2>/dev/null)" ]; then
   echo "release: warning: the working tree differs from commit $commit; the bundle is not that commit's" >&2
 fi
@@ -103,7 +104,12 @@ sign "$x64/Tolvex-x64.msi"
 cp "$x86/Tolvex.dll" "$stage/x86/"
 cp "$x64/Tolvex.dll" "$stage/x64/"
 cp "$x86/Tolvex-x86.msi" "$x64/Tolvex-x64.msi" "$server" "$stage/"
-cp -r samples/. "$stage/samples/"
+# The samples as committed, without what a local run of the server added.
+if git rev-parse --git-dir >/dev/null 2>&1; then
+  git ls-files -z samples | xargs -0 cp --parents -t "$stage"
+else
+  cp -r samples/. "$stage/samples/"
+fi
 cp README.md "$stage/docs/README.md"
 cp platform/win32/README.md "$stage/docs/WINDOWS.md"
 cp server/README.md "$stage/docs/SERVER.md"

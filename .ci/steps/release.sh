@@ -61,7 +61,7 @@ done
 echo "--- the same commit built again elsewhere, without ccache"
 mkdir -p "$WORK/src"
 git archive HEAD | tar -x -C "$WORK/src"
-CCACHE_DISABLE=1 TOLVEX_RELEASE_BUILD=$WORK/build TOLVEX_DIST=$WORK/dist \
+CCACHE_DISABLE=1 TOLVEX_COMMIT=$(git rev-parse HEAD) TOLVEX_RELEASE_BUILD=$WORK/build TOLVEX_DIST=$WORK/dist \
   "$WORK/src/scripts/release.sh" >"$WORK/rebuild.log" 2>&1 || { tail -n 30 "$WORK/rebuild.log"; exit 1; }
 again=$WORK/dist/Tolvex-$version-windows
 if diff "$stage/UNSIGNED-SHA256SUMS" "$again/UNSIGNED-SHA256SUMS"; then
