@@ -120,7 +120,8 @@ Tolvex $version for Windows, built from commit $commit.
   Tolvex-x86.msi, Tolvex-x64.msi   installers (msiexec /i Tolvex-x86.msi /qn)
   x86\\Tolvex.dll, x64\\Tolvex.dll   the component itself (regsvr32)
   tolvex-server.exe                the sample order server, for trying macros locally (HTTP only)
-  samples\\vba\\                     VBA modules (late and early binding), a VBScript, the trace settings
+  samples\\vba\\                     VBA modules (late and early binding) and the same in VBScript
+  samples\\trace\\                   tolvex-trace-on.reg and tolvex-trace-off.reg
   samples\\server\\                  a data directory for tolvex-server.exe --root samples\\server
   docs\\                            README (result codes, trace), WINDOWS (install, register), SERVER
   SHA256SUMS                       checksums of every file here
