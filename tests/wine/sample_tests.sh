@@ -56,8 +56,9 @@ if [ "$URL" = / ]; then
   exit "$FAILED"
 fi
 ok "tolvex-server.exe listens on $URL"
-if "$WINE64" 'C:\tolvex-sample\tolvex-server.exe' --root 'C:\tolvex-sample\data' \
-  --tls-cert a.pem --tls-key a.key 2>&1 | grep -q 'no TLS'; then
+refusal=$("$WINE64" 'C:\tolvex-sample\tolvex-server.exe' --root 'C:\tolvex-sample\data' \
+  --tls-cert a.pem --tls-key a.key 2>&1)
+if [ $? -eq 2 ] && printf '%s' "$refusal" | grep -q 'has no TLS'; then
   ok "tolvex-server.exe refuses --tls-cert: no TLS in the Windows build"
 else fail "tolvex-server.exe and --tls-cert"; fi
 DEAD_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
