@@ -8,7 +8,8 @@
 #     directory and built again there, without ccache, gives the same
 #     UNSIGNED-SHA256SUMS. The MSIs are compared table by table and the
 #     differences printed (wixl stamps each package with a fresh package
-#     code and the time of its making).
+#     code and the time of its making, and its cabinet with the files'
+#     modification times).
 # Packages: osslsigncode openssl msitools wixl unzip, in scripts/install-deps.sh.
 # Run time: two Windows release builds, one of them without ccache.
 set -euo pipefail
