@@ -8,7 +8,7 @@ packages=(
   cmake make g++ pkg-config git ca-certificates python3 openssl curl zip unzip
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libcurl4-openssl-dev
   libcpp-httplib-dev libssl-dev clang clang-format libclang-rt-14-dev
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev wixl msitools osslsigncode
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev wixl msitools osslsigncode faketime
 )
 if [ "${TOLVEX_WITH_WINE:-1}" = 1 ]; then
   packages+=(wine wine64 wine32:i386 libwine-dev xvfb xauth fonts-ipafont-gothic xdotool imagemagick

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows release bundle dist/Tolvex-<version>-windows.zip from
-# the checked-out commit: Tolvex.dll for x86 and x64, Tolvex-x86.msi and
-# Tolvex-x64.msi, tolvex-server.exe (x64), the samples, the user
+# the checked-out commit: Tolvex.dll for x86 and x64, the MSI packages of
+# both (Tolvex-x86.msi, Tolvex-x64.msi and their per-user twins where the
+# build makes them), tolvex-server.exe (x64), the samples, the user
 # documentation, SHA256SUMS of everything in it and UNSIGNED-SHA256SUMS of
 # the binaries as built, before any signature.
 #
@@ -66,7 +67,8 @@ build_arch() {  # toolchain name, targets...
   local dir=$BUILD/$arch
   cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchains/$arch.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DTOLVEX_BUILD_TESTS=OFF -DTOLVEX_WERROR=ON >/dev/null
-  rm -f "$dir"/platform/win32/*.dll "$dir"/platform/win32/*.msi "$dir"/server/*.exe
+  rm -f "$dir"/platform/win32/*.dll "$dir"/platform/win32/*.msi "$dir"/server/*.exe \
+    "$dir"/platform/win32/generated/tolvex.tlb
   local targets=("$@")
   if grep -q 'TolvexArchiver\.dll' "$ROOT"/platform/win32/installer/*.wxs; then
     targets+=(TolvexArchiver)
@@ -98,12 +100,15 @@ sign "$server"
 for arch in mingw-i686 mingw-x64; do
   cmake --build "$BUILD/$arch" --target tolvex_msi
 done
-sign "$x86/Tolvex-x86.msi"
-sign "$x64/Tolvex-x64.msi"
+# Every package the builds make: for all users, and where there is one,
+# for the current user only.
+for msi in "$x86"/Tolvex-*.msi "$x64"/Tolvex-*.msi; do
+  sign "$msi"
+done
 
 cp "$x86/Tolvex.dll" "$stage/x86/"
 cp "$x64/Tolvex.dll" "$stage/x64/"
-cp "$x86/Tolvex-x86.msi" "$x64/Tolvex-x64.msi" "$server" "$stage/"
+cp "$x86"/Tolvex-*.msi "$x64"/Tolvex-*.msi "$server" "$stage/"
 # The samples as committed, without what a local run of the server added.
 if git rev-parse --git-dir >/dev/null 2>&1; then
   git ls-files -z samples | xargs -0 cp --parents -t "$stage"
@@ -117,7 +122,8 @@ cp third_party/cpp-httplib/LICENSE "$stage/docs/LICENSE-cpp-httplib.txt"
 cat >"$stage/README.txt" <<EOF
 Tolvex $version for Windows, built from commit $commit.
 
-  Tolvex-x86.msi, Tolvex-x64.msi   installers (msiexec /i Tolvex-x86.msi /qn)
+  Tolvex-x86.msi, Tolvex-x64.msi   installers for all users (msiexec /i Tolvex-x86.msi /qn),
+                                   with -user packages for one user where the build makes them
   x86\\Tolvex.dll, x64\\Tolvex.dll   the component itself (regsvr32)
   tolvex-server.exe                the sample order server, for trying macros locally (HTTP only)
   samples\\vba\\                     VBA modules (late and early binding) and the same in VBScript
