@@ -48,10 +48,11 @@ verify() {  # file, what
     failed=$((failed + 1))
   fi
 }
-for file in x86/Tolvex.dll x64/Tolvex.dll Tolvex-x86.msi Tolvex-x64.msi tolvex-server.exe; do
+msis=$(cd "$stage" && ls Tolvex-*.msi)
+for file in x86/Tolvex.dll x64/Tolvex.dll $msis tolvex-server.exe; do
   verify "$stage/$file" "$file"
 done
-for msi in Tolvex-x86.msi Tolvex-x64.msi; do
+for msi in $msis; do
   mkdir -p "$WORK/$msi"
   (cd "$WORK/$msi" && msiextract "$stage/$msi" >/dev/null)
   while IFS= read -r dll; do
@@ -79,9 +80,9 @@ pe = struct.unpack_from("<I", data, 0x3C)[0]
 data[pe + 0x200] ^= 0xFF  # inside the headers' signed part
 open(sys.argv[2], "wb").write(data)
 PY
-  files=('C:\bundle\x86\Tolvex.dll' 'C:\bundle\x64\Tolvex.dll' 'C:\bundle\Tolvex-x86.msi'
-         'C:\bundle\Tolvex-x64.msi' 'C:\bundle\tolvex-server.exe')
-  if "$wine64" 'C:\verify_signature.exe' "${files[@]}"; then echo "ok   WinVerifyTrust trusts all five"
+  files=('C:\bundle\x86\Tolvex.dll' 'C:\bundle\x64\Tolvex.dll' 'C:\bundle\tolvex-server.exe')
+  for msi in $msis; do files+=("C:\\bundle\\$msi"); done
+  if "$wine64" 'C:\verify_signature.exe' "${files[@]}"; then echo "ok   WinVerifyTrust trusts all ${#files[@]}"
   else echo "FAIL WinVerifyTrust refused a signed file"; failed=$((failed + 1)); fi
   if "$wine64" 'C:\verify_signature.exe' 'C:\bundle\tampered.dll'; then
     echo "FAIL WinVerifyTrust trusts a DLL with a changed byte"
@@ -109,7 +110,7 @@ fi
 # MSIs are compared unsigned: the rebuild's against one more unsigned run
 # in the same place.
 TOLVEX_RELEASE_BUILD=$WORK/build TOLVEX_DIST=$WORK/dist2 "$WORK/src/scripts/release.sh" >/dev/null 2>&1
-for msi in Tolvex-x86.msi Tolvex-x64.msi; do
+for msi in $msis; do
   echo "MSI $msi, two unsigned builds, what differs:"
   scripts/compare-msi.sh "$again/$msi" "$WORK/dist2/Tolvex-$version-windows/$msi" | sed 's/^/     /'
 done

@@ -105,10 +105,9 @@ for arch in $ARCHES; do
   loader=$WINE64 sys='C:\windows\system32' build=$ROOT/build/mingw-x64
   [ "$arch" = x86 ] && loader=$WINE32 sys='C:\windows\syswow64' build=$ROOT/build/mingw-i686
   mkdir -p "$HERE/$arch/work" "$HERE/$arch/empty"
-  cp "$build"/platform/win32/Tolvex.dll "$build"/platform/win32/TolvexArchiver.dll "$HERE/$arch/"
-  "$loader" "$sys\\regsvr32.exe" /s "C:\\tolvex-sample\\$arch\\Tolvex.dll" &&
-    "$loader" "$sys\\regsvr32.exe" /s "C:\\tolvex-sample\\$arch\\TolvexArchiver.dll" ||
-    fail "$arch regsvr32"
+  # As from the bundle: Tolvex.dll alone, packing with its built-in archiver.
+  cp "$build"/platform/win32/Tolvex.dll "$HERE/$arch/"
+  "$loader" "$sys\\regsvr32.exe" /s "C:\\tolvex-sample\\$arch\\Tolvex.dll" || fail "$arch regsvr32"
   printf 'W2026-1201,%s\r\n' "$arch" >"$HERE/$arch/work/progress.txt"
   sample "$arch" "receive and send C001" 0 "SendProgress C:\\tolvex-sample\\$arch\\work\\progress.txt: 0 - Done." \
     "$URL" sample-key-C001 C001 "C:\\tolvex-sample\\$arch\\work"
@@ -136,7 +135,6 @@ for arch in $ARCHES; do
   else ok "$arch tolvex-trace-off.reg removed TraceFile"; fi
 
   "$loader" "$sys\\regsvr32.exe" /s /u "C:\\tolvex-sample\\$arch\\Tolvex.dll"
-  "$loader" "$sys\\regsvr32.exe" /s /u "C:\\tolvex-sample\\$arch\\TolvexArchiver.dll"
 done
 sed 's/^/     server: /' "$HERE/server.log" | tr -d '\r' | tail -n 20
 exit "$FAILED"
