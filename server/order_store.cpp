@@ -1,6 +1,5 @@
 #include "order_store.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "archive_fd.h"
 #include "civil_time.h"
 #include "pack_company_data.h"
 
@@ -99,14 +99,14 @@ std::shared_ptr<const EncodedArchiveFile> OrderStore::LargeOutgoingArchive(
   const auto ready = outgoing / (code + ".zip");
   if (std::filesystem::is_regular_file(ready, error)) {
     if (std::filesystem::file_size(ready, error) < from_size || error) return nullptr;
-    const int fd = open(ready.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenArchiveForReading(ready);
     if (fd < 0) return nullptr;
     return std::make_shared<const EncodedArchiveFile>(fd);
   }
   const auto data = outgoing / (code + ".dat");
   if (!std::filesystem::is_regular_file(data, error)) return nullptr;
   if (std::filesystem::file_size(data, error) < from_size || error) return nullptr;
-  const int fd = open(outgoing.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  const int fd = OpenUnnamedFile(outgoing);
   if (fd < 0) throw std::runtime_error("cannot make a file to pack " + data.string() + " into");
   try {
     FdFile out(fd);

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "archive_fd.h"
+
 namespace tolvex::server {
 namespace {
 
@@ -36,8 +38,7 @@ EncodedArchiveFile::~EncodedArchiveFile() { close(fd_); }
 
 void EncodedArchiveFile::ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) const {
   while (n > 0) {
-    const ssize_t got = pread(fd_, out, n, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
+    const long long got = ReadArchiveAt(fd_, out, n, offset);
     if (got <= 0) throw std::runtime_error("the archive file ended early");
     out += got;
     offset += static_cast<std::uint64_t>(got);
