@@ -43,6 +43,18 @@ Sub ExpectFile(what, path, exists)
   End If
 End Sub
 
+' The calls work in .tolvex-* directories of their own beside the caller's
+' file; these directories hold no other directory, so any one left is one.
+Sub ExpectNoDirectory(what, path)
+  Dim n : n = fso.GetFolder(path).SubFolders.Count
+  If n = 0 Then
+    WScript.Echo "ok   " & what
+  Else
+    WScript.Echo "FAIL " & what & ": " & n & " directory(ies) left in " & path
+    failures = failures + 1
+  End If
+End Sub
+
 url = WScript.Arguments(0)
 work = WScript.Arguments(1)
 secure = WScript.Arguments(2)
@@ -58,6 +70,7 @@ r = o.RecvSO(url, "KEY001", "C001", recvDir & "\orders.txt")
 Expect "receive with data", r, 0, ""
 ExpectFile "received file in place", recvDir & "\orders.txt", True
 ExpectFile "work archive removed", recvDir & "\so.zip", False
+ExpectNoDirectory "no work directory left by the receive", recvDir
 
 ' A second receive replaces the file that the first one left.
 r = o.RecvSO(url, "KEY001", "C001", recvDir & "\orders.txt")
@@ -70,6 +83,7 @@ ExpectFile "empty file left for no data", recvDir & "\none.txt", True
 r = o.SendProgress(url, "KEY001", "C001", sendFile)
 Expect "send", r, 0, ""
 ExpectFile "send work archive removed", work & "\" & T("PROGRESSDIR") & "\progress.zip", False
+ExpectNoDirectory "no work directory left by the send", work & "\" & T("PROGRESSDIR")
 
 Dim T90 : T90 = T("T90")
 r = o.RecvSO(url, "WRONGKEY", "C001", recvDir & "\bad.txt")
@@ -88,6 +102,8 @@ Expect "send to a dead port: post failure", r, 9, T9
 r = o.RecvSO(secure, "KEY001", "C001", recvDir & "\secure.txt")
 Expect "receive over HTTPS", r, 0, ""
 ExpectFile "file received over HTTPS", recvDir & "\secure.txt", True
+ExpectNoDirectory "no work directory left by any call", recvDir
+ExpectNoDirectory "no work directory left by any send", work & "\" & T("PROGRESSDIR")
 
 If failures = 0 Then WScript.Echo "transfer.vbs: all passed"
 WScript.Quit failures
