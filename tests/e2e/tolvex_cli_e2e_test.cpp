@@ -21,6 +21,7 @@
 #include "e2e/raw_listener.h"
 #include "e2e/server_process.h"
 #include "e2e/test_ca.h"
+#include "support/form_encoding.h"
 #include "unit/archive/archive_test_support.h"
 
 namespace tolvex::e2e {
@@ -72,22 +73,8 @@ std::map<std::string, std::string> Snapshot(const fs::path& dir) {
   return entries;
 }
 
-// What urllib.parse.quote_from_bytes makes of an archive: every byte but
-// the unreserved ones as %XX.
-std::string FormEncoded(const test::ByteString& bytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const auto b : bytes) {
-    if (std::isalnum(b) || b == '-' || b == '.' || b == '_' || b == '~') {
-      out += static_cast<char>(b);
-    } else {
-      out += '%';
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
-    }
-  }
-  return out;
-}
+// What a server written in another language sends for an archive.
+std::string FormEncoded(const test::ByteString& bytes) { return testing::UrlQuoted(bytes); }
 
 test::CraftedMember Stored(std::string name, std::string data) {
   return test::Crafted(std::move(name), std::move(data), false);

@@ -74,6 +74,19 @@ click_cancel() {
   xdotool click 1
 }
 
+# Requests the server NAME holds back (its log says so as each comes in).
+held_requests() { grep -c 'reply held back' "$ARTIFACTS/server-$1.log"; }
+# Waits up to 60 s for one more than COUNT: the call's post is on. No
+# fixed pause: a Cancel before the post would pass as one during it.
+wait_for_post() {  # server name, count before the call
+  for _ in $(seq 600); do
+    [ "$(held_requests "$1")" -gt "$2" ] && return 0
+    sleep 0.1
+  done
+  fail "the call's request never reached the $1 server"
+  return 1
+}
+
 CLIENT=
 # A script client in the background, its output in $WORK/NAME.out.
 start_client() {  # name, env assignments..., then cscript arguments
@@ -196,9 +209,9 @@ rm -rf "$DIR_UNIX"
 mkdir -p "$DIR_UNIX"
 printf 'old orders\r\n' >"$DIR_UNIX/orders.txt"
 printf 'progress\r\n' >"$DIR_UNIX/progress.txt"
+seen=$(held_requests silent)
 start_client cancel $W "$CS" //nologo 'C:\tolvex\post.js' cancel 0 "$URL_silent" "$URL_http" "$DIR"
-if window=$(dialog_window); then
-  sleep 1.5
+if window=$(dialog_window) && wait_for_post silent "$seen"; then
   click_cancel "$window"
 else
   fail "no dialog window"
@@ -208,9 +221,9 @@ same_file "old file unchanged by the cancelled receive" "$DIR_UNIX/orders.txt" <
 same_file "receive after the cancelled one" "$DIR_UNIX/fresh.txt" "$DATA/outgoing/C001.dat"
 
 echo "-- the close command during the post"
+seen=$(held_requests silent)
 start_client close $W "$CS" //nologo 'C:\tolvex\post.js' close 0 "$URL_silent" "$URL_http" "$DIR"
-if dialog_window >/dev/null; then
-  sleep 1.5
+if dialog_window >/dev/null && wait_for_post silent "$seen"; then
   $W "$D\\send_close_command.exe" Tolvex || fail "close command not delivered"
 else
   fail "no dialog window"
@@ -220,9 +233,9 @@ finish_client close "close command during the send, then a normal send"
 echo "-- repainting during a slow post"
 # The dialog is covered by a plain window and uncovered again during the
 # post; only a dialog whose thread keeps pumping draws its label again.
+seen=$(held_requests slower)
 start_client shown $W "$CS" //nologo 'C:\tolvex\post.js' shown 0 "$URL_slower" "$URL_http" "$DIR"
-if window=$(dialog_window); then
-  sleep 1.5
+if window=$(dialog_window) && wait_for_post slower "$seen"; then
   client_origin "$window"
   display -size "${WIDTH}x${HEIGHT}" -geometry "+${X}+${Y}" xc:gray50 2>/dev/null &
   cover=$!

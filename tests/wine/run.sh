@@ -191,6 +191,16 @@ openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" \
 printf 'subjectAltName=DNS:localhost\nextendedKeyUsage=serverAuth\n' >"$WORK/server.ext"
 openssl x509 -req -in "$WORK/server.csr" -CA "$WORK/ca.pem" -CAkey "$WORK/ca.key" -CAcreateserial \
   -days 2 -extfile "$WORK/server.ext" -out "$WORK/server.pem" >/dev/null 2>&1
+# Two that WinINet must refuse: a self-signed one for localhost, and one
+# the test CA signed for another host.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=localhost" \
+  -addext "subjectAltName=DNS:localhost" \
+  -keyout "$WORK/untrusted.key" -out "$WORK/untrusted.pem" >/dev/null 2>&1
+openssl req -newkey rsa:2048 -nodes -subj "/CN=elsewhere.example" \
+  -keyout "$WORK/wronghost.key" -out "$WORK/wronghost.csr" >/dev/null 2>&1
+printf 'subjectAltName=DNS:elsewhere.example\nextendedKeyUsage=serverAuth\n' >"$WORK/wronghost.ext"
+openssl x509 -req -in "$WORK/wronghost.csr" -CA "$WORK/ca.pem" -CAkey "$WORK/ca.key" -CAcreateserial \
+  -days 2 -extfile "$WORK/wronghost.ext" -out "$WORK/wronghost.pem" >/dev/null 2>&1
 cp "$WORK/ca.pem" "$C/tolvex/ca.pem"
 for arch in $ARCHES; do
   arch_env $arch
@@ -237,6 +247,8 @@ start_server() {  # name, [--root DIR], extra args...
 }
 start_server http --listen 127.0.0.1:0
 start_server https --listen localhost:0 --tls-cert "$WORK/server.pem" --tls-key "$WORK/server.key"
+start_server untrusted --listen localhost:0 --tls-cert "$WORK/untrusted.pem" --tls-key "$WORK/untrusted.key"
+start_server wronghost --listen localhost:0 --tls-cert "$WORK/wronghost.pem" --tls-key "$WORK/wronghost.key"
 # The reply to C001's receive is about 400 bytes: "slow" sends it in about
 # 2.5 s, "slower" in about 8 s.
 start_server silent --listen 127.0.0.1:0 --never-answer
@@ -301,6 +313,8 @@ start_server ja_slower --listen 127.0.0.1:0 --charset CP932 --trickle 10/200
 # The certificate names localhost; the server may report another spelling.
 PORT_https=${URL_https##*:}
 URL_https="https://localhost:${PORT_https}"
+URL_untrusted="https://localhost:${URL_untrusted##*:}"
+URL_wronghost="https://localhost:${URL_wronghost##*:}"
 # A port that was free a moment ago: nothing listens there.
 DEAD_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 URL_dead="http://127.0.0.1:${DEAD_PORT}/"
@@ -396,7 +410,7 @@ for arch in $ARCHES; do
   run_script "$arch JScript arguments" $W "$CS" //nologo 'C:\tolvex\args.js' "$URL_http" "$WORKDIR"
   inbox_before=$(find "$DATA/inbox" -name '*.zip' 2>/dev/null | wc -l)
   run_script "$arch VBScript transfers" $W "$CS" //nologo 'C:\tolvex\transfer.vbs' \
-    "$URL_http" "$WORKDIR" "$URL_https" "$URL_dead"
+    "$URL_http" "$WORKDIR" "$URL_https" "$URL_dead" "$URL_untrusted" "$URL_wronghost"
   run_script "$arch JScript transfers" $W "$CS" //nologo 'C:\tolvex\transfer.js' "$URL_http" "$WORKDIR"
 
   log "$arch: files on disk"

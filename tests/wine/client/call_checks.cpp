@@ -943,12 +943,12 @@ short Receive(const std::wstring& url, const std::wstring& key, const std::wstri
   return hr == S_OK ? got : -1;
 }
 
-void SetTraceFile(const std::wstring* path) {
+void SetTraceFile(const std::wstring* path, DWORD type = REG_SZ) {
   if (path == nullptr) {
     RegDeleteKeyValueW(HKEY_CURRENT_USER, kTraceKey, L"TraceFile");
     return;
   }
-  RegSetKeyValueW(HKEY_CURRENT_USER, kTraceKey, L"TraceFile", REG_SZ, path->c_str(),
+  RegSetKeyValueW(HKEY_CURRENT_USER, kTraceKey, L"TraceFile", type, path->c_str(),
                   static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t)));
 }
 
@@ -975,6 +975,16 @@ void CheckTraceFile(const std::wstring& dead_url, const std::wstring& live_url,
   Check(text.find("TraceKey-0042") == std::string::npos, "the key is not in the trace");
   Check(text.size() > 24 && text[4] == '-' && text[10] == ' ' && text[19] == '.',
         "lines start with a timestamp");
+
+  // REG_EXPAND_SZ: the variable is the calling process's own.
+  const std::wstring expanded = work_dir + L"\\expanded-trace.log";
+  DeleteFileW(expanded.c_str());
+  SetEnvironmentVariableW(L"TOLVEX_TRACE_DIR", work_dir.c_str());
+  const std::wstring unexpanded = L"%TOLVEX_TRACE_DIR%\\expanded-trace.log";
+  SetTraceFile(&unexpanded, REG_EXPAND_SZ);
+  Check(Receive(dead_url, key, work_dir + L"\\traced.txt") == 9, "REG_EXPAND_SZ trace: -> 9");
+  Check(ReadAll(expanded).find("* result 9 ") != std::string::npos,
+        "a REG_EXPAND_SZ TraceFile is expanded: the trace is in %TOLVEX_TRACE_DIR%");
 
   const std::wstring unopenable = work_dir + L"\\no such dir\\trace.log";
   SetTraceFile(&unopenable);

@@ -1,5 +1,7 @@
 ' Transfers against tolvex-server. Arguments: base URL, work directory,
-' HTTPS base URL (host localhost), a URL where nothing listens.
+' HTTPS base URL (host localhost), a URL where nothing listens; optional:
+' an HTTPS URL whose certificate no trusted CA signed, and one whose
+' certificate, signed by the trusted CA, names another host.
 ' The work directory holds <progress dir>\progress.txt; the receive
 ' directory does not exist yet: the job makes it. The driver compares
 ' the files on disk afterwards.
@@ -102,6 +104,15 @@ Expect "send to a dead port: post failure", r, 9, T9
 r = o.RecvSO(secure, "KEY001", "C001", recvDir & "\secure.txt")
 Expect "receive over HTTPS", r, 0, ""
 ExpectFile "file received over HTTPS", recvDir & "\secure.txt", True
+If WScript.Arguments.Count > 5 Then
+  ' WinINet refuses both, and the call fails as any failed post does.
+  r = o.RecvSO(WScript.Arguments(4), "KEY001", "C001", recvDir & "\untrusted.txt")
+  Expect "receive over HTTPS from an untrusted certificate: post failure", r, 9, T9
+  ExpectFile "nothing received from the untrusted server", recvDir & "\untrusted.txt", False
+  r = o.RecvSO(WScript.Arguments(5), "KEY001", "C001", recvDir & "\wronghost.txt")
+  Expect "receive over HTTPS from a certificate for another host: post failure", r, 9, T9
+  ExpectFile "nothing received from the wrong host", recvDir & "\wronghost.txt", False
+End If
 ExpectNoDirectory "no work directory left by any call", recvDir
 ExpectNoDirectory "no work directory left by any send", work & "\" & T("PROGRESSDIR")
 
