@@ -34,8 +34,9 @@ const std::string kOrders = "指示番号,品目,数量\nW1,ボルト,1200\n";
 // Loopback must not go through a proxy some environment sets, and the
 // system's CAs are what a user has.
 const bool kPlainEnvironment = [] {
-  for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-                           "no_proxy", "NO_PROXY", "CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+  for (const char* name :
+       {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy",
+        "NO_PROXY", "CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR"}) {
     unsetenv(name);
   }
   return true;
