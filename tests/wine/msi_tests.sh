@@ -133,6 +133,23 @@ IID='{F659C913-265C-4CC3-BC57-D773719BB4D9}'
 UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
 msi() { $W msiexec "$@" /qn >/dev/null 2>&1; }
+# A refusal by the package itself: msiexec ends with 1603 and its log gives
+# the package's own reason; any other failure (a package that cannot be
+# opened, say) is no refusal.
+refused() {  # reason, msiexec arguments...
+  local reason=$1 status
+  shift
+  rm -f "$DIR_UNIX/refused.log"
+  $W msiexec "$@" /qn '/l*' "$D\\refused.log" >/dev/null 2>&1
+  status=$?
+  if [ $status -ne 1603 ]; then
+    echo "     msiexec exit $status, 1603 expected"
+    return 1
+  fi
+  tr -d '\000' <"$DIR_UNIX/refused.log" 2>/dev/null | grep -qF "$reason" && return 0
+  echo "     the log does not give the reason \"$reason\""
+  return 1
+}
 # The loader's reg.exe reads the registry view of ARCH.
 reg_value() {  # key [value name]; the data of a REG_SZ value, default value without a name
   local args=(/ve)
@@ -230,7 +247,8 @@ check "msiexec /i the newer package" msi /i "$D\\Tolvex-$ARCH.msi"
 check "one product entry after the upgrade" test "$(products)" -eq 1
 check "one cached package after the upgrade" test "$(cached_packages)" -eq $((cached_before + 1))
 check "native client: one complete registration" client registered
-check "msiexec /i 0.9.0 over the newer package is refused" eval '! msi /i "$D\\Tolvex-$ARCH-0.9.0.msi"'
+check "msiexec /i 0.9.0 over the newer package is refused" \
+  refused "A newer version of Tolvex is already installed." /i "$D\\Tolvex-$ARCH-0.9.0.msi"
 check "msiexec /x the newer package" msi /x "$D\\Tolvex-$ARCH.msi"
 check_removed "after the upgrade and /x" "$cached_before"
 
