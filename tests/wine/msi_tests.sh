@@ -133,17 +133,17 @@ IID='{F659C913-265C-4CC3-BC57-D773719BB4D9}'
 UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
 msi() { $W msiexec "$@" /qn >/dev/null 2>&1; }
-# A refusal by the package itself: msiexec ends with 1603 and its log gives
-# the package's own reason; any other failure (a package that cannot be
-# opened, say) is no refusal.
+# A refusal by the package itself: msiexec ends with 1603 (seen from Linux
+# as 1603 mod 256 = 67) and its log gives the package's own reason; any
+# other failure (a package that cannot be opened, say) is no refusal.
 refused() {  # reason, msiexec arguments...
   local reason=$1 status
   shift
   rm -f "$DIR_UNIX/refused.log"
   $W msiexec "$@" /qn '/l*' "$D\\refused.log" >/dev/null 2>&1
   status=$?
-  if [ $status -ne 1603 ]; then
-    echo "     msiexec exit $status, 1603 expected"
+  if [ $status -ne $((1603 % 256)) ]; then
+    echo "     msiexec exit $status, $((1603 % 256)) (1603) expected"
     return 1
   fi
   tr -d '\000' <"$DIR_UNIX/refused.log" 2>/dev/null | grep -qF "$reason" && return 0
