@@ -134,10 +134,12 @@ UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
 msi() { $W msiexec "$@" /qn >/dev/null 2>&1; }
 # A refusal by the package itself: msiexec ends with 1603 (seen from Linux
-# as 1603 mod 256 = 67) and its log gives the package's own reason; any
-# other failure (a package that cannot be opened, say) is no refusal.
-refused() {  # reason, msiexec arguments...
-  local reason=$1 status
+# as 1603 mod 256 = 67), the install stops at its launch conditions, and
+# the property that fails the one named is set (Wine's log does not give
+# the condition's message). Any other failure, a package that cannot be
+# opened, say, is no refusal.
+refused() {  # property, msiexec arguments...
+  local property=$1 status log
   shift
   rm -f "$DIR_UNIX/refused.log"
   $W msiexec "$@" /qn '/l*' "$D\\refused.log" >/dev/null 2>&1
@@ -146,8 +148,14 @@ refused() {  # reason, msiexec arguments...
     echo "     msiexec exit $status, $((1603 % 256)) (1603) expected"
     return 1
   fi
-  tr -d '\000' <"$DIR_UNIX/refused.log" 2>/dev/null | grep -qF "$reason" && return 0
-  echo "     the log does not give the reason \"$reason\""
+  log=$(tr -d '\000\r' <"$DIR_UNIX/refused.log" 2>/dev/null)
+  if ! printf '%s\n' "$log" | grep -A1 'Action ended .*: LaunchConditions\.' |
+    grep -q 'Action ended .*: INSTALL\.'; then
+    echo "     the install did not stop at its launch conditions"
+    return 1
+  fi
+  printf '%s\n' "$log" | grep -q "^Property(S): $property = ." && return 0
+  echo "     $property not set: the refusal has another cause"
   return 1
 }
 # The loader's reg.exe reads the registry view of ARCH.
@@ -247,8 +255,8 @@ check "msiexec /i the newer package" msi /i "$D\\Tolvex-$ARCH.msi"
 check "one product entry after the upgrade" test "$(products)" -eq 1
 check "one cached package after the upgrade" test "$(cached_packages)" -eq $((cached_before + 1))
 check "native client: one complete registration" client registered
-check "msiexec /i 0.9.0 over the newer package is refused" \
-  refused "A newer version of Tolvex is already installed." /i "$D\\Tolvex-$ARCH-0.9.0.msi"
+check "msiexec /i 0.9.0 over the newer package is refused (\"A newer version of Tolvex is already installed.\")" \
+  refused WIX_DOWNGRADE_DETECTED /i "$D\\Tolvex-$ARCH-0.9.0.msi"
 check "msiexec /x the newer package" msi /x "$D\\Tolvex-$ARCH.msi"
 check_removed "after the upgrade and /x" "$cached_before"
 
