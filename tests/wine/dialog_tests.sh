@@ -211,8 +211,8 @@ printf 'old orders\r\n' >"$DIR_UNIX/orders.txt"
 printf 'progress\r\n' >"$DIR_UNIX/progress.txt"
 seen=$(held_requests silent)
 start_client cancel $W "$CS" //nologo 'C:\tolvex\post.js' cancel 0 "$URL_silent" "$URL_http" "$DIR"
-if window=$(dialog_window) && wait_for_post silent "$seen"; then
-  click_cancel "$window"
+if window=$(dialog_window); then
+  wait_for_post silent "$seen" && click_cancel "$window"
 else
   fail "no dialog window"
 fi
@@ -223,8 +223,10 @@ same_file "receive after the cancelled one" "$DIR_UNIX/fresh.txt" "$DATA/outgoin
 echo "-- the close command during the post"
 seen=$(held_requests silent)
 start_client close $W "$CS" //nologo 'C:\tolvex\post.js' close 0 "$URL_silent" "$URL_http" "$DIR"
-if dialog_window >/dev/null && wait_for_post silent "$seen"; then
-  $W "$D\\send_close_command.exe" Tolvex || fail "close command not delivered"
+if dialog_window >/dev/null; then
+  if wait_for_post silent "$seen"; then
+    $W "$D\\send_close_command.exe" Tolvex || fail "close command not delivered"
+  fi
 else
   fail "no dialog window"
 fi
@@ -236,6 +238,7 @@ echo "-- repainting during a slow post"
 seen=$(held_requests slower)
 start_client shown $W "$CS" //nologo 'C:\tolvex\post.js' shown 0 "$URL_slower" "$URL_http" "$DIR"
 if window=$(dialog_window) && wait_for_post slower "$seen"; then
+  # The post is on: the label must be drawn again while it runs.
   client_origin "$window"
   display -size "${WIDTH}x${HEIGHT}" -geometry "+${X}+${Y}" xc:gray50 2>/dev/null &
   cover=$!
