@@ -135,11 +135,11 @@ UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 msi() { $W msiexec "$@" /qn >/dev/null 2>&1; }
 # A refusal by the package itself: msiexec ends with 1603 (seen from Linux
 # as 1603 mod 256 = 67), the install stops at its launch conditions, and
-# the property that fails the one named is set (Wine's log does not give
+# the properties that fail the one named are set (Wine's log does not give
 # the condition's message). Any other failure, a package that cannot be
 # opened, say, is no refusal.
-refused() {  # property, msiexec arguments...
-  local property=$1 status log
+refused() {  # "PROPERTY...", msiexec arguments...
+  local properties=$1 status log property
   shift
   rm -f "$DIR_UNIX/refused.log"
   $W msiexec "$@" /qn '/l*' "$D\\refused.log" >/dev/null 2>&1
@@ -154,9 +154,12 @@ refused() {  # property, msiexec arguments...
     echo "     the install did not stop at its launch conditions"
     return 1
   fi
-  printf '%s\n' "$log" | grep -q "^Property(S): $property = ." && return 0
-  echo "     $property not set: the refusal has another cause"
-  return 1
+  for property in $properties; do
+    if ! printf '%s\n' "$log" | grep -q "^Property(S): $property = ."; then
+      echo "     $property not set: the refusal has another cause"
+      return 1
+    fi
+  done
 }
 # The loader's reg.exe reads the registry view of ARCH.
 reg_value() {  # key [value name]; the data of a REG_SZ value, default value without a name
@@ -278,7 +281,7 @@ REAL='{0A1B2C3D-0000-4000-8000-000000000002}'
 check "msiexec /i 0.9.1 ADDLOCAL=ALL again" msi /i "$D\\Tolvex-$ARCH-0.9.1.msi" ADDLOCAL=ALL
 $W reg add 'HKCR\MarloxO.Marlox\CLSID' /ve /d "$REAL" /f >/dev/null 2>&1
 check "a real control registered over 0.9.1's stand-in: the upgrade is refused" \
-  eval '! msi /i "$D\\Tolvex-$ARCH.msi"'
+  refused "STANDINREGISTERED ARCHIVECONTROLCLSID" /i "$D\\Tolvex-$ARCH.msi"
 check "and leaves the real control's ProgID alone" same_path "$(reg_value 'HKCR\MarloxO.Marlox\CLSID')" "$REAL"
 check "0.9.1 still installed" test "$(products)" -eq 1 -a -f "$INSTALLED/TolvexArchiver.dll"
 check "msiexec /x 0.9.1" msi /x "$D\\Tolvex-$ARCH-0.9.1.msi"
