@@ -296,8 +296,8 @@ bool Report(const Row& row, double base_mib) {
   if (row.today && row.today->status != 0) {
     std::printf("     today's exit status %d\n", row.today->status);
   }
-  return row.ours.status == 0 && row.ours.peak_mib <= limit;
   std::fflush(stdout);
+  return row.ours.status == 0 && row.ours.peak_mib <= limit;
 }
 
 }  // namespace
