@@ -251,7 +251,10 @@ TEST_F(ResponsivePost, CtrlCDuringThePostCancelsTheCommand) {
   ServerProcess silent(data(), {"--never-answer"});
   // A long reply coming in slowly: when the signal comes, megabytes of it
   // have streamed into the work file.
-  ServerProcess streaming(data(), {"--reply-file", LongReply(), "--trickle", "1000000/100"});
+  // Its own root, so that its log, which the test waits on, is its own.
+  WriteFile(temp_.path() / "streaming" / "companies.txt", "C001 key-1\n");
+  ServerProcess streaming(temp_.path() / "streaming",
+                          {"--reply-file", LongReply(), "--trickle", "1000000/100"});
   const struct {
     int signal_number;
     const char* call;
