@@ -189,6 +189,14 @@ void OrderServer::Handle(const httplib::Request& request, httplib::Response& res
   }
 
   const Misbehaviour mis = CurrentMisbehaviour(options_);
+  if (mis.never_answer || mis.delay_ms > 0 || mis.Trickles()) {
+    // Said as the request comes in, long before the line for its reply:
+    // whoever waits on this server learns that the request is in.
+    std::fprintf(stderr, "%s %s %s %s request in (%llu bytes), reply held back\n", Now().c_str(),
+                 request.remote_addr.c_str(), request.method.c_str(), request.path.c_str(),
+                 static_cast<unsigned long long>(request_bytes));
+    std::fflush(stderr);
+  }
   if (mis.never_answer) {
     request_outcome = "held without an answer";
     Wait(std::nullopt);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Archiver checks beyond the plain unit run:
 #  1. the interop tests with Info-ZIP and Python's zipfile must really run
-#     here (in ctest they skip when a tool is missing);
+#     here (in ctest they skip when a tool is missing): a skip, or a filter
+#     that matches none of them, fails the step;
 #  2. each libFuzzer target runs TOLVEX_FUZZ_SECONDS (default 60, 0 skips)
 #     from its seed corpus; any crash, sanitizer report or write outside the
 #     target directory fails the step.
@@ -11,16 +12,20 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${TOLVEX_FUZZ_SECONDS:-60}
 repo=$(pwd)
+. scripts/test-tally.sh
 
 for tool in zip unzip python3; do
   command -v "$tool" >/dev/null || { echo "archive checks need $tool" >&2; exit 1; }
 done
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j2 --target archive_test
-build/linux/tests/unit/archive/archive_test \
+TOLVEX_STRICT=1 run_gtest "archive interop" build/linux/tests/unit/archive/archive_test \
   --gtest_filter='*OurArchiveTest*:*ForeignArchiveTest*' --gtest_brief=1
 
-[ "$seconds" = 0 ] && exit 0
+if [ "$seconds" = 0 ]; then
+  skip_part fuzz "TOLVEX_FUZZ_SECONDS=0"
+  exit
+fi
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2 --target unpack_fuzzer form_decode_fuzzer
 work=$(mktemp -d)
@@ -39,3 +44,4 @@ for target in unpack:unpack_fuzzer form_decode:form_decode_fuzzer; do
     exit 1
   fi
 done
+tally ran fuzz "2 targets, $seconds s each"

@@ -5,8 +5,9 @@
 # programs the x86 part is skipped with a SKIP line and x64 runs alone.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+. scripts/test-tally.sh
 if [ "${TOLVEX_WITH_WINE:-1}" != 1 ]; then
-  echo "Wine tests skipped (TOLVEX_WITH_WINE=${TOLVEX_WITH_WINE})"
-  exit 0
+  skip_part wine "TOLVEX_WITH_WINE=${TOLVEX_WITH_WINE}"
+  exit
 fi
 tests/wine/run.sh

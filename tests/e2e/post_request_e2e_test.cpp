@@ -4,8 +4,11 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -28,8 +31,9 @@ using tolvex::testing::RecordingDisplay;
 
 // Loopback must not go through a proxy some environment sets.
 const bool kNoProxy = [] {
-  for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-                           "no_proxy", "NO_PROXY", "CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+  for (const char* name :
+       {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy",
+        "NO_PROXY", "CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR"}) {
     unsetenv(name);
   }
   return true;
@@ -61,6 +65,7 @@ class ScopedLocale {
 // every handle opened was closed.
 class CountingSession : public HttpSession {
  public:
+  explicit CountingSession(Trace& trace) : real(trace) {}
   posix::CurlHttpSession real;
   int opened = 0, closed = 0;
 
@@ -95,18 +100,22 @@ struct Outcome {
   Bytes reply;
   std::vector<std::u16string> labels;
   int opened = 0, closed = 0;
+  std::string cause;  // the trace's, when the post failed
 };
 
 Outcome Post(const std::string& url, const std::u16string& body) {
   ServerAddress address;
   ParseServerUrl(FromUtf8(url), address);
-  CountingSession session;
+  Trace trace;
+  trace.BeginCall("post", u"");
+  CountingSession session(trace);
   RecordingDisplay display;
   Outcome outcome;
   outcome.reply = {'8'};
   const std::string wire = session.WireText(body);
   outcome.ok =
-      PostRequest(session, address, display, Bytes(wire.begin(), wire.end()), outcome.reply);
+      PostRequest(session, address, display, Bytes(wire.begin(), wire.end()), outcome.reply, trace);
+  outcome.cause = trace.CauseText();
   outcome.labels = display.texts;
   outcome.opened = session.opened;
   outcome.closed = session.closed;
@@ -171,6 +180,41 @@ TEST(WireRequest, GoesThroughTheProxyOfTheEnvironment) {
             "POST http://orders.invalid:8080/app/servlets/GetSOData HTTP/1.0");
   EXPECT_EQ(outcome.labels,
             std::vector<std::u16string>{u"Client Connected to orders.invalid:8080"});
+}
+
+// all_proxy stands for both schemes, https_proxy tunnels with CONNECT, and
+// a host in no_proxy is reached directly past a proxy that is not there.
+TEST(WireRequest, ProxyVariablesAsCurlReadsThem) {
+  {
+    SCOPED_TRACE("all_proxy");
+    RawListener proxy({"HTTP/1.0 200 OK\r\n\r\n1"});
+    ScopedEnv env("all_proxy", "http://127.0.0.1:" + std::to_string(proxy.port()));
+    const Outcome outcome = Post("http://orders.invalid:8080/app/servlets/GetSOData", u"3");
+    EXPECT_TRUE(outcome.ok) << outcome.cause;
+    EXPECT_EQ(AsString(outcome.reply), "1");
+    EXPECT_EQ(ParseRequest(proxy.Request()).request_line,
+              "POST http://orders.invalid:8080/app/servlets/GetSOData HTTP/1.0");
+  }
+  {
+    SCOPED_TRACE("https_proxy");
+    RawListener proxy({"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"});
+    ScopedEnv env("https_proxy", "http://127.0.0.1:" + std::to_string(proxy.port()));
+    const Outcome outcome = Post("https://orders.invalid:8443/app/servlets/GetSOData", u"3");
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(ParseRequest(proxy.Request()).request_line, "CONNECT orders.invalid:8443 HTTP/1.1");
+    EXPECT_EQ(outcome.cause.rfind("the proxy refused the connection (curl error 56: ", 0), 0u)
+        << outcome.cause;
+  }
+  {
+    SCOPED_TRACE("no_proxy");
+    RawListener direct({"HTTP/1.0 200 OK\r\n\r\n1"});
+    ScopedEnv env("http_proxy", "http://127.0.0.1:" + std::to_string(UnusedPort()));
+    ScopedEnv bypass("no_proxy", "orders.invalid,127.0.0.1");
+    const Outcome outcome = Post(Local(direct.port()), u"3");
+    EXPECT_TRUE(outcome.ok) << outcome.cause;
+    EXPECT_EQ(AsString(outcome.reply), "1");
+    EXPECT_EQ(ParseRequest(direct.Request()).request_line, "POST /app/servlets/GetSOData HTTP/1.0");
+  }
 }
 
 TEST(Reply, IsReadWholeWhateverItsSizeOrStatus) {
@@ -379,16 +423,43 @@ class HttpsTest : public OrderServerTest {
   static inline TestCertificates* certs = nullptr;
 };
 
+const char kNotTrusted[] =
+    "TLS verification failed: the server's certificate is not trusted (curl error 60: ";
+
+// A directory of CAs as OpenSSL looks them up: each under its subject hash.
+std::filesystem::path HashedCaDirectory(const std::filesystem::path& ca) {
+  const auto dir = ca.parent_path() / "hashed";
+  std::filesystem::create_directories(dir);
+  const std::string command = "openssl x509 -hash -noout -in '" + ca.string() + "'";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  char hash[64] = {};
+  if (!pipe || std::fgets(hash, sizeof hash, pipe.get()) == nullptr) {
+    throw std::runtime_error(command);
+  }
+  std::string name(hash);
+  name.erase(name.find_last_not_of("\r\n") + 1);
+  std::filesystem::copy_file(ca, dir / (name + ".0"),
+                             std::filesystem::copy_options::overwrite_existing);
+  return dir;
+}
+
 TEST_F(HttpsTest, CertificateFromATrustedTestCaWorks) {
   Start({"--tls-cert", certs->server_cert.string(), "--tls-key", certs->server_key.string()});
-  for (const char* variable : {"SSL_CERT_FILE", "CURL_CA_BUNDLE"}) {
-    ScopedEnv trust(variable, certs->ca_cert.string());
+  const std::string hashed = HashedCaDirectory(certs->ca_cert).string();
+  for (const auto& [variable, value] :
+       std::vector<std::pair<const char*, std::string>>{{"SSL_CERT_FILE", certs->ca_cert.string()},
+                                                        {"CURL_CA_BUNDLE", certs->ca_cert.string()},
+                                                        {"SSL_CERT_DIR", hashed}}) {
+    ScopedEnv trust(variable, value);
     const Outcome outcome = Post(Url("GetSOData"), Header(u'3', u"BETA", u"k-beta"));
-    EXPECT_TRUE(outcome.ok) << variable;
-    EXPECT_EQ(AsString(outcome.reply), "1");
+    EXPECT_TRUE(outcome.ok) << variable << ": " << outcome.cause;
+    EXPECT_EQ(AsString(outcome.reply), "1") << variable;
   }
-  // Without the CA the same server is not trusted.
-  EXPECT_FALSE(Post(Url("GetSOData"), Header(u'3', u"BETA", u"k-beta")).ok);
+  // Without the CA the same server is not trusted, for that reason alone.
+  const Outcome untrusted = Post(Url("GetSOData"), Header(u'3', u"BETA", u"k-beta"));
+  EXPECT_FALSE(untrusted.ok);
+  EXPECT_EQ(AsString(untrusted.reply), "8");
+  EXPECT_EQ(untrusted.cause.rfind(kNotTrusted, 0), 0u) << untrusted.cause;
 }
 
 TEST_F(HttpsTest, UntrustedSelfSignedCertificateFails) {
@@ -399,6 +470,7 @@ TEST_F(HttpsTest, UntrustedSelfSignedCertificateFails) {
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(AsString(outcome.reply), "8");
   EXPECT_EQ(outcome.closed, 3);
+  EXPECT_EQ(outcome.cause.rfind(kNotTrusted, 0), 0u) << outcome.cause;
 }
 
 TEST(CurlFailure, PlainWordsWithCurlsCodeAndText) {

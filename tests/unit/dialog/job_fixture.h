@@ -89,9 +89,11 @@ class NotingFileSystem : public StdFileSystem {
 class JobFixture : public ::testing::Test {
  protected:
   JobFixture() {
+    // Suite and test name both: ctest -j runs ReceiveJob.X beside SendJob.X.
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     root_ = std::filesystem::temp_directory_path() /
             ("tolvex-job-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+             "-" + test->test_suite_name() + "." + test->name());
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_);
   }

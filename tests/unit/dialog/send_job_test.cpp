@@ -3,7 +3,7 @@
 #include "component/result_codes.h"
 #include "dialog/job_trace.h"
 #include "job_fixture.h"
-#include "net/form_codec.h"
+#include "support/form_encoding.h"
 
 namespace tolvex::testing {
 namespace {
@@ -80,8 +80,7 @@ TEST_F(SendJob, ArchivesOfManyPiecesAreEncodedWhole) {
     archive.on_pack = [&] { WriteIn(archive.pack_dir, "progress.zip", zip); };
     http.Reply("0");
     ASSERT_EQ(Send("p/progress.txt"), 0) << size;
-    Bytes encoded;
-    EncodeFormBytes(Bytes(zip.begin(), zip.end()), encoded);
+    const std::string encoded = ClientFormEncoded(zip);
     const std::u16string expected = u"1C001        key" + std::u16string(47, u' ') +
                                     std::u16string(encoded.begin(), encoded.end());
     EXPECT_TRUE(http.sent_body == expected) << size;

@@ -39,7 +39,8 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
 void CheckClickDuringCall(const std::wstring& url, const std::wstring& file);
 // TraceFile under HKCU\Software\TolvexPro\Tolvex: without it a receive
 // writes no file; with it, a receive from the dead URL leaves a trace that
-// names WinINet's error; an unopenable trace file changes no outcome.
+// names WinINet's error, also where a REG_EXPAND_SZ value names it by a
+// variable; an unopenable trace file changes no outcome.
 void CheckTraceFile(const std::wstring& dead_url, const std::wstring& live_url,
                     const std::wstring& work_dir);
 

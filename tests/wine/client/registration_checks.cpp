@@ -19,7 +19,18 @@
 namespace wine_client {
 namespace {
 
+// The identifiers clients have compiled in, written out rather than taken
+// from the generated header: a change in the IDL fails here.
+const wchar_t kClsid[] = L"{3347AA4D-F930-4702-86E2-26B4C6D04793}";
+const wchar_t kLibid[] = L"{1D0186B2-71D1-42FA-8909-D692E19B3970}";
+const wchar_t kIid[] = L"{F659C913-265C-4CC3-BC57-D773719BB4D9}";
 const wchar_t kArchiverClsid[] = L"{01360216-3193-439A-AA8C-F2A96DD48E64}";
+
+GUID Guid(const wchar_t* text) {
+  GUID guid{};
+  CLSIDFromString(text, &guid);
+  return guid;
+}
 // The stand-in's classes that need a container, by ProgID.
 struct ContainedClass {
   const wchar_t* progid;
@@ -29,12 +40,6 @@ constexpr ContainedClass kContainedClasses[] = {
     {L"TolvexArchiver.NeedsContainer", L"{2F1C7C55-8E0B-4B8E-9D0A-6B3E5F4A1C27}"},
     {L"TolvexArchiver.NeedsContainerBag", L"{2F1C7C56-8E0B-4B8E-9D0A-6B3E5F4A1C27}"},
 };
-
-std::wstring GuidText(REFGUID guid) {
-  wchar_t text[40] = {};
-  StringFromGUID2(guid, text, 40);
-  return text;
-}
 
 std::optional<std::wstring> ReadString(const std::wstring& key, const wchar_t* name = nullptr) {
   wchar_t data[1024] = {};
@@ -113,12 +118,13 @@ void CheckInterfaceResource(const std::wstring& dll) {
   const HMODULE module = LoadLibraryExW(dll.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (!Check(module != nullptr, "DLL loads as data")) return;
   const HRSRC found = FindResourceW(module, L"_IID_TOLVEX", L"CUSTOM");
+  const GUID iid = Guid(kIid);
   bool ok = false;
   if (found != nullptr && SizeofResource(module, found) == 20) {
     const auto* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
     DWORD length = 0;
     std::memcpy(&length, bytes, 4);
-    ok = length == 16 && std::memcmp(bytes + 4, &IID__Tolvex, 16) == 0;
+    ok = length == 16 && std::memcmp(bytes + 4, &iid, 16) == 0;
   }
   Check(ok, "_IID_TOLVEX resource holds 16 and the interface identifier");
   FreeLibrary(module);
@@ -126,7 +132,7 @@ void CheckInterfaceResource(const std::wstring& dll) {
 
 void CheckTypeLibrary() {
   ITypeLib* library = nullptr;
-  if (!Check(SUCCEEDED(LoadRegTypeLib(LIBID_TolvexPro, 1, 0, 0x0409, &library)),
+  if (!Check(SUCCEEDED(LoadRegTypeLib(Guid(kLibid), 1, 0, 0x0409, &library)),
              "type library TolvexPro 1.0 registered")) {
     return;
   }
@@ -136,7 +142,7 @@ void CheckTypeLibrary() {
   SysFreeString(name);
 
   ITypeInfo* dispatch = nullptr;
-  if (Check(SUCCEEDED(library->GetTypeInfoOfGuid(IID__Tolvex, &dispatch)), "_Tolvex described")) {
+  if (Check(SUCCEEDED(library->GetTypeInfoOfGuid(Guid(kIid), &dispatch)), "_Tolvex described")) {
     TYPEATTR* attr = nullptr;
     dispatch->GetTypeAttr(&attr);
     const WORD wanted = TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDUAL;
@@ -187,10 +193,10 @@ struct OwnKey {
   const char* what;
 };
 std::vector<OwnKey> OwnKeys() {
-  return {{L"CLSID\\" + GuidText(CLSID_Tolvex), "class"},
+  return {{L"CLSID\\" + std::wstring(kClsid), "class"},
           {L"TolvexPro.Tolvex", "ProgID"},
-          {L"TypeLib\\" + GuidText(LIBID_TolvexPro), "type library"},
-          {L"Interface\\" + GuidText(IID__Tolvex), "interface"}};
+          {L"TypeLib\\" + std::wstring(kLibid), "type library"},
+          {L"Interface\\" + std::wstring(kIid), "interface"}};
 }
 
 struct ClassesRoot {
@@ -234,8 +240,8 @@ void CheckUserRegistration(bool registered) {
     CheckNothingOfOursUnder(kMachineClasses, "per-user registration removed");
     return;
   }
-  const std::wstring clsid = GuidText(CLSID_Tolvex);
-  const std::wstring libid = GuidText(LIBID_TolvexPro);
+  const std::wstring clsid = std::wstring(kClsid);
+  const std::wstring libid = std::wstring(kLibid);
   const std::wstring kind = sizeof(void*) == 8 ? L"win64" : L"win32";
   Check(EndsWith(ReadUnder(kUserClasses, L"CLSID\\" + clsid + L"\\InprocServer32"), L"Tolvex.dll"),
         "per user: InprocServer32 names Tolvex.dll");
@@ -244,9 +250,8 @@ void CheckUserRegistration(bool registered) {
   Check(EndsWith(ReadUnder(kUserClasses, L"TypeLib\\" + libid + L"\\1.0\\409\\" + kind),
                  L"Tolvex.dll"),
         "per user: type library " + Narrow(kind) + " names Tolvex.dll");
-  Check(
-      Equal(ReadUnder(kUserClasses, L"Interface\\" + GuidText(IID__Tolvex) + L"\\TypeLib"), libid),
-      "per user: Interface -> TypeLib");
+  Check(Equal(ReadUnder(kUserClasses, L"Interface\\" + std::wstring(kIid) + L"\\TypeLib"), libid),
+        "per user: Interface -> TypeLib");
   CheckNothingOfOursUnder(kMachineClasses, "per-user registration");
 }
 
@@ -330,9 +335,9 @@ void CheckDeniedRegistration(const std::wstring& dll) {
 }
 
 void CheckRegistered(bool with_stand_in) {
-  const std::wstring clsid = GuidText(CLSID_Tolvex);
-  const std::wstring libid = GuidText(LIBID_TolvexPro);
-  const std::wstring iid = GuidText(IID__Tolvex);
+  const std::wstring clsid = std::wstring(kClsid);
+  const std::wstring libid = std::wstring(kLibid);
+  const std::wstring iid = std::wstring(kIid);
   const std::wstring klass = L"CLSID\\" + clsid;
   const auto server = ReadString(klass + L"\\InprocServer32");
 
@@ -366,16 +371,16 @@ void CheckRegistered(bool with_stand_in) {
 }
 
 void CheckUnregistered() {
-  const std::wstring clsid = GuidText(CLSID_Tolvex);
+  const std::wstring clsid = std::wstring(kClsid);
   Check(!KeyExists(L"TolvexPro.Tolvex"), "ProgID key removed");
   for (const View& view : kViews) {
     Check(!KeyExists(L"CLSID\\" + clsid, view.sam),
           std::string("CLSID key removed from the ") + view.name + " view");
-    Check(!KeyExists(L"Interface\\" + GuidText(IID__Tolvex), view.sam),
+    Check(!KeyExists(L"Interface\\" + std::wstring(kIid), view.sam),
           std::string("Interface key removed from the ") + view.name + " view");
   }
-  Check(!KeyExists(L"TypeLib\\" + GuidText(LIBID_TolvexPro)), "TypeLib key removed");
-  Check(!KeyExists(L"Interface\\" + GuidText(IID__Tolvex)), "Interface key removed");
+  Check(!KeyExists(L"TypeLib\\" + std::wstring(kLibid)), "TypeLib key removed");
+  Check(!KeyExists(L"Interface\\" + std::wstring(kIid)), "Interface key removed");
   Check(!KeyExists(L"MarloxO.Marlox"), "stand-in ProgID removed");
   Check(!KeyExists(std::wstring(L"CLSID\\") + kArchiverClsid), "stand-in CLSID removed");
   for (const ContainedClass& contained : kContainedClasses) {
@@ -383,7 +388,7 @@ void CheckUnregistered() {
           "stand-in " + Narrow(contained.progid) + " removed");
   }
   ITypeLib* library = nullptr;
-  Check(FAILED(LoadRegTypeLib(LIBID_TolvexPro, 1, 0, 0x0409, &library)),
+  Check(FAILED(LoadRegTypeLib(Guid(kLibid), 1, 0, 0x0409, &library)),
         "type library no longer found");
   if (library) library->Release();
 }
