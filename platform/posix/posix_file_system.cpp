@@ -1,12 +1,14 @@
 #include "posix_file_system.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <system_error>
 
 #include "component/text.h"
 
@@ -14,7 +16,10 @@ namespace tolvex::posix {
 namespace {
 
 [[noreturn]] void Fail(const char* operation, const std::string& path, int error) {
-  throw FileError(std::string(operation) + " " + path + ": " + std::strerror(error));
+  const std::string reason = std::strerror(error);
+  const FileFault fault = FaultOfErrno(error);
+  throw FileError(std::string(operation) + " " + path + ": " + reason, fault, reason,
+                  fault == FileFault::kInUse);
 }
 
 // Owns one descriptor.
@@ -46,6 +51,47 @@ std::string DirectoryOf(const std::string& path) {
 
 }  // namespace
 
+std::u16string PosixFileSystem::AbsolutePath(const std::u16string& path) {
+  if (path.empty() || path[0] == u'/') return path;
+  std::string cwd(256, '\0');
+  while (getcwd(cwd.data(), cwd.size()) == nullptr) {
+    // No current directory to join to (it was removed): the path stays as
+    // it is, and the kernel gives its answer to it.
+    if (errno != ERANGE) return path;
+    cwd.resize(cwd.size() * 2);
+  }
+  cwd.resize(std::strlen(cwd.c_str()));
+  if (cwd.empty() || cwd.back() != '/') cwd += '/';
+  return FromUtf8(cwd) + path;
+}
+
+bool PosixFileSystem::ProbeOpenForRead(const std::u16string& path) noexcept {
+  try {
+    const std::string native = ToUtf8(path);
+    struct stat before {};
+    if (stat(native.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return false;
+    // Checked again on the descriptor: something swapped in between the
+    // two calls is never read, and O_NONBLOCK keeps a pipe from holding
+    // the open.
+    Descriptor fd(open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {};
+    return fd.get() >= 0 && fstat(fd.get(), &opened) == 0 && S_ISREG(opened.st_mode);
+  } catch (...) {
+    return false;
+  }
+}
+
+void PosixFileSystem::RenameNew(const std::u16string& from, const std::u16string& to) {
+  const std::string source = ToUtf8(from);
+  const std::string target = ToUtf8(to);
+  if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return;
+  if (errno != EINVAL && errno != ENOSYS) Fail("rename", source + " to " + target, errno);
+  // A file system without the flag: a hard link fails on an existing name
+  // just the same, and the old name then goes.
+  if (link(source.c_str(), target.c_str()) != 0) Fail("link", source + " to " + target, errno);
+  if (unlink(source.c_str()) != 0) Fail("unlink", source, errno);
+}
+
 void PosixFileSystem::CreatePrivateDirectory(const std::u16string& path) {
   const std::string native = ToUtf8(path);
   // mkdir fails when anything of that name exists, a link included.
@@ -56,7 +102,7 @@ void PosixFileSystem::ReplaceDurably(const std::u16string& from, const std::u16s
   const std::string source = ToUtf8(from);
   const std::string target = ToUtf8(to);
   SyncPath(source, O_RDONLY);
-  if (rename(source.c_str(), target.c_str()) != 0) Fail("rename", source, errno);
+  if (rename(source.c_str(), target.c_str()) != 0) Fail("rename", source + " to " + target, errno);
   // The new entry is in place; a directory that cannot be synced (some
   // network file systems refuse) does not undo it.
   try {

@@ -1,7 +1,8 @@
 // The file system on POSIX: the portable implementation, with the steps
 // the standard library cannot take made through the POSIX calls: a work
-// directory created with its final mode at once, and a replacing rename
-// whose data and directory entry reach the disk.
+// directory created with its final mode at once, a replacing rename whose
+// data and directory entry reach the disk, a rename that never replaces,
+// and an open check that never opens a device or a pipe for its data.
 #pragma once
 
 #include "component/file_system.h"
@@ -10,6 +11,11 @@ namespace tolvex::posix {
 
 class PosixFileSystem final : public StdFileSystem {
  public:
+  // Joined to the current directory as it is, without resolving "..":
+  // the kernel resolves the joined path as it would the relative one.
+  std::u16string AbsolutePath(const std::u16string& path) override;
+  bool ProbeOpenForRead(const std::u16string& path) noexcept override;
+  void RenameNew(const std::u16string& from, const std::u16string& to) override;
   void CreatePrivateDirectory(const std::u16string& path) override;
   void ReplaceDurably(const std::u16string& from, const std::u16string& to) override;
 };

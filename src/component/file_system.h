@@ -10,13 +10,45 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace tolvex {
 
-// A failing file operation. `what()` names the operation and the file.
-struct FileError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+// Why a file operation failed, as far as a user can act on it.
+enum class FileFault {
+  kOther,
+  kNotFound,
+  kExists,        // a no-replace rename met a file of that name
+  kInUse,         // another program has the file open or locked
+  kAccessDenied,  // the system refuses this user the operation
+  kReadOnly,      // the file is marked read-only
+  kPathTooLong,
+  kDiskFull,
+  kNotDiskFile,  // a device, pipe or socket
 };
+
+// A failing file operation. `what()` names the operation and the file and
+// ends with the system's reason and number; `reason` holds the reason
+// alone in plain words. A transient failure is one that often goes away
+// by itself within seconds (a sharing violation, a scanner's brief lock).
+struct FileError : std::runtime_error {
+  explicit FileError(const std::string& message) : std::runtime_error(message) {}
+  FileError(const std::string& message, FileFault fault, std::string reason, bool transient = false)
+      : std::runtime_error(message),
+        fault(fault),
+        reason(std::move(reason)),
+        transient(transient) {}
+
+  FileFault fault = FileFault::kOther;
+  std::string reason;
+  bool transient = false;
+};
+
+// Plain words for a fault: "the file is open in another program".
+std::string_view FaultWords(FileFault fault);
+// The fault behind a POSIX errno value (the standard library's as well).
+FileFault FaultOfErrno(int error);
 
 class ReadableFile {
  public:
@@ -43,12 +75,19 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
+  // The caller's path as the system reads it: `path` itself when it is
+  // absolute, else joined to the process's current directory. Back ends
+  // without a current directory return it unchanged.
+  virtual std::u16string AbsolutePath(const std::u16string& path) { return path; }
+
   virtual std::unique_ptr<ReadableFile> OpenForRead(const std::u16string& path) = 0;
   // Creates the file or cuts an existing one to 0 bytes.
   virtual std::unique_ptr<WritableFile> OpenForWrite(const std::u16string& path) = 0;
 
   // Opens the file for reading while denying other processes read access,
-  // then closes it at once; false when that fails for any reason.
+  // then closes it at once; false when that fails for any reason. Anything
+  // but a disk file (a device, a pipe, a socket) is refused without being
+  // opened for its data, so the probe never blocks.
   virtual bool ProbeOpenForRead(const std::u16string& path) noexcept = 0;
 
   virtual std::uint64_t FileLength(const std::u16string& path) = 0;
@@ -64,6 +103,10 @@ class FileSystem {
   virtual void DeleteFile(const std::u16string& path) = 0;
   // Replaces an existing `to` in one step.
   virtual void RenameReplacing(const std::u16string& from, const std::u16string& to) = 0;
+  // Renames only if `to` does not exist; a FileError of FileFault::kExists
+  // otherwise. Back ends over a real disk make the check and the rename one
+  // step.
+  virtual void RenameNew(const std::u16string& from, const std::u16string& to);
 
   // Bytes available to the caller on the volume holding `dir`, if known.
   virtual std::optional<std::uint64_t> FreeSpace(const std::u16string& dir) noexcept = 0;
@@ -81,12 +124,18 @@ class FileSystem {
   // Removes `path` and everything below it; links inside are removed, never
   // followed. Failures are ignored.
   virtual void RemoveTree(const std::u16string& path) noexcept = 0;
-  // Gives `to` the access rights of `from`: the permission bits on POSIX,
-  // the read-only attribute on Windows.
+  // True when the system itself refuses to replace the file: the read-only
+  // attribute on Windows. POSIX has no such mark; its directory decides.
+  virtual bool IsReadOnly(const std::u16string& /*path*/) noexcept { return false; }
+  // Gives `to` what `from` carries besides its data: the permission bits on
+  // POSIX, the hidden, system and archive attributes on Windows.
   virtual void CopyPermissions(const std::u16string& /*from*/, const std::u16string& /*to*/) {}
   // Puts `from` in place of `to` by one rename on one volume, durably: the
   // data of `from` reaches the disk before the rename and the rename itself
-  // right after, so a power cut leaves the old file or the new one.
+  // right after, so a power cut leaves the old file or the new one. A
+  // failure leaves `to` whole; its FileError says whether it is transient.
+  // On Windows the new file also takes the old one's access control list
+  // where the caller may set it.
   virtual void ReplaceDurably(const std::u16string& from, const std::u16string& to) {
     RenameReplacing(from, to);
   }

@@ -20,8 +20,11 @@ std::error_code LastError() { return std::error_code(errno, std::generic_categor
 [[noreturn]] void Fail(const char* operation, const std::u16string& path,
                        const std::error_code& ec = {}) {
   std::string message = std::string(operation) + " " + ToUtf8(path);
-  if (ec) message += ": " + ec.message();
-  throw FileError(message);
+  if (!ec) throw FileError(message);
+  message += ": " + ec.message();
+  const FileFault fault =
+      ec.category() == std::generic_category() ? FaultOfErrno(ec.value()) : FileFault::kOther;
+  throw FileError(message, fault, ec.message(), fault == FileFault::kInUse);
 }
 
 class StdReadableFile : public ReadableFile {
@@ -79,6 +82,70 @@ class StdWritableFile : public WritableFile {
 
 }  // namespace
 
+std::string_view FaultWords(FileFault fault) {
+  switch (fault) {
+    case FileFault::kNotFound:
+      return "not found";
+    case FileFault::kExists:
+      return "a file of that name exists";
+    case FileFault::kInUse:
+      return "the file is open in another program";
+    case FileFault::kAccessDenied:
+      return "access is denied";
+    case FileFault::kReadOnly:
+      return "the file is read-only";
+    case FileFault::kPathTooLong:
+      return "path too long";
+    case FileFault::kDiskFull:
+      return "the disk is full";
+    case FileFault::kNotDiskFile:
+      return "not a disk file (a device, pipe or socket)";
+    case FileFault::kOther:
+      break;
+  }
+  return "the operation failed";
+}
+
+FileFault FaultOfErrno(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return FileFault::kNotFound;
+    case EEXIST:
+    case ENOTEMPTY:
+      return FileFault::kExists;
+    case EBUSY:
+    case ETXTBSY:
+      return FileFault::kInUse;
+    case EACCES:
+    case EPERM:
+      return FileFault::kAccessDenied;
+    case EROFS:
+      return FileFault::kReadOnly;
+    case ENAMETOOLONG:
+      return FileFault::kPathTooLong;
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+      return FileFault::kDiskFull;
+    case ENXIO:
+    case ENODEV:
+      return FileFault::kNotDiskFile;
+    default:
+      return FileFault::kOther;
+  }
+}
+
+void FileSystem::RenameNew(const std::u16string& from, const std::u16string& to) {
+  if (KindOf(to) != FileKind::kMissing) {
+    throw FileError("rename " + ToUtf8(from) + " to " + ToUtf8(to) + ": " +
+                        std::string(FaultWords(FileFault::kExists)),
+                    FileFault::kExists, std::string(FaultWords(FileFault::kExists)));
+  }
+  RenameReplacing(from, to);
+}
+
 FileKind FileSystem::KindOf(const std::u16string& path) noexcept {
   if (IsLink(path)) return FileKind::kLink;
   if (IsDirectory(path)) return FileKind::kDirectory;
@@ -106,7 +173,10 @@ std::unique_ptr<WritableFile> StdFileSystem::OpenForWrite(const std::u16string& 
 
 bool StdFileSystem::ProbeOpenForRead(const std::u16string& path) noexcept {
   try {
-    if (IsDirectory(path)) return false;
+    // A device or a pipe would be opened for its data (and a pipe without a
+    // writer would block the open): only a regular file, or a link to one.
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::status(ToPath(path), ec))) return false;
     std::ifstream stream(ToPath(path), std::ios::binary);
     return static_cast<bool>(stream);
   } catch (...) {
@@ -163,7 +233,7 @@ void StdFileSystem::DeleteFile(const std::u16string& path) {
 void StdFileSystem::RenameReplacing(const std::u16string& from, const std::u16string& to) {
   std::error_code ec;
   fs::rename(ToPath(from), ToPath(to), ec);
-  if (ec) Fail("rename", from, ec);
+  if (ec) Fail("rename", from + u" to " + to, ec);
 }
 
 std::optional<std::uint64_t> StdFileSystem::FreeSpace(const std::u16string& dir) noexcept {

@@ -17,6 +17,21 @@ std::string CallTitle(std::int16_t mode, const std::u16string& url, const std::u
   return title;
 }
 
+// Why the open check failed, as far as the file shows it.
+std::string OpenCheckDetail(FileSystem& files, const std::u16string& path) {
+  std::string detail = "open for reading: " + ToUtf8(path);
+  switch (files.KindOf(path)) {
+    case FileKind::kMissing:
+      return detail + ": " + std::string(FaultWords(FileFault::kNotFound));
+    case FileKind::kDirectory:
+      return detail + ": it is a directory";
+    case FileKind::kOther:
+      return detail + ": " + std::string(FaultWords(FileFault::kNotDiskFile));
+    default:
+      return detail;
+  }
+}
+
 }  // namespace
 
 std::int16_t Tolvex::RecvSO(const std::u16string& url, const std::u16string& key,
@@ -64,12 +79,16 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
     if (TrimSpaces(url).empty()) return Fail(job, kResultBadUrl);
     if (TrimTrailingSpaces(code).empty()) return Fail(job, kResultBadCompanyCode);
     if (key.empty()) return Fail(job, kResultBadAccessKey);
-    const std::u16string path = file.IsString() ? TrimSpaces(file.text()) : std::u16string();
-    if (path.empty()) return Fail(job, kResultBadLocalFile);
+    const std::u16string given = file.IsString() ? TrimSpaces(file.text()) : std::u16string();
+    if (given.empty()) return Fail(job, kResultBadLocalFile);
+    // Once, here: the open check, the split and every step of the job see
+    // the same file, whatever the current directory does meanwhile.
+    const std::u16string path = services_.files.AbsolutePath(given);
+    if (path != given) trace().Step("file as an absolute path: \"" + ToUtf8(path) + "\"");
 
     if (mode == kJobModeSend) {
       if (!services_.files.ProbeOpenForRead(path)) {
-        return Fail(job, kResultLocalFileNotFound, "open for reading: " + ToUtf8(path));
+        return Fail(job, kResultLocalFileNotFound, OpenCheckDetail(services_.files, path));
       }
       // Outside the open check on purpose: a length query that fails after a
       // successful open is an unexpected error, not "file not found".

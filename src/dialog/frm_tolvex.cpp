@@ -10,13 +10,14 @@
 
 #include "component/result_codes.h"
 #include "component/text.h"
+#include "dialog/local_files.h"
 #include "net/post_request.h"
 #include "net/servlet_protocol.h"
 
 namespace tolvex {
 
 FrmTolvex::FrmTolvex(DialogWindow& window, DialogServices services)
-    : window_(window), services_(services) {}
+    : replace_pauses_ms(kReplacePausesMs), window_(window), services_(services) {}
 
 void FrmTolvex::ShowModal() {
   unloaded_ = false;

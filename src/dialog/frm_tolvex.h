@@ -53,6 +53,9 @@ class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDispla
 
   // The response timer's period; 60 s. Tests shorten it.
   std::uint32_t response_period_ms = 60000;
+  // The pauses between attempts at the final replace of a receive; tests
+  // shorten them.
+  std::vector<std::uint32_t> replace_pauses_ms;
 
  private:
   void OnLoad() override;

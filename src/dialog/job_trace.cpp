@@ -50,6 +50,29 @@ void FailOnError(Trace& trace, std::string what, const std::exception& error) {
   trace.Fail(std::move(what), error.what());
 }
 
+std::string ReasonOf(const FileError& error) {
+  if (!error.reason.empty()) return error.reason;
+  if (error.fault != FileFault::kOther) return std::string(FaultWords(error.fault));
+  return error.what();
+}
+
+void FailOnPlacement(Trace& trace, const std::u16string& file, const FileError& error, int attempts,
+                     const std::string& elapsed, const std::u16string& kept,
+                     const FileError* keep_error) {
+  std::string what = ToUtf8(file) + " could not be replaced: " + ReasonOf(error);
+  if (!kept.empty()) {
+    what += "; the received data was kept in " + ToUtf8(kept);
+  } else if (keep_error != nullptr) {
+    what += "; the received data could not be kept: " + ReasonOf(*keep_error);
+  }
+  std::string detail = error.what();
+  detail += "; " + std::to_string(attempts) + (attempts == 1 ? " attempt in " : " attempts in ") +
+            elapsed;
+  if (kept.empty() && keep_error != nullptr) detail += "; " + std::string(keep_error->what());
+  trace.Step(what + " (" + detail + ")");
+  trace.Fail(std::move(what), std::move(detail));
+}
+
 std::string ArchiveErrorDetail(std::int32_t error, std::u16string_view text) {
   return "archive error " + std::to_string(error) + ": " + ToUtf8(text);
 }

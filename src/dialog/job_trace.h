@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "component/file_system.h"
 #include "component/trace.h"
 
 namespace tolvex {
@@ -24,6 +25,16 @@ void FailOnReply(Trace& trace, std::int16_t result, const Bytes& reply);
 // Records a failed step with the exception's own text (the file operation
 // and path of a FileError, the archiver's error).
 void FailOnError(Trace& trace, std::string what, const std::exception& error);
+
+// Records why the received file did not take the place of the caller's
+// `file`: the file and the reason in words, where the data was kept (or
+// why it could not be), and the system's error behind it.
+void FailOnPlacement(Trace& trace, const std::u16string& file, const FileError& error, int attempts,
+                     const std::string& elapsed, const std::u16string& kept,
+                     const FileError* keep_error);
+
+// The reason of a FileError in plain words.
+std::string ReasonOf(const FileError& error);
 
 // "error 3: CRC error: C001.dat" from the archive control's number and text.
 std::string ArchiveErrorDetail(std::int32_t error, std::u16string_view text);

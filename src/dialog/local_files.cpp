@@ -1,7 +1,12 @@
 #include "dialog/local_files.h"
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <random>
+#include <thread>
+
+#include "component/text.h"
 
 namespace tolvex {
 
@@ -24,20 +29,58 @@ void CreateIgnoringErrors(FileSystem& files, std::u16string_view dir) noexcept {
   }
 }
 
+// `name` in the directory `dir` of a path whose last separator stood at
+// `sep` (npos: there was none, and the name stands alone, as the path did).
+std::u16string JoinKept(const PathStyle& style, const std::u16string& dir, std::size_t sep,
+                        std::u16string_view name) {
+  if (sep == std::u16string::npos) return std::u16string(name);
+  if (sep == 0) return std::u16string(1, style.separator) + std::u16string(name);
+  return JoinPath(style, dir, name);
+}
+
+bool IsWindowsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// The end of the component that starts at `from`: the next separator, or
+// the end of the path.
+std::size_t ComponentEnd(std::u16string_view path, std::size_t from) {
+  while (from < path.size() && !IsWindowsSeparator(path[from])) ++from;
+  return from;
+}
+
+// How many leading characters of a Windows path name its root, which is
+// never created: "C:" of "C:\a", "\\server\share" of a share,
+// "\\?\C:" and "\\?\UNC\server\share" of the long forms, the device of a
+// "\\.\" path; 0 for a path from the root of the current drive or none.
+std::size_t WindowsRootLength(std::u16string_view dir) {
+  if (dir.size() >= 2 && dir[1] == u':') return 2;
+  if (dir.size() < 2 || !IsWindowsSeparator(dir[0]) || !IsWindowsSeparator(dir[1])) return 0;
+  if (dir.size() >= 4 && (dir[2] == u'?' || dir[2] == u'.') && IsWindowsSeparator(dir[3])) {
+    const std::size_t first = ComponentEnd(dir, 4);
+    const std::u16string_view name = dir.substr(4, first - 4);
+    if (name == u"UNC" || name == u"unc") {
+      return ComponentEnd(dir, std::min(dir.size(), ComponentEnd(dir, first + 1) + 1));
+    }
+    return first;
+  }
+  // "\\server\share": the server, then the share.
+  return ComponentEnd(dir, std::min(dir.size(), ComponentEnd(dir, 2) + 1));
+}
+
 }  // namespace
 
 void CreateDirectoryChain(FileSystem& files, const PathStyle& style, std::u16string_view dir) {
-  bool first = true;
-  for (std::size_t i = 0; i < dir.size(); ++i) {
-    if (dir[i] != style.separator) continue;
-    if (style.create_ancestors) {
-      if (i > 0) CreateIgnoringErrors(files, dir.substr(0, i));
-    } else if (!first) {
-      CreateIgnoringErrors(files, dir.substr(0, i));
+  if (style.create_ancestors) {
+    for (std::size_t i = 1; i < dir.size(); ++i) {
+      if (dir[i] == style.separator) CreateIgnoringErrors(files, dir.substr(0, i));
     }
-    first = false;
+    if (!dir.empty()) CreateIgnoringErrors(files, dir);
+    return;
   }
-  if (!dir.empty()) CreateIgnoringErrors(files, dir);
+  const std::size_t root = WindowsRootLength(dir);
+  for (std::size_t i = root + 1; i < dir.size(); ++i) {
+    if (IsWindowsSeparator(dir[i])) CreateIgnoringErrors(files, dir.substr(0, i));
+  }
+  if (dir.size() > root) CreateIgnoringErrors(files, dir);
 }
 
 void CreateLocalDir(FileSystem& files, const PathStyle& style, std::u16string_view dir) {
@@ -104,6 +147,118 @@ std::optional<std::u16string> ReplaceableTarget(FileSystem& files, const std::u1
   const FileKind kind = files.KindOf(target);
   if (kind != FileKind::kRegular && kind != FileKind::kMissing) return std::nullopt;
   return target;
+}
+
+std::optional<std::string> ReceiveTargetRefusal(FileSystem& files, const std::u16string& path) {
+  std::u16string target = path;
+  FileKind kind = files.KindOf(path);
+  if (kind == FileKind::kLink) {
+    try {
+      target = files.ResolveLinks(path);
+    } catch (const FileError&) {
+      return std::string("its link cannot be followed");
+    }
+    kind = files.KindOf(target);
+  }
+  switch (kind) {
+    case FileKind::kMissing:
+      return std::nullopt;
+    case FileKind::kRegular:
+      if (files.IsReadOnly(target)) return std::string(FaultWords(FileFault::kReadOnly));
+      return std::nullopt;
+    case FileKind::kDirectory:
+      return std::string("it is a directory");
+    case FileKind::kLink:
+      return std::string("its link cannot be followed");
+    case FileKind::kOther:
+      break;
+  }
+  return std::string(FaultWords(FileFault::kNotDiskFile));
+}
+
+std::u16string LocalTimeStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  char text[32] = {};
+  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+  return FromUtf8(text);
+}
+
+std::u16string KeptDataPath(FileSystem& files, const PathStyle& style, const std::u16string& target,
+                            std::u16string_view stamp) {
+  const std::size_t sep = target.find_last_of(style.separator == u'\\' ? u"/\\" : u"/");
+  const std::u16string dir = sep == std::u16string::npos ? u"" : target.substr(0, sep);
+  const std::u16string name = sep == std::u16string::npos ? target : target.substr(sep + 1);
+  const std::u16string base = name + u".received-" + std::u16string(stamp);
+  std::u16string candidate = base;
+  // Bounded, should the file system answer "there" for every name.
+  for (int n = 2;
+       n < 1000 && files.KindOf(JoinKept(style, dir, sep, candidate)) != FileKind::kMissing; ++n) {
+    candidate = base + u"-" + FromUtf8(std::to_string(n));
+  }
+  return JoinKept(style, dir, sep, candidate);
+}
+
+Placement PutInPlace(FileSystem& files, const PathStyle& style, const std::u16string& member,
+                     const std::u16string& target, const std::vector<std::uint32_t>& pauses_ms,
+                     Trace& trace) {
+  Placement placement;
+  try {
+    if (files.KindOf(target) == FileKind::kRegular) files.CopyPermissions(target, member);
+    for (std::size_t pause = 0;; ++pause) {
+      ++placement.attempts;
+      try {
+        files.ReplaceDurably(member, target);
+        placement.placed = true;
+        return placement;
+      } catch (const FileError& error) {
+        if (!error.transient || pause >= pauses_ms.size()) throw;
+        trace.Step(std::string(error.what()) + "; trying again in " +
+                   std::to_string(pauses_ms[pause]) + " ms");
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauses_ms[pause]));
+      }
+    }
+  } catch (const FileError& error) {
+    placement.error = error;
+  }
+
+  // The server has handed the data out and will not again: it stays
+  // beside the caller's file under a name that says what it is.
+  const std::u16string stamp = LocalTimeStamp();
+  try {
+    for (int tries = 0; tries < 3; ++tries) {
+      const std::u16string kept = KeptDataPath(files, style, target, stamp);
+      try {
+        files.RenameNew(member, kept);
+        placement.kept = kept;
+        return placement;
+      } catch (const FileError& error) {
+        // Taken in the meantime: the next name.
+        if (error.fault != FileFault::kExists) throw;
+      }
+    }
+  } catch (const FileError& error) {
+    trace.Step(std::string("keeping the received data by a rename: ") + error.what());
+  }
+  // A work directory that lets nothing out by a rename still lets the data
+  // be read.
+  const std::u16string kept = KeptDataPath(files, style, target, stamp);
+  try {
+    CopyWholeFile(files, member, kept);
+    placement.kept = kept;
+  } catch (const FileError& error) {
+    placement.keep_error = error;
+    try {
+      files.DeleteFile(kept);
+    } catch (...) {
+    }
+  }
+  return placement;
 }
 
 StagingDirectory::StagingDirectory(FileSystem& files, const PathStyle& style,

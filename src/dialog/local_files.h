@@ -9,15 +9,18 @@
 
 #include "component/file_system.h"
 #include "component/path_style.h"
+#include "component/trace.h"
 
 namespace tolvex {
 
 using Bytes = std::vector<std::uint8_t>;
 
 // Creates the directory chain of `dir`, ignoring each failure. Windows
-// rules: only "\" separates levels, the part before the first "\" (a drive)
-// is never created. POSIX rules: every missing ancestor is created and the
-// root is never attempted.
+// rules: "\" and "/" both separate levels, and the chain starts below the
+// root: a drive ("C:\"), a share ("\\server\share") or a device or volume
+// prefix ("\\?\C:\", "\\?\UNC\server\share") is never created, so a share
+// costs no round trips for names that cannot be made. POSIX rules: every
+// missing ancestor is created and the root is never attempted.
 void CreateDirectoryChain(FileSystem& files, const PathStyle& style, std::u16string_view dir);
 
 // Creates `dir` itself (one level), ignoring a failure. On POSIX the
@@ -46,6 +49,47 @@ std::u16string ParentDirectory(const PathStyle& style, std::u16string_view path)
 // a regular file nor missing (a directory, device, pipe or socket), or when
 // the links cannot be followed.
 std::optional<std::u16string> ReplaceableTarget(FileSystem& files, const std::u16string& path);
+
+// Why a receive could not put its data in place of the file at `path`, in
+// plain words, as far as the file shows it before anything is asked of the
+// server: a directory, a device, pipe or socket, a link that cannot be
+// followed, a read-only file (on Windows). Nothing when it can. Only
+// looks; opens nothing.
+std::optional<std::string> ReceiveTargetRefusal(FileSystem& files, const std::u16string& path);
+
+// The pauses before each further attempt at the final replace when it
+// fails in a way that often passes by itself (another program holding the
+// file for a moment): growing, about five seconds in all.
+inline const std::vector<std::uint32_t> kReplacePausesMs = {100, 200, 400, 700, 1000, 1200, 1400};
+
+// The local time as "20261209-023105", for names that say when they were
+// made.
+std::u16string LocalTimeStamp();
+
+// Where received data that could not take the place of `target` is kept:
+// beside it, "orders.txt.received-20261209-023105", with "-2", "-3" and on
+// after it while that name is taken.
+std::u16string KeptDataPath(FileSystem& files, const PathStyle& style, const std::u16string& target,
+                            std::u16string_view stamp);
+
+// What became of the received file.
+struct Placement {
+  bool placed = false;
+  int attempts = 0;
+  std::optional<FileError> error;       // the last failed attempt, when not placed
+  std::u16string kept;                  // where the data is then; "" when it was lost
+  std::optional<FileError> keep_error;  // why it could not be kept
+};
+
+// Puts the received `member` in place of `target` in one durable step,
+// after giving it the old file's permissions. A transient failure is
+// tried again after each of `pauses_ms`. When the file cannot be replaced,
+// `target` stays as it was and the data the server handed out is kept
+// under KeptDataPath: renamed there, or copied where the rename fails.
+// Each failed attempt is a step of the trace.
+Placement PutInPlace(FileSystem& files, const PathStyle& style, const std::u16string& member,
+                     const std::u16string& target, const std::vector<std::uint32_t>& pauses_ms,
+                     Trace& trace);
 
 // A directory of one call's own inside `parent` for its work files: made
 // afresh under a name no user would choose, closed to other users, and

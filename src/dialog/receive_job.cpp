@@ -24,6 +24,13 @@ void FrmTolvex::RunReceive() {
   window_.SetLabelCaption(u"受信(" + job.ServerUrl + u")");
   window_.Refresh();
 
+  // The server hands its data out once: a file that could not take it is
+  // refused before it is asked.
+  if (const auto unfit = ReceiveTargetRefusal(services_.files, LocalPath(job, job.LocalFile))) {
+    trace().Fail(ToUtf8(LocalPath(job, job.LocalFile)) + " cannot take received data: " + *unfit);
+    return Finish(kResultUnpackFailed);
+  }
+
   // The header can carry no trailing spaces, so the server names the
   // member without them.
   const std::u16string data_name =
@@ -148,18 +155,19 @@ void FrmTolvex::RunReceive() {
 
   window_.SetProgressValue(static_cast<float>(window_.ProgressMax()));
   const StepClock placing;
-  try {
-    const std::u16string member = stage->File(data_name);
-    // A directory or a link of the member's name is no data.
-    if (services_.files.KindOf(member) != FileKind::kRegular) {
-      throw FileError("the archive has no member " + ToUtf8(data_name));
-    }
-    if (services_.files.KindOf(*target) == FileKind::kRegular) {
-      services_.files.CopyPermissions(*target, member);
-    }
-    services_.files.ReplaceDurably(member, *target);
-  } catch (const FileError& error) {
-    FailOnError(trace(), "the received file could not be put in place", error);
+  const std::u16string member = stage->File(data_name);
+  // A directory or a link of the member's name is no data.
+  if (services_.files.KindOf(member) != FileKind::kRegular) {
+    FailOnError(trace(), "the received file could not be put in place",
+                FileError("the archive has no member " + ToUtf8(data_name)));
+    return Finish(kResultUnpackFailed);
+  }
+  const Placement placement =
+      PutInPlace(services_.files, services_.paths, member, *target, replace_pauses_ms, trace());
+  if (!placement.placed) {
+    FailOnPlacement(trace(), LocalPath(job, job.LocalFile), *placement.error, placement.attempts,
+                    placing.Elapsed(), placement.kept,
+                    placement.keep_error ? &*placement.keep_error : nullptr);
     return Finish(kResultUnpackFailed);
   }
   trace().Step("put in place: " + ToUtf8(*target) + " in " + placing.Elapsed());

@@ -38,9 +38,15 @@ class ScriptedDialog : public ModalDialog {
   JobState& state_;
 };
 
-// Files the open check and the length query see.
+// Files the open check and the length query see, in a process whose
+// current directory is D:\cwd.
 class ScriptedFiles : public StdFileSystem {
  public:
+  std::u16string AbsolutePath(const std::u16string& path) override {
+    ++absolute_calls;
+    return path.size() > 1 && path[1] == u':' ? path : u"D:\\cwd\\" + path;
+  }
+  int absolute_calls = 0;
   bool ProbeOpenForRead(const std::u16string& path) noexcept override {
     return lengths.count(path) > 0;
   }
@@ -150,7 +156,7 @@ TEST(TolvexChecks, SendProgressOpenAndLengthChecks) {
   EXPECT_EQ(h.tolvex.ErrorMsg, u"ローカル送信ファィル未発見エラー");
   EXPECT_EQ(h.trace.CauseText(),
             "the progress file cannot be opened for reading (open for reading: "
-            "D:\\work\\missing.txt)");
+            "D:\\work\\missing.txt: not found)");
   EXPECT_EQ(h.tolvex.SendProgress(kUrl, kKey, kCode, Variant::String(u"D:\\work\\empty.txt")), 6);
   EXPECT_EQ(h.tolvex.ErrorMsg, u"ローカル送信ファィルレングスエラー");
   EXPECT_EQ(h.trace.CauseText(), "the progress file is empty (0 bytes: D:\\work\\empty.txt)");
@@ -161,6 +167,27 @@ TEST(TolvexChecks, SendProgressOpenAndLengthChecks) {
   // RecvSO makes neither check: a missing file is no error for it.
   EXPECT_EQ(h.tolvex.RecvSO(kUrl, kKey, kCode, Variant::String(u"D:\\nowhere\\x.txt")), 99);
   EXPECT_EQ(h.dialog.shows, 2);
+}
+
+TEST(TolvexCall, RelativePathIsMadeAbsoluteOnceForTheCheckTheSplitAndTheJob) {
+  const struct {
+    Method method;
+    std::u16string given, dir, file;
+  } cases[] = {
+      {Method::Send, u"orders.txt", u"D:\\cwd", u"orders.txt"},
+      {Method::Recv, u" sub\\orders.txt ", u"D:\\cwd\\sub", u"orders.txt"},
+      {Method::Recv, u"D:\\work\\orders.txt", u"D:\\work", u"orders.txt"},
+  };
+  for (const auto& c : cases) {
+    Harness h;
+    h.files.lengths[c.dir + u"\\" + c.file] = 3;
+    h.dialog.job = [](JobState& s) { s.RunningJob().ResultCode = 0; };
+    EXPECT_EQ(Call(h, c.method, kUrl, kKey, kCode, Variant::String(c.given)), 0) << ToUtf8(c.given);
+    const TransferJob& job = c.method == Method::Send ? h.state.SendJob : h.state.RecvJob;
+    EXPECT_EQ(job.LocalDir, c.dir) << ToUtf8(c.given);
+    EXPECT_EQ(job.LocalFile, c.file) << ToUtf8(c.given);
+    EXPECT_EQ(h.files.absolute_calls, 1) << ToUtf8(c.given);
+  }
 }
 
 TEST(TolvexCall, FillsItsOwnRecordAndLeavesTheOtherAlone) {
