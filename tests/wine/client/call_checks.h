@@ -64,4 +64,14 @@ void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int 
 // 64 MiB above what it held before the call; figures are printed.
 void CheckLargeTransfers(const std::wstring& url, const std::wstring& work_dir);
 
+// The caller's file as Windows users have it, with the trace on: held open
+// by another program briefly and for the whole call (the data is then
+// kept beside it), relative, deep, too long, on the share `unc_dir` ("-":
+// none), written with forward slashes, and files that cannot take data
+// (COM1, NUL, a directory, a read-only file), refused before the post to
+// `dead_url`; the new file keeps the old one's attributes and access
+// control list.
+void CheckCallersFiles(const std::wstring& live_url, const std::wstring& dead_url,
+                       const std::wstring& work_dir, const std::wstring& unc_dir);
+
 }  // namespace wine_client

@@ -24,6 +24,9 @@
 //   apartments URL WORKDIR [N]
 //                       N (default 4) apartment threads calling at once
 //   large URL WORKDIR   a large receive and send, with their peak memory
+//   files URL DEADURL WORKDIR UNCDIR
+//                       the caller's file held, relative, deep, on a share
+//                       (UNCDIR, "-" for none), a device
 #include <windows.h>
 
 #include <objbase.h>
@@ -59,6 +62,8 @@ int wmain(int argc, wchar_t** argv) {
     wine_client::CheckTraceFile(arg, argv[3], argv[4]);
   } else if (mode == L"apartments" && argc > 3) {
     wine_client::CheckApartments(arg, argv[3], argc > 4 ? _wtoi(argv[4]) : 4);
+  } else if (mode == L"files" && argc > 5) {
+    wine_client::CheckCallersFiles(arg, argv[3], argv[4], argv[5]);
   } else if (mode == L"unload" && !arg.empty()) {
     wine_client::CheckUnloading(arg, argc > 4 ? argv[3] : L"", argc > 4 ? argv[4] : L"");
   } else if (mode == L"dialog" && argc == 7) {
@@ -80,7 +85,7 @@ int wmain(int argc, wchar_t** argv) {
                  "                     |dialog URL KEY CODE FILE DPI\n"
                  "                     |guest DLLNAME DIR LIVE DEAD SILENT SLOW|click URL FILE\n"
                  "                     |trace DEADURL URL DIR|apartments URL DIR [N]\n"
-                 "                     |large URL DIR\n");
+                 "                     |large URL DIR|files URL DEADURL DIR UNCDIR\n");
     CoUninitialize();
     return 2;
   }
