@@ -392,6 +392,39 @@ for arch in $ARCHES; do
   run_check "$arch native client: trace file" $W "$D\\tolvex_client.exe" trace "$URL_dead" \
     "$URL_http" "$WORKDIR"
   apartment_checks "$arch"
+  # The caller's file as users have it. Wine reaches \\localhost\work-ARCH
+  # through dosdevices/unc. Wine's file channel logs every NtCreateFile:
+  # none may name the devices COM1 or NUL, which the calls refuse unopened.
+  mkdir -p "$WINEPREFIX/dosdevices/unc/localhost"
+  ln -sfn "$WORKDIR_UNIX" "$WINEPREFIX/dosdevices/unc/localhost/work-$arch"
+  WINEDEBUG=trace+file run_check "$arch native client: the caller's file held, relative, deep, on a share, a device" \
+    timeout 300 $W "$D\\tolvex_client.exe" files "$URL_http" "$URL_dead" "$WORKDIR" \
+    "\\\\localhost\\work-$arch" 2>"$WORK/files-$arch.log"
+  opened=$(grep -ciE 'NtCreateFile.*name=L"\\\\\?\?\\\\(COM1|NUL)"' "$WORK/files-$arch.log")
+  if [ "$opened" -eq 0 ] && grep -q 'NtCreateFile' "$WORK/files-$arch.log"; then
+    ok "$arch COM1 and NUL were never opened ($(grep -c NtCreateFile "$WORK/files-$arch.log") opens logged)"
+  else
+    fail "$arch COM1 or NUL opened $opened time(s), or Wine logged no opens"
+  fi
+  # Wine keeps no access control list of a file's own: it maps the list
+  # onto the Unix mode. The new file's mode came from the old file's list
+  # (acl-probe.txt was given the same one), not from a fresh file's.
+  mode_new=$(stat -c %a "$WORKDIR_UNIX/files/attributes/orders.txt")
+  mode_probe=$(stat -c %a "$WORKDIR_UNIX/files/attributes/acl-probe.txt")
+  mode_fresh=$(stat -c %a "$WORKDIR_UNIX/files/reference.txt")
+  if [ "${mode_new:0:2}" = "${mode_probe:0:2}" ] && [ "$mode_new" != "$mode_fresh" ]; then
+    ok "$arch the new file took the old one's list (Unix mode $mode_new, a fresh file's $mode_fresh)"
+  else
+    fail "$arch the new file's Unix mode $mode_new, the list's $mode_probe, a fresh file's $mode_fresh"
+  fi
+  # The relative send sent the file of the client's current directory.
+  sent_relative=no
+  for archive in "$DATA"/inbox/C001/*.zip; do
+    archive_holds "$archive" progress.txt "$WORKDIR_UNIX/files/relative/progress.txt" 2>/dev/null &&
+      sent_relative=yes
+  done
+  if [ $sent_relative = yes ]; then ok "$arch the relative send arrived with the current directory's file"
+  else fail "$arch no archive holds the relative send's progress.txt"; fi
 
   log "$arch: script clients"
   run_script "$arch VBScript variables" $W "$CS" //nologo 'C:\tolvex\args_variables.vbs' "$URL_http" "$WORKDIR"

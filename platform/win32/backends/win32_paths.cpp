@@ -20,6 +20,13 @@ bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
 constexpr std::size_t kLongestName = 255;
 constexpr std::size_t kLongestPath = 32767;
 
+// The extended form takes "\" alone as a separator.
+std::u16string Prefixed(std::u16string_view prefix, std::u16string_view rest) {
+  std::u16string path(prefix);
+  for (const char16_t c : rest) path += c == u'/' ? u'\\' : c;
+  return path;
+}
+
 }  // namespace
 
 bool IsAbsoluteWindowsPath(std::u16string_view path) {
@@ -35,10 +42,12 @@ std::u16string ExtendedLengthForm(std::u16string_view full_path) {
   if (StartsWith(full_path, u"\\\\?\\")) return std::u16string(full_path);
   if (StartsWith(full_path, u"\\\\.\\")) {
     if (!HasDriveRoot(full_path, 4)) return std::u16string(full_path);
-    return u"\\\\?\\" + std::u16string(full_path.substr(4));
+    return Prefixed(u"\\\\?\\", full_path.substr(4));
   }
-  if (HasDriveRoot(full_path, 0)) return u"\\\\?\\" + std::u16string(full_path);
-  if (StartsWith(full_path, u"\\\\")) return u"\\\\?\\UNC\\" + std::u16string(full_path.substr(2));
+  if (HasDriveRoot(full_path, 0)) return Prefixed(u"\\\\?\\", full_path);
+  if (full_path.size() > 2 && IsSeparator(full_path[0]) && IsSeparator(full_path[1])) {
+    return Prefixed(u"\\\\?\\UNC\\", full_path.substr(2));
+  }
   return std::u16string(full_path);
 }
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -32,7 +34,12 @@ class NotingFileSystem : public StdFileSystem {
   }
   void ReplaceDurably(const std::u16string& from, const std::u16string& to) override {
     notes.push_back("replace " + Name(from) + " -> " + Name(to));
+    if (refuse_replace) refuse_replace(++replace_attempts);
     StdFileSystem::ReplaceDurably(from, to);
+  }
+  void RenameNew(const std::u16string& from, const std::u16string& to) override {
+    if (refuse_rename_new) throw *refuse_rename_new;
+    StdFileSystem::RenameNew(from, to);
   }
   std::unique_ptr<WritableFile> OpenForWrite(const std::u16string& path) override {
     class Filling : public WritableFile {
@@ -40,7 +47,10 @@ class NotingFileSystem : public StdFileSystem {
       Filling(std::unique_ptr<WritableFile> file, std::u16string path, std::uint64_t& room)
           : file_(std::move(file)), path_(std::move(path)), room_(room) {}
       void Write(const std::uint8_t* data, std::size_t size) override {
-        if (size > room_) throw FileError("write " + ToUtf8(path_) + ": No space left on device");
+        if (size > room_) {
+          throw FileError("write " + ToUtf8(path_) + ": No space left on device",
+                          FileFault::kDiskFull, "No space left on device");
+        }
         room_ -= size;
         file_->Write(data, size);
       }
@@ -79,6 +89,11 @@ class NotingFileSystem : public StdFileSystem {
   std::vector<std::string> notes;
   std::uint64_t room = UINT64_MAX;
   std::uint64_t readable = UINT64_MAX;
+  // Called with the attempt's number before each replace; may throw as a
+  // file held by another program makes the system refuse.
+  std::function<void(int)> refuse_replace;
+  int replace_attempts = 0;
+  std::optional<FileError> refuse_rename_new;
 
  private:
   static std::string Name(const std::u16string& path) {
@@ -154,6 +169,13 @@ class JobFixture : public ::testing::Test {
   Trace trace{trace_lines};
   FrmTolvex dialog{window, {state, address, http, archive, files, kPosixPathStyle, &trace}};
   Tolvex tolvex{{state, dialog, pointer, files, &trace}};
+
+ private:
+  // The replace is retried without the pauses a real file would need.
+  const bool short_pauses_ = [this] {
+    dialog.replace_pauses_ms = {1, 1, 1};
+    return true;
+  }();
 };
 
 }  // namespace tolvex::testing

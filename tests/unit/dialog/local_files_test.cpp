@@ -1,9 +1,15 @@
 #include "dialog/local_files.h"
 
+#include "backends/win32_file_errors.h"
+#include "backends/win32_paths.h"
+#include "component/text.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -81,6 +87,131 @@ TEST(ParentDirectory, WhereAReplacementIsStaged) {
   EXPECT_EQ(JoinPath(kPosixPathStyle, u"/", u"p.txt"), u"/p.txt");
   EXPECT_EQ(JoinPath(kPosixPathStyle, u"", u"p.txt"), u"p.txt");
   EXPECT_EQ(JoinPath(kWindowsPathStyle, u"", u"p.txt"), u"\\p.txt");
+}
+
+TEST(KeptDataPath, BesideTheFileUnderANameNotTaken) {
+  namespace fs = std::filesystem;
+  const auto dir = fs::temp_directory_path() / "tolvex-kept-test";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  StdFileSystem files;
+  const std::u16string target = (dir / "orders.txt").u16string();
+  const std::u16string stamp = u"20261209-023105";
+  EXPECT_EQ(KeptDataPath(files, kPosixPathStyle, target, stamp),
+            (dir / "orders.txt.received-20261209-023105").u16string());
+  std::ofstream(dir / "orders.txt.received-20261209-023105") << "an earlier call's";
+  fs::create_directory(dir / "orders.txt.received-20261209-023105-2");
+  EXPECT_EQ(KeptDataPath(files, kPosixPathStyle, target, stamp),
+            (dir / "orders.txt.received-20261209-023105-3").u16string());
+  EXPECT_EQ(KeptDataPath(files, kPosixPathStyle, u"/orders.txt", stamp),
+            u"/orders.txt.received-20261209-023105");
+  fs::remove_all(dir);
+
+  const std::u16string now = LocalTimeStamp();
+  ASSERT_EQ(now.size(), 15u);
+  EXPECT_EQ(now[8], u'-');
+}
+
+TEST(ReceiveTargetRefusal, WhatCannotTakeDataIsKnownBeforeThePost) {
+  namespace fs = std::filesystem;
+  const auto dir = fs::temp_directory_path() / "tolvex-refusal-test";
+  fs::remove_all(dir);
+  fs::create_directories(dir / "a dir");
+  std::ofstream(dir / "file.txt") << "x";
+  fs::create_symlink("file.txt", dir / "link");
+  fs::create_symlink("loop", dir / "loop");
+  ASSERT_EQ(std::system(("mkfifo '" + (dir / "pipe").string() + "'").c_str()), 0);
+  StdFileSystem files;
+  const struct {
+    const char* name;
+    std::optional<std::string> refusal;
+  } cases[] = {
+      {"missing.txt", std::nullopt},
+      {"file.txt", std::nullopt},
+      {"link", std::nullopt},
+      {"a dir", "it is a directory"},
+      {"pipe", "not a disk file (a device, pipe or socket)"},
+      {"loop", "its link cannot be followed"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReceiveTargetRefusal(files, (dir / c.name).u16string()), c.refusal) << c.name;
+  }
+  EXPECT_EQ(ReceiveTargetRefusal(files, u"/dev/null"),
+            std::optional<std::string>("not a disk file (a device, pipe or socket)"));
+  fs::remove_all(dir);
+}
+
+TEST(Win32Paths, FormsHandedToTheSystem) {
+  using namespace win32;
+  const struct {
+    std::u16string path;
+    bool absolute;
+    std::u16string extended;
+  } cases[] = {
+      {u"C:\\a\\b.txt", true, u"\\\\?\\C:\\a\\b.txt"},
+      {u"C:/a/b.txt", true, u"\\\\?\\C:\\a\\b.txt"},
+      {u"\\\\srv\\share\\b.txt", true, u"\\\\?\\UNC\\srv\\share\\b.txt"},
+      {u"\\\\?\\C:\\a", true, u"\\\\?\\C:\\a"},
+      {u"\\\\?\\UNC\\srv\\s", true, u"\\\\?\\UNC\\srv\\s"},
+      {u"\\\\.\\C:\\a", true, u"\\\\?\\C:\\a"},
+      {u"\\\\.\\COM1", true, u"\\\\.\\COM1"},
+      {u"orders.txt", false, u"orders.txt"},
+      {u"\\orders.txt", false, u"\\orders.txt"},
+      {u"D:orders.txt", false, u"D:orders.txt"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsAbsoluteWindowsPath(c.path), c.absolute) << ToUtf8(c.path);
+    EXPECT_EQ(ExtendedLengthForm(c.path), c.extended) << ToUtf8(c.path);
+  }
+  EXPECT_TRUE(IsAbsoluteWindowsPath(u"C:/a"));
+  EXPECT_EQ(ExtendedLengthForm(u"C:\\" + std::u16string(300, u'd')).substr(0, 7), u"\\\\?\\C:\\");
+  EXPECT_TRUE(IsDevicePath(u"\\\\.\\NUL"));
+  EXPECT_TRUE(IsDevicePath(u"\\\\.\\pipe\\x"));
+  EXPECT_FALSE(IsDevicePath(u"\\\\.\\C:\\x"));
+  EXPECT_FALSE(IsDevicePath(u"C:\\NUL"));
+  EXPECT_EQ(OrdinaryForm(u"\\\\?\\C:\\a"), u"C:\\a");
+  EXPECT_EQ(OrdinaryForm(u"\\\\?\\UNC\\srv\\s\\x"), u"\\\\srv\\s\\x");
+  EXPECT_EQ(OrdinaryForm(u"\\\\?\\Volume{1}\\x"), u"\\\\?\\Volume{1}\\x");
+  // The file systems' own limits: 255 characters a name, 32767 a path.
+  EXPECT_FALSE(ExceedsFileSystemLimits(u"\\\\?\\C:\\" + std::u16string(255, u'n')));
+  EXPECT_TRUE(ExceedsFileSystemLimits(u"\\\\?\\C:\\" + std::u16string(256, u'n') + u"\\x"));
+  std::u16string deep = u"\\\\?\\C:";
+  while (deep.size() < 32767) deep += u"\\" + std::u16string(200, u'd');
+  EXPECT_TRUE(ExceedsFileSystemLimits(deep));
+}
+
+TEST(Win32FileErrors, ReasonsInWordsWithTheNumberBehindThem) {
+  using namespace win32;
+  const struct {
+    std::uint32_t code;
+    FileFault fault;
+    bool transient;
+    std::string message;
+  } cases[] = {
+      {32, FileFault::kInUse, true,
+       "replace C:\\o.txt: the file is open in another program (Windows error 32 "
+       "ERROR_SHARING_VIOLATION)"},
+      {33, FileFault::kInUse, true,
+       "replace C:\\o.txt: part of the file is locked by another program (Windows error 33 "
+       "ERROR_LOCK_VIOLATION)"},
+      {5, FileFault::kAccessDenied, true,
+       "replace C:\\o.txt: access is denied (Windows error 5 ERROR_ACCESS_DENIED)"},
+      {206, FileFault::kPathTooLong, false,
+       "replace C:\\o.txt: path too long (Windows error 206 ERROR_FILENAME_EXCED_RANGE)"},
+      {112, FileFault::kDiskFull, false,
+       "replace C:\\o.txt: the disk is full (Windows error 112 ERROR_DISK_FULL)"},
+      {1, FileFault::kNotDiskFile, false,
+       "replace C:\\o.txt: not a disk file (a device, pipe or socket) (Windows error 1 "
+       "ERROR_INVALID_FUNCTION)"},
+      {1234, FileFault::kOther, false,
+       "replace C:\\o.txt: the system's words (Windows error 1234)"},
+  };
+  for (const auto& c : cases) {
+    const FileError error = Win32FileError("replace", u"C:\\o.txt", c.code, "the system's words");
+    EXPECT_EQ(error.fault, c.fault) << c.code;
+    EXPECT_EQ(IsTransientWin32FileError(c.code), c.transient) << c.code;
+    EXPECT_EQ(std::string(error.what()), c.message) << c.code;
+  }
 }
 
 TEST(StagingDirectory, FreshPrivateAndGoneWithEverythingInIt) {

@@ -1,6 +1,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <optional>
 
 #include "job_fixture.h"
 #include "support/form_encoding.h"
@@ -276,13 +278,101 @@ TEST_F(ReceiveJob, CallersFileKeepsWhatItIs) {
     c.prepare();
     http.Reply("0PK");
     archive.on_unpack = [&] { WriteIn(archive.unpack_dir, "C001.dat", "new"); };
+    const int posts = http.posts;
     EXPECT_EQ(Recv("d/orders.txt"), c.code) << c.name;
     c.check();
+    // What cannot take the data is refused before the server hands it out.
+    EXPECT_EQ(http.posts - posts, c.code == 0 ? 1 : 0) << c.name;
     EXPECT_EQ(Listing("d").count("so.zip"), 0u) << c.name;
     for (const auto& name : Listing("d")) {
       EXPECT_NE(name.rfind(".tolvex-", 0), 0u) << c.name << ": " << name;
     }
   }
+}
+
+TEST_F(ReceiveJob, AFileThatCannotBeReplacedKeepsTheReceivedDataBesideIt) {
+  const FileError held("replace orders.txt: the file is open in another program", FileFault::kInUse,
+                       "the file is open in another program", true);
+  const FileError denied("rename C001.dat to orders.txt: Permission denied",
+                         FileFault::kAccessDenied, "Permission denied");
+  const FileError no_rename("rename: Permission denied", FileFault::kAccessDenied,
+                            "Permission denied");
+  const struct {
+    const char* name;
+    int refused_attempts;  // how many replaces fail; 99: all of them
+    FileError error;
+    std::optional<FileError> rename_new;  // the rename to the kept name fails so
+    std::int16_t code;
+    int attempts;
+    std::string cause;  // what the cause line holds besides the kept file's path
+  } cases[] = {
+      {"held briefly", 2, held, std::nullopt, 0, 3, ""},
+      {"held throughout", 99, held, std::nullopt, 12, 4,
+       "orders.txt could not be replaced: the file is open in another program; the received data "
+       "was kept in "},
+      {"refused for good: no retry", 99, denied, std::nullopt, 12, 1,
+       "orders.txt could not be replaced: Permission denied; the received data was kept in "},
+      {"no rename out of the work directory: copied", 99, denied, no_rename, 12, 1,
+       "orders.txt could not be replaced: Permission denied; the received data was kept in "},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(Path("d"));
+    Write("d/orders.txt", "old");
+    http.Reply("0PK");
+    archive.on_unpack = [&] { WriteIn(archive.unpack_dir, "C001.dat", "new orders"); };
+    files.replace_attempts = 0;
+    files.refuse_replace = [&](int attempt) {
+      if (attempt <= c.refused_attempts) throw c.error;
+    };
+    files.refuse_rename_new = c.rename_new;
+    EXPECT_EQ(Recv("d/orders.txt"), c.code) << c.name;
+    EXPECT_EQ(files.replace_attempts, c.attempts) << c.name;
+    const auto names = Listing("d");
+    if (c.code == 0) {
+      EXPECT_EQ(Read("d/orders.txt"), "new orders") << c.name;
+      EXPECT_EQ(names, std::set<std::string>{"orders.txt"}) << c.name;
+      continue;
+    }
+    EXPECT_EQ(tolvex.ErrorMsg, u"ファイル解凍実行エラー") << c.name;
+    EXPECT_EQ(Read("d/orders.txt"), "old") << c.name;
+    ASSERT_EQ(names.size(), 2u) << c.name;
+    const std::string kept = *std::next(names.begin());
+    // orders.txt.received-YYYYMMDD-HHMMSS
+    EXPECT_EQ(kept.rfind("orders.txt.received-", 0), 0u) << c.name << ": " << kept;
+    EXPECT_EQ(kept.size(), std::string("orders.txt.received-").size() + 15) << kept;
+    EXPECT_EQ(Read("d/" + kept), "new orders") << c.name;
+    const std::string cause = trace.CauseText();
+    EXPECT_NE(cause.find(Path("d").string() + "/" + c.cause + Path("d").string() + "/" + kept),
+              std::string::npos)
+        << c.name << ": " << cause;
+    EXPECT_NE(cause.find(c.error.what()), std::string::npos) << c.name << ": " << cause;
+  }
+  files.refuse_replace = nullptr;
+  files.refuse_rename_new.reset();
+}
+
+TEST_F(ReceiveJob, DataThatCannotBeKeptEitherIsReportedAsLost) {
+  Write("d/orders.txt", "old");
+  http.Reply("0PK");
+  archive.on_unpack = [&] {
+    WriteIn(archive.unpack_dir, "C001.dat", "new orders");
+    files.room = 0;  // the copy that would keep the data finds the disk full
+  };
+  files.refuse_replace = [](int) {
+    throw FileError("rename: No space left on device", FileFault::kDiskFull,
+                    "No space left on device");
+  };
+  files.refuse_rename_new =
+      FileError("rename: Read-only file system", FileFault::kReadOnly, "Read-only file system");
+  EXPECT_EQ(Recv("d/orders.txt"), 12);
+  EXPECT_EQ(Read("d/orders.txt"), "old");
+  EXPECT_EQ(Listing("d"), std::set<std::string>{"orders.txt"});
+  EXPECT_NE(trace.CauseText().find("orders.txt could not be replaced: No space left on device; "
+                                   "the received data could not be kept: No space left on device"),
+            std::string::npos)
+      << trace.CauseText();
+  files.refuse_replace = nullptr;
+  files.refuse_rename_new.reset();
 }
 
 TEST_F(ReceiveJob, CompanyCodeWithTrailingSpacesNamesTheMemberWithout) {
