@@ -20,7 +20,15 @@ std::string CallTitle(std::int16_t mode, const std::u16string& url, const std::u
 // Why the open check failed, as far as the file shows it.
 std::string OpenCheckDetail(FileSystem& files, const std::u16string& path) {
   std::string detail = "open for reading: " + ToUtf8(path);
-  switch (files.KindOf(path)) {
+  FileKind kind = files.KindOf(path);
+  if (kind == FileKind::kLink) {
+    try {
+      kind = files.KindOf(files.ResolveLinks(path));
+    } catch (const FileError&) {
+      return detail + ": its link cannot be followed";
+    }
+  }
+  switch (kind) {
     case FileKind::kMissing:
       return detail + ": " + std::string(FaultWords(FileFault::kNotFound));
     case FileKind::kDirectory:

@@ -8,7 +8,7 @@
 
 namespace tolvex::e2e {
 
-CommandResult RunTolvex(const std::vector<std::string>& args) {
+CommandResult RunTolvex(const std::vector<std::string>& args, const RunOptions& options) {
   std::vector<std::string> storage = {TOLVEX_CLI_PATH};
   storage.insert(storage.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -23,6 +23,9 @@ CommandResult RunTolvex(const std::vector<std::string>& args) {
     dup2(out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
     for (const int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(127);
+    // The alarm outlives exec: a command that hangs dies of it.
+    if (options.time_limit_s > 0) alarm(options.time_limit_s);
     execv(argv[0], argv.data());
     _exit(127);
   }

@@ -12,6 +12,11 @@ struct CommandResult {
   std::string err;  // standard error
 };
 
-CommandResult RunTolvex(const std::vector<std::string>& args);
+struct RunOptions {
+  std::string cwd;            // the command's current directory; "" keeps the test's
+  unsigned time_limit_s = 0;  // 0: none; else SIGALRM ends a command that hangs
+};
+
+CommandResult RunTolvex(const std::vector<std::string>& args, const RunOptions& options = {});
 
 }  // namespace tolvex::e2e

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -609,6 +610,55 @@ TEST_F(TolvexCommand, SendOutcomes) {
   EXPECT_EQ(Send(server, named_like_work_file).status, 0);
   EXPECT_EQ(ReadFile(named_like_work_file), "p2");
   EXPECT_EQ(Snapshot(client()).size(), 2u);
+}
+
+TEST_F(TolvexCommand, SendOfWhatIsNoRegularFileGives5AtOnce) {
+  const auto fifo = client() / "pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", client() / "link-to-zero");
+  for (const fs::path& file :
+       {fs::path("/dev/zero"), fs::path("/dev/null"), fifo, client() / "link-to-zero"}) {
+    const auto start = std::chrono::steady_clock::now();
+    // Nothing listens at the URL: a call that got as far as its post would
+    // end with 9.
+    const auto r = RunTolvex({"send", "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/",
+                              "key-1", "C001", file.string()},
+                             {"", 20});
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.status, 5) << file;
+    EXPECT_EQ(r.out, "ローカル送信ファィル未発見エラー\n") << file;
+    EXPECT_TRUE(Contains(r.err, file.string() + ": not a disk file")) << r.err;
+    // At once: far below the alarm, and no call opened the pipe (an open
+    // of a pipe without a writer would wait for one).
+    EXPECT_LT(took, std::chrono::seconds(10)) << file;
+  }
+  EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
+}
+
+TEST_F(TolvexCommand, RelativePathsNameTheFileInTheCurrentDirectory) {
+  fs::create_directories(client() / "here");
+  WriteFile(client() / "here" / "progress.txt", "relative progress\n");
+  ServerProcess server(data(), {});
+  const RunOptions in_here{(client() / "here").string(), 60};
+  EXPECT_EQ(
+      RunTolvex({"--quiet", "send", Url(server), "key-1", "C001", "progress.txt"}, in_here).status,
+      0);
+  EXPECT_EQ(
+      RunTolvex({"--quiet", "recv", Url(server), "key-1", "C001", "orders.txt"}, in_here).status,
+      0);
+  EXPECT_EQ(
+      RunTolvex({"--quiet", "recv", Url(server), "key-1", "C001", "new/o3.txt"}, in_here).status,
+      0);
+  EXPECT_EQ(ReadFile(client() / "here" / "orders.txt"), kOrders);
+  EXPECT_EQ(ReadFile(client() / "here" / "new" / "o3.txt"), kOrders);
+  const auto verbose =
+      RunTolvex({"--verbose", "recv", Url(server), "key-1", "C001", "orders.txt"}, in_here);
+  EXPECT_TRUE(Contains(verbose.err, "* file as an absolute path: \"" +
+                                        (client() / "here" / "orders.txt").string() + "\""))
+      << verbose.err;
+  // The archive names the file as it lies in the current directory.
+  ASSERT_TRUE(fs::exists(Inbox()));
+  EXPECT_TRUE(Contains(ReadFile((*fs::directory_iterator(Inbox())).path()), "progress.txt"));
 }
 
 TEST_F(TolvexCommand, ArgumentChecksAndUsage) {
