@@ -160,6 +160,12 @@ std::optional<std::uint64_t> CurlHttpSession::ReplyLengthHint(Handle handle) {
   return request->transfer->AnnouncedLength();
 }
 
+std::optional<HttpSession::Redirect> CurlHttpSession::RedirectOf(Handle handle) {
+  auto* request = Find<Request>(handle);
+  if (request == nullptr || !request->transfer) return std::nullopt;
+  return request->transfer->RedirectOf();
+}
+
 void CurlHttpSession::Close(Handle handle) {
   const auto it = objects_.find(handle);
   if (it == objects_.end()) return;

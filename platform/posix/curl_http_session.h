@@ -38,6 +38,7 @@ class CurlHttpSession : public HttpSession {
                   std::size_t& count) override;
   void Close(Handle handle) override;
   std::optional<std::uint64_t> ReplyLengthHint(Handle request) override;
+  std::optional<Redirect> RedirectOf(Handle request) override;
 
   // Makes a running Send or Read, and every later one, fail as soon as
   // possible. Safe from any thread; the session stays aborted until

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "net/post_request.h"
+
 namespace tolvex::posix {
 namespace {
 
@@ -112,7 +114,13 @@ void CurlTrace::Failed(CURL* easy, CURLcode code) {
   curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &os_errno);
   curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &proxy_status);
   TraceCause cause = DescribeCurlFailure(code, os_errno, proxy_status, error_);
-  if (code == CURLE_PARTIAL_FILE || code == CURLE_RECV_ERROR) {
+  curl_off_t announced = -1;
+  if (code == CURLE_PARTIAL_FILE &&
+      curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+      announced >= 0) {
+    // Named as the other back ends name it.
+    cause.what = ShortReply(received_, static_cast<std::uint64_t>(announced));
+  } else if (code == CURLE_PARTIAL_FILE || code == CURLE_RECV_ERROR) {
     cause.detail += "; " + std::to_string(received_) + " reply bytes received";
   }
   trace_.Step(cause.what + ": " + cause.detail);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace tolvex::posix {
 namespace {
@@ -89,6 +90,18 @@ bool CurlTransfer::Configure() {
     ok = ok && curl_easy_setopt(e, CURLOPT_CAPATH, dir) == CURLE_OK;
   }
   return ok;
+}
+
+std::optional<HttpSession::Redirect> CurlTransfer::RedirectOf() {
+  long code = 0;
+  if (!headers_done_ || curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &code) != CURLE_OK ||
+      code < 300 || code > 399) {
+    return std::nullopt;
+  }
+  // Without CURLOPT_FOLLOWLOCATION curl only tells where it would go.
+  const char* location = nullptr;
+  curl_easy_getinfo(easy_.get(), CURLINFO_REDIRECT_URL, &location);
+  return HttpSession::Redirect{status_line_, location != nullptr ? location : ""};
 }
 
 std::optional<std::uint64_t> CurlTransfer::AnnouncedLength() {
@@ -216,6 +229,11 @@ std::size_t CurlTransfer::OnBodyWanted(char* buffer, std::size_t size, std::size
 std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t n, void* self) {
   auto& t = *static_cast<CurlTransfer*>(self);
   const std::size_t total = size * n;
+  if (total >= 5 && std::string_view(data, 5) == "HTTP/") {
+    std::string_view line(data, total);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    t.status_line_ = std::string(line);
+  }
   const bool blank =
       (total == 2 && data[0] == '\r' && data[1] == '\n') || (total == 1 && data[0] == '\n');
   if (blank) {

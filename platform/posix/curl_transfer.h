@@ -47,6 +47,9 @@ class CurlTransfer {
   void Wakeup();
   // The Content-Length of the reply, once Start has succeeded.
   std::optional<std::uint64_t> AnnouncedLength();
+  // A 3xx reply's status line and Location, once Start has succeeded; it is
+  // never followed.
+  std::optional<HttpSession::Redirect> RedirectOf();
 
  private:
   struct EasyDeleter {
@@ -78,6 +81,7 @@ class CurlTransfer {
   bool headers_done_ = false;
   bool finished_ = false;
   CURLcode result_ = CURLE_OK;
+  std::string status_line_;  // of the last reply head
   curl_off_t reported_sent_ = 0;
   std::uint64_t body_read_ = 0;
 

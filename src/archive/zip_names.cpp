@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "archive/archive_errors.h"
+#include "component/plain_file_name.h"
 #include "component/text.h"
 
 namespace tolvex::zip {
@@ -58,28 +59,6 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
-bool IsReservedDeviceName(std::u16string_view component) {
-  // "NUL", "nul.txt", "COM1.dat": Windows opens the device, whatever the
-  // extension.
-  const auto stem = component.substr(0, component.find(u'.'));
-  std::u16string upper;
-  for (char16_t c : stem) upper += (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
-  while (!upper.empty() && upper.back() == u' ') upper.pop_back();
-  static constexpr std::u16string_view kPlain[] = {u"CON", u"PRN",    u"AUX",
-                                                   u"NUL", u"CONIN$", u"CONOUT$"};
-  for (auto name : kPlain) {
-    if (upper == name) return true;
-  }
-  if (upper.size() == 4 && (upper.compare(0, 3, u"COM") == 0 || upper.compare(0, 3, u"LPT") == 0))
-    return upper[3] >= u'0' && upper[3] <= u'9';
-  return false;
-}
-
-bool IsRefusedCharacter(char16_t c) {
-  return c < 0x20 || c == 0x7F || c == u'<' || c == u'>' || c == u'"' || c == u'|' || c == u'?' ||
-         c == u'*' || c == u':' || c == u'\\';
-}
-
 [[noreturn]] void Unsafe(const std::u16string& name) {
   throw ArchiveFailure(ArchiveErrc::kUnsafeName, PrintableName(name));
 }
@@ -110,10 +89,10 @@ void CheckMemberName(const std::u16string& name) {
   while (true) {
     const auto end = std::min(path.find(u'/', start), path.size());
     const auto component = path.substr(start, end - start);
-    if (component.empty() || component == u"." || component == u"..") Unsafe(name);
-    if (component.back() == u'.' || component.back() == u' ') Unsafe(name);
-    if (std::any_of(component.begin(), component.end(), IsRefusedCharacter)) Unsafe(name);
-    if (IsReservedDeviceName(component)) Unsafe(name);
+    // Windows' rules on every platform, so a name means the same file
+    // everywhere; DEL is refused too, as no user types it.
+    if (!IsPlainFileName(kWindowsPathStyle, component)) Unsafe(name);
+    if (component.find(u'\x7F') != std::u16string_view::npos) Unsafe(name);
     if (end == path.size()) break;
     start = end + 1;
   }

@@ -30,6 +30,11 @@ struct TransferJob {
   void SetProcessKind(std::u16string_view kind) { ProcessKind = kind.empty() ? u' ' : kind[0]; }
 };
 
+// The member the receive job takes from the server's archive: the company
+// code without the trailing spaces the request header cannot carry, with
+// ".dat".
+std::u16string ReceivedMemberName(std::u16string_view company_code);
+
 inline constexpr std::int16_t kJobModeSend = 1;
 inline constexpr std::int16_t kJobModeReceive = 2;
 

@@ -1,5 +1,6 @@
 #include "component/tolvex.h"
 
+#include "component/plain_file_name.h"
 #include "component/result_codes.h"
 #include "component/split_path.h"
 #include "component/text.h"
@@ -86,6 +87,13 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
 
     if (TrimSpaces(url).empty()) return Fail(job, kResultBadUrl);
     if (TrimTrailingSpaces(code).empty()) return Fail(job, kResultBadCompanyCode);
+    // The server names the member it delivers after the code, and the
+    // data it hands out once must have a file to go to.
+    if (mode == kJobModeReceive && !IsPlainFileName(services_.paths, ReceivedMemberName(code))) {
+      return Fail(job, kResultBadCompanyCode,
+                  "the company code does not make a file name on this system: \"" +
+                      ToUtf8(ReceivedMemberName(code)) + "\"");
+    }
     if (key.empty()) return Fail(job, kResultBadAccessKey);
     const std::u16string given = file.IsString() ? TrimSpaces(file.text()) : std::u16string();
     if (given.empty()) return Fail(job, kResultBadLocalFile);
@@ -105,7 +113,7 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
       }
     }
 
-    PathParts parts = SplitPath(path);
+    PathParts parts = SplitPath(path, services_.paths);
     state.JobMode = mode;
     job.SetProcessKind(mode == kJobModeSend ? u"1" : u"3");
     job.ServerUrl = url;

@@ -9,6 +9,7 @@
 
 #include "component/file_system.h"
 #include "component/job_state.h"
+#include "component/path_style.h"
 #include "component/ports.h"
 #include "component/trace.h"
 #include "component/variant.h"
@@ -21,6 +22,7 @@ struct TolvexServices {
   MousePointer& pointer;
   FileSystem& files;
   Trace* trace = nullptr;  // none: causes are kept for nobody
+  PathStyle paths = kNativePathStyle;
 };
 
 class Tolvex {

@@ -93,6 +93,11 @@ void Trace::Fail(std::string what, std::string detail) {
   cause_ = TraceCause{MaskedLocked(what), MaskedLocked(detail)};
 }
 
+void Trace::AddToCause(std::string_view note) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (cause_) cause_->what += "; " + MaskedLocked(note);
+}
+
 std::optional<TraceCause> Trace::Cause() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return cause_;

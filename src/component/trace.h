@@ -67,6 +67,9 @@ class Trace {
   // layer nearest the fault reports first, and the layers above would only
   // say less.
   void Fail(std::string what, std::string detail = {});
+  // Adds what became of the call's data to the recorded cause, whichever
+  // layer named it ("the received archive was kept in ...").
+  void AddToCause(std::string_view note);
   std::optional<TraceCause> Cause() const;
   // "<what> (<detail>)", or "" when no cause is recorded.
   std::string CauseText() const;

@@ -224,6 +224,7 @@ FrmTolvex::PostOutcome FrmTolvex::Post(RequestBody& body, ReplySink& reply) {
   });
   std::atomic<bool> done{false};
   bool sent = false;
+  reply_complete_ = false;
   services_.http.ResetAbort();
   std::thread worker([&] {
     try {
@@ -249,6 +250,7 @@ FrmTolvex::PostOutcome FrmTolvex::Post(RequestBody& body, ReplySink& reply) {
   }
   pumping = false;
   join.Now();
+  reply_complete_ = sent;
   // Closed by the response timer (its outcome is stored) or by Cancel
   // (nothing is stored, so the call returns 99).
   if (unloaded_) return PostOutcome::Interrupted;

@@ -84,7 +84,8 @@ class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDispla
   // Posts on a worker thread while the dialog keeps running its message
   // loop, so it repaints, the response timer runs and Cancel is honoured.
   // Interrupted: the dialog was unloaded during the post (timeout or
-  // Cancel), the exchange has been aborted and the outcome is stored.
+  // Cancel), the exchange has been aborted and the outcome is stored;
+  // reply_complete_ says whether the whole reply had arrived all the same.
   // Bytes moving in either direction restart the count of silent periods.
   PostOutcome Post(RequestBody& body, ReplySink& reply);
   void OnBytesMoved(const TransferCounts& counts);
@@ -102,6 +103,9 @@ class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDispla
   DialogServices services_;
   bool finished_ = false;  // the running job has stored its outcome
   bool unloaded_ = false;  // the window of this show has been unloaded
+  // The last post read its whole reply, even when the dialog was closed
+  // before the job could take it.
+  bool reply_complete_ = false;
 };
 
 }  // namespace tolvex

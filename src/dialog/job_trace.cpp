@@ -56,21 +56,23 @@ std::string ReasonOf(const FileError& error) {
   return error.what();
 }
 
+std::string KeptNote(const Kept& kept, std::string_view what) {
+  if (!kept.path.empty())
+    return "the received " + std::string(what) + " was kept in " + ToUtf8(kept.path);
+  const std::string reason = kept.error ? ReasonOf(*kept.error) : std::string("no place for it");
+  return "the received " + std::string(what) + " could not be kept: " + reason;
+}
+
 void FailOnPlacement(Trace& trace, const std::u16string& file, const FileError& error, int attempts,
-                     const std::string& elapsed, const std::u16string& kept,
-                     const FileError* keep_error) {
-  std::string what = ToUtf8(file) + " could not be replaced: " + ReasonOf(error);
-  if (!kept.empty()) {
-    what += "; the received data was kept in " + ToUtf8(kept);
-  } else if (keep_error != nullptr) {
-    what += "; the received data could not be kept: " + ReasonOf(*keep_error);
-  }
+                     const std::string& elapsed, const Kept& kept) {
+  const std::string what =
+      ToUtf8(file) + " could not be replaced: " + ReasonOf(error) + "; " + KeptNote(kept, "data");
   std::string detail = error.what();
   detail += "; " + std::to_string(attempts) + (attempts == 1 ? " attempt in " : " attempts in ") +
             elapsed;
-  if (kept.empty() && keep_error != nullptr) detail += "; " + std::string(keep_error->what());
+  if (kept.path.empty() && kept.error) detail += "; " + std::string(kept.error->what());
   trace.Step(what + " (" + detail + ")");
-  trace.Fail(std::move(what), std::move(detail));
+  trace.Fail(what, std::move(detail));
 }
 
 std::string ArchiveErrorDetail(std::int32_t error, std::u16string_view text) {

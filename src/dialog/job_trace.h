@@ -9,6 +9,7 @@
 
 #include "component/file_system.h"
 #include "component/trace.h"
+#include "dialog/local_files.h"
 
 namespace tolvex {
 
@@ -30,8 +31,11 @@ void FailOnError(Trace& trace, std::string what, const std::exception& error);
 // `file`: the file and the reason in words, where the data was kept (or
 // why it could not be), and the system's error behind it.
 void FailOnPlacement(Trace& trace, const std::u16string& file, const FileError& error, int attempts,
-                     const std::string& elapsed, const std::u16string& kept,
-                     const FileError* keep_error);
+                     const std::string& elapsed, const Kept& kept);
+
+// "the received archive was kept in /d/orders.txt.received-....zip", or why
+// it could not be; `what` names the data ("archive", "data").
+std::string KeptNote(const Kept& kept, std::string_view what);
 
 // The reason of a FileError in plain words.
 std::string ReasonOf(const FileError& error);

@@ -38,6 +38,12 @@ std::u16string JoinKept(const PathStyle& style, const std::u16string& dir, std::
   return JoinPath(style, dir, name);
 }
 
+// Both systems take names of at most 255 units: UTF-16 units on Windows,
+// bytes on POSIX.
+bool NameFits(const PathStyle& style, const std::u16string& name) {
+  return (style.separator == u'\\' ? name.size() : ToUtf8(name).size()) <= 255;
+}
+
 bool IsWindowsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 // The end of the component that starts at `from`: the next separator, or
@@ -110,12 +116,6 @@ Bytes ReadWholeFile(FileSystem& files, const std::u16string& path) {
   return data;
 }
 
-bool IsBareFileName(const PathStyle& style, std::u16string_view name) {
-  if (name.empty() || name == u"." || name == u"..") return false;
-  const std::u16string_view forbidden = style.separator == u'\\' ? u"/\\:" : u"/\\";
-  return name.find_first_of(forbidden) == std::u16string_view::npos;
-}
-
 void CopyWholeFile(FileSystem& files, const std::u16string& from, const std::u16string& to) {
   auto source = files.OpenForRead(from);
   auto target = files.OpenForWrite(to);
@@ -176,6 +176,40 @@ std::optional<std::string> ReceiveTargetRefusal(FileSystem& files, const std::u1
   return std::string(FaultWords(FileFault::kNotDiskFile));
 }
 
+std::optional<std::string> StagingRefusal(FileSystem& files, const PathStyle& style,
+                                          const std::u16string& dir,
+                                          std::optional<StagingDirectory>& stage) {
+  // "C:" names the current directory of drive C; its root is meant.
+  const auto as_directory = [&](const std::u16string& path) {
+    const bool drive = style.separator == u'\\' && path.size() == 2 && path[1] == u':';
+    return drive ? path + style.separator : path;
+  };
+  try {
+    if (files.IsDirectory(as_directory(dir))) {
+      stage.emplace(files, style, dir);
+      return std::nullopt;
+    }
+    std::u16string existing = dir;
+    for (;;) {
+      if (files.KindOf(as_directory(existing)) != FileKind::kMissing) {
+        if (!files.IsDirectory(as_directory(existing))) {
+          return ToUtf8(existing) + " is not a directory";
+        }
+        break;
+      }
+      const std::u16string parent = ParentDirectory(style, existing);
+      if (parent.empty() || parent == existing) {
+        return "no directory of " + ToUtf8(dir) + " exists, not even its root";
+      }
+      existing = parent;
+    }
+    StagingDirectory probe(files, style, existing);
+    return std::nullopt;
+  } catch (const FileError& error) {
+    return std::string("no directory can be made in it: ") + error.what();
+  }
+}
+
 std::u16string LocalTimeStamp() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -190,23 +224,68 @@ std::u16string LocalTimeStamp() {
 }
 
 std::u16string KeptDataPath(FileSystem& files, const PathStyle& style, const std::u16string& target,
-                            std::u16string_view stamp) {
+                            const KeptName& name, bool use_short) {
   const std::size_t sep = target.find_last_of(style.separator == u'\\' ? u"/\\" : u"/");
   const std::u16string dir = sep == std::u16string::npos ? u"" : target.substr(0, sep);
-  const std::u16string name = sep == std::u16string::npos ? target : target.substr(sep + 1);
-  const std::u16string base = name + u".received-" + std::u16string(stamp);
-  std::u16string candidate = base;
+  const std::u16string file = sep == std::u16string::npos ? target : target.substr(sep + 1);
+  const auto named = [&](const std::u16string& number) {
+    return use_short ? u"received-" + name.stamp + number + u"-" + name.short_tail
+                     : file + u".received-" + name.stamp + number + name.extension;
+  };
+  std::u16string candidate = JoinKept(style, dir, sep, named(u""));
   // Bounded, should the file system answer "there" for every name.
-  for (int n = 2;
-       n < 1000 && files.KindOf(JoinKept(style, dir, sep, candidate)) != FileKind::kMissing; ++n) {
-    candidate = base + u"-" + FromUtf8(std::to_string(n));
+  for (int n = 2; n < 1000 && files.KindOf(candidate) != FileKind::kMissing; ++n) {
+    candidate = JoinKept(style, dir, sep, named(u"-" + FromUtf8(std::to_string(n))));
   }
-  return JoinKept(style, dir, sep, candidate);
+  return candidate;
+}
+
+Kept KeepBeside(FileSystem& files, const PathStyle& style, const std::u16string& from,
+                const std::u16string& target, const KeptName& name, Trace& trace) {
+  // A name longer than the system takes cannot be made at all: the short
+  // form is used from the start, and after a refusal for its length.
+  const std::size_t sep = target.find_last_of(style.separator == u'\\' ? u"/\\" : u"/");
+  const std::u16string file = sep == std::u16string::npos ? target : target.substr(sep + 1);
+  bool use_short = !NameFits(style, file + u".received-" + name.stamp + name.extension);
+  Kept kept;
+  try {
+    for (int tries = 0; tries < 4; ++tries) {
+      const std::u16string path = KeptDataPath(files, style, target, name, use_short);
+      try {
+        files.RenameNew(from, path);
+        kept.path = path;
+        return kept;
+      } catch (const FileError& error) {
+        if (error.fault == FileFault::kPathTooLong && !use_short) {
+          use_short = true;
+          continue;
+        }
+        // Taken in the meantime: the next name.
+        if (error.fault != FileFault::kExists) throw;
+      }
+    }
+  } catch (const FileError& error) {
+    trace.Step(std::string("keeping the received data by a rename: ") + error.what());
+  }
+  // A work directory that lets nothing out by a rename still lets the data
+  // be read.
+  const std::u16string path = KeptDataPath(files, style, target, name, use_short);
+  try {
+    CopyWholeFile(files, from, path);
+    kept.path = path;
+  } catch (const FileError& error) {
+    kept.error = error;
+    try {
+      files.DeleteFile(path);
+    } catch (...) {
+    }
+  }
+  return kept;
 }
 
 Placement PutInPlace(FileSystem& files, const PathStyle& style, const std::u16string& member,
-                     const std::u16string& target, const std::vector<std::uint32_t>& pauses_ms,
-                     Trace& trace) {
+                     const std::u16string& target, const KeptName& kept_name,
+                     const std::vector<std::uint32_t>& pauses_ms, Trace& trace) {
   Placement placement;
   try {
     if (files.KindOf(target) == FileKind::kRegular) files.CopyPermissions(target, member);
@@ -226,38 +305,7 @@ Placement PutInPlace(FileSystem& files, const PathStyle& style, const std::u16st
   } catch (const FileError& error) {
     placement.error = error;
   }
-
-  // The server has handed the data out and will not again: it stays
-  // beside the caller's file under a name that says what it is.
-  const std::u16string stamp = LocalTimeStamp();
-  try {
-    for (int tries = 0; tries < 3; ++tries) {
-      const std::u16string kept = KeptDataPath(files, style, target, stamp);
-      try {
-        files.RenameNew(member, kept);
-        placement.kept = kept;
-        return placement;
-      } catch (const FileError& error) {
-        // Taken in the meantime: the next name.
-        if (error.fault != FileFault::kExists) throw;
-      }
-    }
-  } catch (const FileError& error) {
-    trace.Step(std::string("keeping the received data by a rename: ") + error.what());
-  }
-  // A work directory that lets nothing out by a rename still lets the data
-  // be read.
-  const std::u16string kept = KeptDataPath(files, style, target, stamp);
-  try {
-    CopyWholeFile(files, member, kept);
-    placement.kept = kept;
-  } catch (const FileError& error) {
-    placement.keep_error = error;
-    try {
-      files.DeleteFile(kept);
-    } catch (...) {
-    }
-  }
+  placement.kept = KeepBeside(files, style, member, target, kept_name, trace);
   return placement;
 }
 

@@ -33,10 +33,6 @@ void WriteWholeFile(FileSystem& files, const std::u16string& path, const Bytes& 
 // Reads a whole file; throws FileError.
 Bytes ReadWholeFile(FileSystem& files, const std::u16string& path);
 
-// A name that stays inside the directory it is joined to: no separator of
-// either kind and, on Windows, no drive or stream colon.
-bool IsBareFileName(const PathStyle& style, std::u16string_view name);
-
 // Copies a whole file; throws FileError.
 void CopyWholeFile(FileSystem& files, const std::u16string& from, const std::u16string& to);
 
@@ -66,30 +62,53 @@ inline const std::vector<std::uint32_t> kReplacePausesMs = {100, 200, 400, 700, 
 // made.
 std::u16string LocalTimeStamp();
 
-// Where received data that could not take the place of `target` is kept:
-// beside it, "orders.txt.received-20261209-023105", with "-2", "-3" and on
-// after it while that name is taken.
+// How received data is named when it is kept beside the caller's file
+// `target`: "<name>.received-<stamp><extension>", "orders.txt.received-
+// 20261209-023105.zip". Where that name is too long for the system, the
+// short "received-<stamp>-<short_tail>", "received-20261209-023105-
+// C001.zip", is used. "-2", "-3" and on follow the stamp while a name is
+// taken.
+struct KeptName {
+  std::u16string stamp;       // LocalTimeStamp()
+  std::u16string extension;   // "" for the unpacked member, ".zip" for the archive
+  std::u16string short_tail;  // "C001.dat", "C001.zip"
+};
+
+// The first free name for `name` beside `target`; `use_short` asks for the
+// short form.
 std::u16string KeptDataPath(FileSystem& files, const PathStyle& style, const std::u16string& target,
-                            std::u16string_view stamp);
+                            const KeptName& name, bool use_short = false);
+
+// Where received data went that could not take the place of the caller's
+// file.
+struct Kept {
+  std::u16string path;             // "" when it was lost
+  std::optional<FileError> error;  // why it could not be kept
+};
+
+// Moves `from` (in the call's work directory) beside `target` under a
+// KeptDataPath name, by a rename, or by a copy where the rename fails. The
+// server has handed the data out and will not again.
+Kept KeepBeside(FileSystem& files, const PathStyle& style, const std::u16string& from,
+                const std::u16string& target, const KeptName& name, Trace& trace);
 
 // What became of the received file.
 struct Placement {
   bool placed = false;
   int attempts = 0;
-  std::optional<FileError> error;       // the last failed attempt, when not placed
-  std::u16string kept;                  // where the data is then; "" when it was lost
-  std::optional<FileError> keep_error;  // why it could not be kept
+  std::optional<FileError> error;  // the last failed attempt, when not placed
+  Kept kept;                       // where the data is then, when not placed
 };
 
 // Puts the received `member` in place of `target` in one durable step,
 // after giving it the old file's permissions. A transient failure is
 // tried again after each of `pauses_ms`. When the file cannot be replaced,
 // `target` stays as it was and the data the server handed out is kept
-// under KeptDataPath: renamed there, or copied where the rename fails.
-// Each failed attempt is a step of the trace.
+// beside it by KeepBeside under `kept_name`. Each failed attempt is a step
+// of the trace.
 Placement PutInPlace(FileSystem& files, const PathStyle& style, const std::u16string& member,
-                     const std::u16string& target, const std::vector<std::uint32_t>& pauses_ms,
-                     Trace& trace);
+                     const std::u16string& target, const KeptName& kept_name,
+                     const std::vector<std::uint32_t>& pauses_ms, Trace& trace);
 
 // A directory of one call's own inside `parent` for its work files: made
 // afresh under a name no user would choose, closed to other users, and
@@ -111,5 +130,16 @@ class StagingDirectory {
   PathStyle style_;
   std::u16string path_;
 };
+
+// Why a receive could not keep anything in `dir`, the directory its
+// staging directory goes into, in plain words; nothing when it can. Asked
+// before the post, so the server is not asked for data that has nowhere
+// to go. Where `dir` exists, the staging directory is made there and
+// handed back in `stage`; where it is still to be made, a staging
+// directory is made and removed again in the nearest directory above it
+// that exists. Nothing else on disk changes.
+std::optional<std::string> StagingRefusal(FileSystem& files, const PathStyle& style,
+                                          const std::u16string& dir,
+                                          std::optional<StagingDirectory>& stage);
 
 }  // namespace tolvex

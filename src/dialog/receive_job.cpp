@@ -16,7 +16,6 @@ namespace tolvex {
 
 namespace {
 constexpr std::u16string_view kReceiveWorkFile = u"so.zip";
-constexpr std::u16string_view kDataSuffix = u".dat";
 }  // namespace
 
 void FrmTolvex::RunReceive() {
@@ -24,52 +23,68 @@ void FrmTolvex::RunReceive() {
   window_.SetLabelCaption(u"受信(" + job.ServerUrl + u")");
   window_.Refresh();
 
-  // The server hands its data out once: a file that could not take it is
-  // refused before it is asked.
-  if (const auto unfit = ReceiveTargetRefusal(services_.files, LocalPath(job, job.LocalFile))) {
-    trace().Fail(ToUtf8(LocalPath(job, job.LocalFile)) + " cannot take received data: " + *unfit);
+  // The server hands its data out once: a file or directory that could
+  // not take it is refused before it is asked.
+  const std::u16string local_path = LocalPath(job, job.LocalFile);
+  if (const auto unfit = ReceiveTargetRefusal(services_.files, local_path)) {
+    trace().Fail(ToUtf8(local_path) + " cannot take received data: " + *unfit);
     return Finish(kResultUnpackFailed);
   }
-
-  // The header can carry no trailing spaces, so the server names the
-  // member without them.
-  const std::u16string data_name =
-      TrimTrailingSpaces(job.CompanyCode) + std::u16string(kDataSuffix);
-
+  // A link stays a link and the file it leads to is replaced.
+  const std::optional<std::u16string> target = ReplaceableTarget(services_.files, local_path);
+  if (!target) {
+    trace().Fail("the file is not a regular file that can be replaced", ToUtf8(local_path));
+    return Finish(kResultUnpackFailed);
+  }
   // The archive and everything in it stay in a directory of this call's
   // own beside the file it replaces, on that file's volume, and go with it
   // on every outcome (Cancel and the response timer included): nothing of
-  // the server's lands among the caller's files but the one member, and
-  // only by the final rename. It is made when the first payload byte of a
-  // data reply arrives, on the post's thread; the payload is decoded into
-  // its work file from then on. Declared before the reply, so the work file
-  // is closed before the directory goes.
-  std::optional<std::u16string> target;
+  // the server's lands among the caller's files but the one member, by the
+  // final rename, or the received data kept when it cannot be. Declared
+  // before the reply, so the work file is closed before the directory goes.
+  const std::u16string stage_parent = ParentDirectory(services_.paths, *target);
   std::optional<StagingDirectory> stage;
-  std::optional<TraceCause> refusal;
+  if (const auto unfit = StagingRefusal(services_.files, services_.paths, stage_parent, stage)) {
+    trace().Fail(ToUtf8(stage_parent) + " cannot take received data: " + *unfit);
+    return Finish(kResultUnpackFailed);
+  }
+
+  const std::u16string code = TrimTrailingSpaces(job.CompanyCode);
+  const std::u16string data_name = ReceivedMemberName(job.CompanyCode);
+  // The payload is decoded into the work file from its first byte on, on
+  // the post's thread; a directory still to be made is made then.
   ArchiveReplySink reply(ResponseBytes, [&]() -> std::unique_ptr<WritableFile> {
-    // A code that reaches elsewhere ("../x", "D:x") names no member of the
-    // archive's own directory.
-    if (!IsBareFileName(services_.paths, data_name)) {
-      refusal = TraceCause{"the company code does not make a file name", ToUtf8(data_name)};
-      return nullptr;
+    if (!stage) {
+      CreateDirectoryChain(services_.files, services_.paths, job.LocalDir);
+      stage.emplace(services_.files, services_.paths, stage_parent);
     }
-    CreateDirectoryChain(services_.files, services_.paths, job.LocalDir);
-    // A link stays a link and the file it leads to is replaced; anything
-    // but a regular file is left as it is.
-    target = ReplaceableTarget(services_.files, LocalPath(job, job.LocalFile));
-    if (!target) {
-      refusal = TraceCause{"the file is not a regular file that can be replaced",
-                           ToUtf8(LocalPath(job, job.LocalFile))};
-      return nullptr;
-    }
-    stage.emplace(services_.files, services_.paths, ParentDirectory(services_.paths, *target));
     return services_.files.OpenForWrite(stage->File(kReceiveWorkFile));
   });
+  // Once the whole archive is in the work file, no way out loses it: it
+  // goes beside the caller's file, and the cause says where.
+  const auto keep_archive = [&] {
+    const Kept kept =
+        KeepBeside(services_.files, services_.paths, stage->File(kReceiveWorkFile), *target,
+                   KeptName{LocalTimeStamp(), u".zip", code + u".zip"}, trace());
+    const std::string note = KeptNote(kept, "archive");
+    trace().Step(note);
+    trace().AddToCause(note);
+  };
 
   const Bytes header = RequestHeaderBody(services_.http, job);
   BytesBody body(header);
-  if (!PostToServlet(job, kServletGetSOData, body, reply, false)) return;
+  if (!PostToServlet(job, kServletGetSOData, body, reply, false)) {
+    // Closed by Cancel or the response timer after the last byte came.
+    if (reply_complete_ && ClassifyGetSODataReply(ResponseBytes) == GetSODataReply::Data) {
+      try {
+        reply.Finish();
+        keep_archive();
+      } catch (const std::exception& error) {
+        trace().Step(std::string("the reply was not kept: ") + error.what());
+      }
+    }
+    return;
+  }
   window_.SetLabelCaption(u"ﾎﾟｽﾄが終了しました");
   window_.Refresh();
   ShowHalfProgress();
@@ -80,13 +95,13 @@ void FrmTolvex::RunReceive() {
       break;
     case GetSODataReply::NoData: {
       trace().Step("reply classified: no data for the company");
+      stage.reset();
       CreateLocalDir(services_.files, services_.paths, job.LocalDir);
       // Cut to 0 bytes in place, so it keeps its permissions; a device or
       // pipe in the caller's place is never opened.
-      const auto no_data_target = ReplaceableTarget(services_.files, LocalPath(job, job.LocalFile));
+      const auto no_data_target = ReplaceableTarget(services_.files, local_path);
       if (!no_data_target) {
-        trace().Fail("the file is not a regular file that can be replaced",
-                     ToUtf8(LocalPath(job, job.LocalFile)));
+        trace().Fail("the file is not a regular file that can be replaced", ToUtf8(local_path));
         return Finish(kResultUnpackFailed);
       }
       try {
@@ -109,24 +124,18 @@ void FrmTolvex::RunReceive() {
   }
 
   // A malformed payload is told as such before anything else, as when it
-  // was decoded whole; the caller's directory is then as it was.
+  // was decoded whole; it is not the server's data and is not kept.
   try {
     reply.Finish();
   } catch (const DecodeError& error) {
     FailOnError(trace(), "the reply's archive encoding is malformed", error);
     return Finish(kResultInvalidReply);
   } catch (const FileError& error) {
-    if (!refusal) {
-      FailOnError(trace(), "the received archive could not be written", error);
-      return Finish(kResultUnpackFailed);
-    }
+    FailOnError(trace(), "the received archive could not be written", error);
+    return Finish(kResultUnpackFailed);
   }
   trace().Step("decoded the archive: " + std::to_string(reply.decoded()) + " bytes in " +
                FormatMs(reply.decode_ms()) + " as it arrived");
-  if (refusal) {
-    trace().Fail(refusal->what, refusal->detail);
-    return Finish(kResultUnpackFailed);
-  }
   trace().Step("wrote " + ToUtf8(stage->File(kReceiveWorkFile)) + ": " +
                std::to_string(reply.decoded()) + " bytes in " + FormatMs(reply.write_ms()));
 
@@ -142,13 +151,16 @@ void FrmTolvex::RunReceive() {
       const std::u16string text = trans.GetArchiveErrorText();
       trace().Fail("the archiver reported an error while unpacking",
                    ArchiveErrorDetail(error, text));
+      keep_archive();
       return Finish(kResultUnpackReported, ControlErrorText(kResultUnpackReported, text));
     }
   } catch (const std::exception& error) {
     FailOnError(trace(), "unpacking failed to run", error);
+    keep_archive();
     return Finish(kResultUnpackFailed);
   } catch (...) {
     trace().Fail("unpacking failed to run");
+    keep_archive();
     return Finish(kResultUnpackFailed);
   }
   trace().Step("unpacked " + ToUtf8(stage->File(kReceiveWorkFile)) + " in " + unpacking.Elapsed());
@@ -160,14 +172,15 @@ void FrmTolvex::RunReceive() {
   if (services_.files.KindOf(member) != FileKind::kRegular) {
     FailOnError(trace(), "the received file could not be put in place",
                 FileError("the archive has no member " + ToUtf8(data_name)));
+    keep_archive();
     return Finish(kResultUnpackFailed);
   }
   const Placement placement =
-      PutInPlace(services_.files, services_.paths, member, *target, replace_pauses_ms, trace());
+      PutInPlace(services_.files, services_.paths, member, *target,
+                 KeptName{LocalTimeStamp(), u"", data_name}, replace_pauses_ms, trace());
   if (!placement.placed) {
-    FailOnPlacement(trace(), LocalPath(job, job.LocalFile), *placement.error, placement.attempts,
-                    placing.Elapsed(), placement.kept,
-                    placement.keep_error ? &*placement.keep_error : nullptr);
+    FailOnPlacement(trace(), local_path, *placement.error, placement.attempts, placing.Elapsed(),
+                    placement.kept);
     return Finish(kResultUnpackFailed);
   }
   trace().Step("put in place: " + ToUtf8(*target) + " in " + placing.Elapsed());

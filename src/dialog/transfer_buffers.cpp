@@ -6,6 +6,8 @@
 #include <new>
 #include <utility>
 
+#include <zlib.h>
+
 #include "net/form_codec.h"
 #include "net/servlet_protocol.h"
 
@@ -40,6 +42,7 @@ ArchiveBody::ArchiveBody(HttpSession& http, const TransferJob& job, FileSystem& 
     const std::size_t got = file_->Read(raw_.data(), want);
     if (got == 0) throw FileError("short read");
     encoded += FormEncodedSize(raw_.data(), got);
+    counted_crc_ = crc32_z(counted_crc_, raw_.data(), got);
     left -= got;
   }
   if (encoded > std::numeric_limits<std::uint64_t>::max() - pending_.size()) {
@@ -52,8 +55,9 @@ ArchiveBody::ArchiveBody(HttpSession& http, const TransferJob& job, FileSystem& 
 
 bool ArchiveBody::Refill() {
   if (archive_left_ == 0) {
-    // Asked for more than was counted: the file's bytes changed under us.
-    Fail("the packed archive changed while it was sent", "more body bytes than counted");
+    // The whole archive is encoded and the body is not: its bytes changed
+    // after they were counted.
+    Fail("the packed archive changed while it was sent", "the body came out shorter than counted");
     return false;
   }
   const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(archive_left_, raw_.size()));
@@ -63,9 +67,27 @@ bool ArchiveBody::Refill() {
     return false;
   }
   archive_left_ -= got;
+  sent_crc_ = crc32_z(sent_crc_, raw_.data(), got);
   pending_.clear();
   AppendFormEncoded(raw_.data(), got, pending_);
   pending_offset_ = 0;
+  return true;
+}
+
+bool ArchiveBody::EndsAsCounted() {
+  std::uint8_t more = 0;
+  if (pending_.size() - pending_offset_ != size_ - delivered_ || archive_left_ != 0) {
+    Fail("the packed archive changed while it was sent", "its bytes encode to another length");
+    return false;
+  }
+  if (file_->Read(&more, 1) != 0) {
+    Fail("the packed archive changed while it was sent", "it grew");
+    return false;
+  }
+  if (sent_crc_ != counted_crc_) {
+    Fail("the packed archive changed while it was sent", "its bytes differ from those counted");
+    return false;
+  }
   return true;
 }
 
@@ -75,12 +97,16 @@ void ArchiveBody::Fail(std::string what, std::string detail) {
 }
 
 std::size_t ArchiveBody::Read(std::uint8_t* buffer, std::size_t capacity) noexcept {
-  if (failed_) return 0;
+  if (failed_ || delivered_ == size_) return 0;
   try {
     if (pending_offset_ == pending_.size() && !Refill()) return 0;
     const std::size_t n = std::min(capacity, pending_.size() - pending_offset_);
+    // The last bytes go only when the body is exactly what was counted:
+    // withheld, they fail the send before the server has a whole request.
+    if (n >= size_ - delivered_ && !EndsAsCounted()) return 0;
     std::memcpy(buffer, pending_.data() + pending_offset_, n);
     pending_offset_ += n;
+    delivered_ += n;
     return n;
   } catch (const std::bad_alloc&) {
     Fail("there was not enough memory to encode the archive", "while it was sent");

@@ -24,7 +24,9 @@ Bytes RequestHeaderBody(HttpSession& http, const TransferJob& job);
 
 // The request header followed by the form-encoded content of the archive
 // file, encoded a piece at a time as the connection asks for it. Its
-// length is counted from the file when it is made.
+// length is counted from the file when it is made, and the body sent is
+// exactly that long and of exactly the bytes counted: a file that grows,
+// shrinks or changes meanwhile fails the body before its last bytes go.
 class ArchiveBody : public RequestBody {
  public:
   // Throws FileError when the file cannot be read whole or is empty. A
@@ -42,12 +44,19 @@ class ArchiveBody : public RequestBody {
 
  private:
   bool Refill();
+  // Before the last bytes of the body: the archive was read exactly to its
+  // counted end and has no more.
+  bool EndsAsCounted();
   void Fail(std::string what, std::string detail);
 
   std::unique_ptr<ReadableFile> file_;
   std::uint64_t archive_size_ = 0;
   std::uint64_t size_ = 0;
   std::uint64_t archive_left_ = 0;
+  std::uint64_t delivered_ = 0;
+  // CRC-32 of the archive's bytes as counted and as encoded for sending.
+  unsigned long counted_crc_ = 0;
+  unsigned long sent_crc_ = 0;
   Bytes pending_;  // the header, then each encoded piece
   std::size_t pending_offset_ = 0;
   Bytes raw_;

@@ -67,10 +67,20 @@ class HttpSession {
   virtual void Close(Handle handle) = 0;
 
   // The reply's announced length once Send has succeeded, when the back end
-  // has it without asking anything more of the server. Only a sizing hint:
-  // the reply is read to its end whatever it says.
+  // has it without asking anything more of the server. The reply is read
+  // to its end; one that ends short of this length failed.
   virtual std::optional<std::uint64_t> ReplyLengthHint(Handle /*request*/) { return std::nullopt; }
 
+  // What a reply that redirects says, once Send has succeeded: its status
+  // line and Location, read from the headers already received. No back end
+  // follows a redirect: the request would go, access key and all, to a
+  // place the caller did not name, or lose its body on the way.
+  struct Redirect {
+    std::string status_line;  // "HTTP/1.1 302 Found"
+    std::string location;     // "" when the reply names none
+  };
+  // Nothing when the reply is no redirect (its status is not 3xx).
+  virtual std::optional<Redirect> RedirectOf(Handle request) = 0;
   // Makes a blocking Send or Read of the running exchange fail at once.
   // Called from another thread than the exchange; the exchange still closes
   // its handles itself. It stays in effect, so an exchange that had not yet

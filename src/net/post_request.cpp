@@ -45,6 +45,15 @@ bool Failed(Trace& trace, std::string what, std::string detail = {}) {
   return false;
 }
 
+}  // namespace
+
+std::string ShortReply(std::uint64_t received, std::uint64_t announced) {
+  return "the reply ended after " + std::to_string(received) + " of " + std::to_string(announced) +
+         " bytes";
+}
+
+namespace {
+
 bool PostOrThrow(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
                  RequestBody& body, ReplySink& reply, Trace& trace) {
   PostHandles handles(http);
@@ -91,15 +100,33 @@ bool PostOrThrow(HttpSession& http, const ServerAddress& address, StatusDisplay&
 
   counts.reply_size = http.ReplyLengthHint(handles.request);
   reply.Begin(counts.reply_size);
+  // Not the servlet's reply: classified as an empty one, which neither
+  // servlet sends, and its body is not read.
+  if (const auto redirect = http.RedirectOf(handles.request)) {
+    trace.Step("the reply redirects to \"" + redirect->location + "\"; not followed");
+    trace.Fail("the server redirected the request elsewhere, which is not followed",
+               redirect->status_line + "; Location: " +
+                   (redirect->location.empty() ? std::string("(none)") : redirect->location));
+    return true;
+  }
   std::vector<std::uint8_t> buffer(kReadChunkSize);
   for (;;) {
     std::size_t count = 0;
     const auto status = http.Read(handles.request, buffer.data(), buffer.size(), count);
     if (status == HttpSession::ReadStatus::Failed) {
+      if (counts.reply_size && counts.received < *counts.reply_size) {
+        return Failed(trace, ShortReply(counts.received, *counts.reply_size), where);
+      }
       return Failed(trace, "the reply could not be read to its end",
                     std::to_string(counts.received) + " bytes received");
     }
-    if (status != HttpSession::ReadStatus::Data || count == 0) return true;
+    if (status != HttpSession::ReadStatus::Data || count == 0) {
+      // A connection closed early reads as the end on some back ends.
+      if (counts.reply_size && counts.received < *counts.reply_size) {
+        return Failed(trace, ShortReply(counts.received, *counts.reply_size), where);
+      }
+      return true;
+    }
     count = std::min(count, buffer.size());  // a back end must not claim more than it got
     counts.received += count;
     const bool more = reply.Take(buffer.data(), count);

@@ -14,7 +14,7 @@
 //  - Only after a successful send does the reply begin: the sink is told
 //    once (ReplySink::Begin, which resets ResponseBytes), then handed every
 //    piece read, in order, until the clean end of the reply or until it
-//    wants no more. The HTTP status is never looked at.
+//    wants no more. The HTTP status is looked at only for a redirect.
 //  - Every way out closes each handle that was opened, request first, then
 //    connection, then session. Nothing is thrown: every failure, including
 //    an exception from the session or the display, an invalid port and an
@@ -24,8 +24,11 @@
 //  - Every body byte sent and every reply byte read is reported to
 //    display.BytesMoved, from the thread that runs the post.
 //  - A read that fails in the middle of the reply (connection reset, TLS
-//    error) returns false: a truncated archive must not pass for a whole
-//    one. Only the clean end of the reply returns true.
+//    error) returns false, and so does a reply that ends before its
+//    announced Content-Length: a truncated archive must not pass for a
+//    whole one. Only the clean end of the reply returns true.
+//  - A redirect (3xx) is not followed and its body not read: the sink
+//    stays empty, so the job sees a reply that is not the servlet's.
 #pragma once
 
 #include <cstddef>
@@ -100,6 +103,10 @@ class ReplyCollector : public ReplySink {
   std::size_t held_ = 0;
   std::uint64_t received_ = 0;
 };
+
+// The cause of a reply that ended before its announced length:
+// "the reply ended after 100 of 372 bytes".
+std::string ShortReply(std::uint64_t received, std::uint64_t announced);
 
 // Each failure records its cause in `trace` unless the session named a
 // more precise one first.

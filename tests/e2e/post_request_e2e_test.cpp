@@ -83,6 +83,10 @@ class CountingSession : public HttpSession {
   ReadStatus Read(Handle r, std::uint8_t* b, std::size_t c, std::size_t& n) override {
     return real.Read(r, b, c, n);
   }
+  std::optional<std::uint64_t> ReplyLengthHint(Handle r) override {
+    return real.ReplyLengthHint(r);
+  }
+  std::optional<Redirect> RedirectOf(Handle r) override { return real.RedirectOf(r); }
   void Close(Handle h) override {
     ++closed;
     real.Close(h);
@@ -526,7 +530,7 @@ TEST(CurlFailure, ThePostRecordsTheCauseTheSessionSaw) {
     std::string cause;
   } cases[] = {
       {"cut off", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + Pattern(40),
-       "the reply was cut off (curl error 18: "},
+       "the reply ended after 40 of 100 bytes (curl error 18: "},
       {"no reply", "", "the server closed the connection without a reply (curl error 52: "},
       {"not HTTP", "hello there\r\n\r\n", "the server's reply is not HTTP (curl error 1: "},
   };

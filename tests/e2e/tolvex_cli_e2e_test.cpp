@@ -75,6 +75,25 @@ std::map<std::string, std::string> Snapshot(const fs::path& dir) {
   return entries;
 }
 
+// Takes the received archive kept beside `file` out of a snapshot and
+// returns its entry ("file 420 PK..."); "" when there is none. A receive
+// that fails after a data reply keeps exactly one.
+std::string TakeKept(std::map<std::string, std::string>& entries, const std::string& file) {
+  std::string kept;
+  for (auto it = entries.begin(); it != entries.end();) {
+    const std::string& name = it->first;
+    if (name.rfind(file + ".received-", 0) == 0 && name.size() > 4 &&
+        name.compare(name.size() - 4, 4, ".zip") == 0) {
+      EXPECT_TRUE(kept.empty()) << "a second kept archive: " << name;
+      kept = it->second;
+      it = entries.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return kept;
+}
+
 // What a server written in another language sends for an archive.
 std::string FormEncoded(const test::ByteString& bytes) { return testing::UrlQuoted(bytes); }
 
@@ -206,11 +225,16 @@ TEST_F(TolvexCommand, ReceiveOutcomesThatKeepTheOldFile) {
   };
   for (const auto& c : cases) {
     ServerProcess server(data(), c.server_args);
+    fs::remove_all(client());
     const auto target = client() / "orders.txt";
     WriteFile(target, "old orders");
     const auto before = Snapshot(client());
     const auto r = Recv(server, target, c.code, c.key);
-    EXPECT_EQ(Snapshot(client()), before) << c.name;
+    auto after = Snapshot(client());
+    // An archive that would not unpack is kept as it came.
+    EXPECT_EQ(TakeKept(after, "orders.txt"), c.status == 11 ? "file 420 garbage bytes" : "")
+        << c.name;
+    EXPECT_EQ(after, before) << c.name;
     EXPECT_EQ(r.status, c.status) << c.name;
     if (c.status == 11) {
       EXPECT_EQ(r.out.rfind("ファイル解凍エラー(", 0), 0u) << c.name << ": " << r.out;
@@ -346,7 +370,19 @@ TEST_F(TolvexCommand, HostileArchivesTouchNothingButTheCallersFile) {
       const std::string changed = c.file == "link.dat" ? "orders.dat" : c.file;
       expected[changed] = c.file == "link.dat" ? "file 384 new orders\n" : c.after;
     }
-    EXPECT_EQ(Snapshot(client()), expected) << c.name;
+    auto after = Snapshot(client());
+    // Whatever the archive held, the one the server handed out is kept
+    // beside the file, byte for byte; a pipe was refused before the post.
+    const bool data_handed_out = c.status != 0 && c.file != "pipe";
+    EXPECT_EQ(TakeKept(after, c.file), data_handed_out
+                                           ? "file 420 " +
+                                                 [&] {
+                                                   const auto zip = test::CraftZip(c.members);
+                                                   return std::string(zip.begin(), zip.end());
+                                                 }()
+                                           : "")
+        << c.name;
+    EXPECT_EQ(after, expected) << c.name;
   }
 }
 
@@ -731,13 +767,14 @@ TEST_F(TolvexCommand, EveryFailureNamesItsCauseOnStandardError) {
        "",
        "key-1",
        9,
-       {"the reply was cut off", "(curl error 18: ", "20 reply bytes received"}},
+       {"the reply ended after 20 of ", " bytes (curl error 18: "}},
       {"archive error",
        {"--reply-body", "0garbage+bytes"},
        "",
        "key-1",
        11,
-       {"the archiver reported an error while unpacking (archive error "}},
+       {"the archiver reported an error while unpacking; the received archive was kept in ",
+        "orders.txt.received-", ".zip (archive error "}},
       {"wrong key",
        {},
        "",
@@ -772,6 +809,59 @@ TEST_F(TolvexCommand, EveryFailureNamesItsCauseOnStandardError) {
   EXPECT_EQ(quiet.status, 9);
   EXPECT_EQ(quiet.out, "ポスト実行エラー\n");
   EXPECT_EQ(quiet.err, "");
+}
+
+// What the server would hand out once is not asked for when the call
+// could not keep it: the server's log shows no request.
+TEST_F(TolvexCommand, WhatCannotTakeTheDataIsRefusedBeforeThePost) {
+  WriteFile(client() / "a file", "not a directory");
+  const struct {
+    const char* name;
+    std::string code;
+    fs::path file;
+    int status;
+    std::string cause;
+  } cases[] = {
+      {"code with a separator", "A/B", client() / "orders.txt", 2,
+       "the company code does not make a file name on this system: \"A/B.dat\""},
+      {"code reaching up", "../x", client() / "orders.txt", 2, "\"../x.dat\""},
+      {"a parent that is a file", "C001", client() / "a file" / "sub" / "orders.txt", 12,
+       "a file is not a directory"},
+  };
+  for (const auto& c : cases) {
+    ServerProcess server(data(), {});
+    const auto r = RunTolvex({"recv", Url(server), "key-1", c.code, c.file.string()});
+    EXPECT_EQ(r.status, c.status) << c.name;
+    EXPECT_TRUE(Contains(r.err, c.cause)) << c.name << ": " << r.err;
+    EXPECT_FALSE(Contains(server.Log(), "/servlets/GetSOData")) << c.name << ": " << server.Log();
+  }
+  EXPECT_EQ(Snapshot(client()).size(), 1u);
+}
+
+// A redirect is not followed, whatever its kind (a 303 would make the POST a
+// GET, a 307 would post again elsewhere): the reply is not the servlet's,
+// even when its body reads "no data", and the caller's file stays.
+TEST_F(TolvexCommand, RedirectsAreNotFollowed) {
+  const std::string elsewhere = "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/x";
+  for (const int status : {301, 302, 303, 307, 308}) {
+    for (const std::string verb : {"recv", "send"}) {
+      SCOPED_TRACE(std::to_string(status) + " " + verb);
+      WriteFile(client() / "orders.txt", "old orders");
+      RawListener listener({"HTTP/1.1 " + std::to_string(status) +
+                            " Moved\r\nLocation: " + elsewhere + "\r\nContent-Length: 1\r\n\r\n" +
+                            (verb == "recv" ? "1" : "0")});
+      const auto r = RunTolvex({verb, "http://127.0.0.1:" + std::to_string(listener.port()) + "/",
+                                "key-1", "C001", (client() / "orders.txt").string()});
+      EXPECT_EQ(r.status, verb == "recv" ? 93 : 90);
+      EXPECT_TRUE(Contains(r.err,
+                           "the server redirected the request elsewhere, which is not "
+                           "followed (HTTP/1.1 " +
+                               std::to_string(status) + " Moved; Location: " + elsewhere))
+          << r.err;
+      EXPECT_EQ(ParseRequest(listener.Request()).request_line.rfind("POST /servlets/", 0), 0u);
+      EXPECT_EQ(ReadFile(client() / "orders.txt"), "old orders");
+    }
+  }
 }
 
 TEST_F(TolvexCommand, VerboseShowsTheRequestAsTheServerGotItAndNeverTheKey) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,7 @@ class FakeHttpSession : public HttpSession {
   std::string WireText(const std::u16string& text) override { return ToUtf8(text); }
   bool Send(Handle, RequestBody& body, const SentObserver& on_sent) override {
     ++posts;
+    if (before_body) before_body();
     const std::string bytes = WholeBody(body);
     const std::size_t size = bytes.size();
     sent_body = FromUtf8(bytes);
@@ -72,6 +74,7 @@ class FakeHttpSession : public HttpSession {
     offset_ += count;
     return ReadStatus::Data;
   }
+  std::optional<Redirect> RedirectOf(Handle) override { return redirect; }
   void Close(Handle) override {}
   void Abort() override {
     ++aborts;
@@ -83,9 +86,11 @@ class FakeHttpSession : public HttpSession {
   void Reply(const std::string& bytes) { reply.assign(bytes.begin(), bytes.end()); }
 
   std::vector<std::uint8_t> reply;
-  std::function<void()> on_send;  // on the post's worker, as the request goes up
+  std::function<void()> before_body;  // on the post's worker, before the body is read
+  std::function<void()> on_send;      // on the post's worker, as the request goes up
   bool fail_send = false;
   bool hang = false;
+  std::optional<Redirect> redirect;
   std::atomic<bool> waiting{false};  // the request is sent, no reply comes
   std::atomic<int> aborts{0};
   int posts = 0;

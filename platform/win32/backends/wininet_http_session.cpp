@@ -115,7 +115,11 @@ HttpSession::Handle WinInetHttpSession::OpenRequest(Handle connection, const std
                                                     const std::u16string& version, bool secure) {
   if (Aborted()) return kNull;
   auto operation = std::make_shared<Operation>();
-  const DWORD flags = secure ? INTERNET_FLAG_SECURE : INTERNET_FLAG_RELOAD;
+  // Nothing of the order data goes into the user's Internet cache, and a
+  // redirect is not followed: it would carry the access key elsewhere, or
+  // turn the POST into a GET without its body.
+  const DWORD flags = (secure ? INTERNET_FLAG_SECURE : INTERNET_FLAG_RELOAD) |
+                      INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
   // Kept alive from before the handle exists, so no callback can find it
   // gone; a request that is never opened never calls back.
   operation->self = operation;
@@ -272,6 +276,40 @@ std::optional<std::uint64_t> WinInetHttpSession::ReplyLengthHint(Handle request)
     value = value * 10 + static_cast<std::uint64_t>(digits[i] - '0');
   }
   return length == 0 ? std::nullopt : std::optional<std::uint64_t>(value);
+}
+
+namespace {
+
+// One header of the reply as text; "" when it has none.
+std::string QueryText(HINTERNET request, DWORD info) {
+  std::string text(256, '\0');
+  for (int tries = 0; tries < 2; ++tries) {
+    DWORD length = static_cast<DWORD>(text.size());
+    if (HttpQueryInfoA(request, info, text.data(), &length, nullptr)) {
+      text.resize(length);
+      return text;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || length > 64 * 1024) return {};
+    text.assign(length + 1, '\0');
+  }
+  return {};
+}
+
+}  // namespace
+
+std::optional<HttpSession::Redirect> WinInetHttpSession::RedirectOf(Handle request) {
+  DWORD status = 0;
+  DWORD length = sizeof status;
+  if (OperationOf(request) == nullptr ||
+      !HttpQueryInfoA(Raw(request), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                      &length, nullptr) ||
+      status < 300 || status > 399) {
+    return std::nullopt;
+  }
+  const std::string line = QueryText(Raw(request), HTTP_QUERY_VERSION) + " " +
+                           std::to_string(status) + " " +
+                           QueryText(Raw(request), HTTP_QUERY_STATUS_TEXT);
+  return Redirect{line, QueryText(Raw(request), HTTP_QUERY_LOCATION)};
 }
 
 void WinInetHttpSession::Close(Handle handle) {

@@ -50,6 +50,7 @@ class WinInetHttpSession final : public HttpSession {
                   std::size_t& count) override;
   void Close(Handle handle) override;
   std::optional<std::uint64_t> ReplyLengthHint(Handle request) override;
+  std::optional<Redirect> RedirectOf(Handle request) override;
   void Abort() override;
   void ResetAbort() override;
 

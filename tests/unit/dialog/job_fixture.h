@@ -37,6 +37,10 @@ class NotingFileSystem : public StdFileSystem {
     if (refuse_replace) refuse_replace(++replace_attempts);
     StdFileSystem::ReplaceDurably(from, to);
   }
+  void CreatePrivateDirectory(const std::u16string& path) override {
+    if (refuse_directories) throw *refuse_directories;
+    StdFileSystem::CreatePrivateDirectory(path);
+  }
   void RenameNew(const std::u16string& from, const std::u16string& to) override {
     if (refuse_rename_new) throw *refuse_rename_new;
     StdFileSystem::RenameNew(from, to);
@@ -94,6 +98,9 @@ class NotingFileSystem : public StdFileSystem {
   std::function<void(int)> refuse_replace;
   int replace_attempts = 0;
   std::optional<FileError> refuse_rename_new;
+  // A directory that takes no new directories: a read-only mount, a
+  // folder that allows files only.
+  std::optional<FileError> refuse_directories;
 
  private:
   static std::string Name(const std::u16string& path) {

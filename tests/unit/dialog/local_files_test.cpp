@@ -2,10 +2,12 @@
 
 #include "backends/win32_file_errors.h"
 #include "backends/win32_paths.h"
+#include "component/plain_file_name.h"
 #include "component/text.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -56,17 +58,27 @@ TEST(CreateDirectoryChain, WindowsAndPosixRules) {
   }
 }
 
-TEST(IsBareFileName, NamesThatStayInTheirDirectory) {
-  for (const std::u16string ok : {u"C001.dat", u"受注.dat", u"a b.dat", u"..x.dat"}) {
-    EXPECT_TRUE(IsBareFileName(kWindowsPathStyle, ok));
-    EXPECT_TRUE(IsBareFileName(kPosixPathStyle, ok));
+TEST(IsPlainFileName, MemberNamesThatCanBeAFileOfTheirOwn) {
+  const struct {
+    std::u16string name;
+    bool windows, posix;
+  } cases[] = {
+      {u"C001.dat", true, true},     {u"受注.dat", true, true},    {u"a b.dat", true, true},
+      {u"..x.dat", true, true},      {u"CONSOLE.dat", true, true}, {u"COM10.dat", true, true},
+      {u"../x.dat", false, false},   {u"a/b.dat", false, false},   {u"a\\b.dat", false, false},
+      {u"..\\x.dat", false, false},  {u"..", false, false},        {u".", false, false},
+      {u"", false, false},           {u"D:x.dat", false, true},    {u"CON.dat", false, true},
+      {u"aux", false, true},         {u"nul.dat", false, true},    {u"NUL .dat", false, true},
+      {u"COM1.dat", false, true},    {u"lpt9.dat", false, true},   {u"COM\u00B9.dat", false, true},
+      {u"CONOUT$.dat", false, true}, {u"a*.dat", false, true},     {u"a?.dat", false, true},
+      {u"a<.dat", false, true},      {u"a>.dat", false, true},     {u"a|.dat", false, true},
+      {u"a\".dat", false, true},     {u"a\tb.dat", false, true},   {u"a.dat.", false, true},
+      {u"a.dat ", false, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsPlainFileName(kWindowsPathStyle, c.name), c.windows) << ToUtf8(c.name);
+    EXPECT_EQ(IsPlainFileName(kPosixPathStyle, c.name), c.posix) << ToUtf8(c.name);
   }
-  for (const std::u16string bad : {u"../x.dat", u"a/b.dat", u"a\\b.dat", u"..", u""}) {
-    EXPECT_FALSE(IsBareFileName(kWindowsPathStyle, bad));
-    EXPECT_FALSE(IsBareFileName(kPosixPathStyle, bad));
-  }
-  EXPECT_FALSE(IsBareFileName(kWindowsPathStyle, u"D:x.dat"));
-  EXPECT_TRUE(IsBareFileName(kPosixPathStyle, u"D:x.dat"));
 }
 
 TEST(ParentDirectory, WhereAReplacementIsStaged) {
@@ -91,25 +103,78 @@ TEST(ParentDirectory, WhereAReplacementIsStaged) {
 
 TEST(KeptDataPath, BesideTheFileUnderANameNotTaken) {
   namespace fs = std::filesystem;
-  const auto dir = fs::temp_directory_path() / "tolvex-kept-test";
+  const auto dir = fs::temp_directory_path() / ("tolvex-kept-test-" + std::to_string(getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   StdFileSystem files;
   const std::u16string target = (dir / "orders.txt").u16string();
-  const std::u16string stamp = u"20261209-023105";
-  EXPECT_EQ(KeptDataPath(files, kPosixPathStyle, target, stamp),
+  const KeptName data{u"20261209-023105", u"", u"C001.dat"};
+  const KeptName archive{u"20261209-023105", u".zip", u"C001.zip"};
+  EXPECT_EQ(KeptDataPath(files, kPosixPathStyle, target, data),
             (dir / "orders.txt.received-20261209-023105").u16string());
+  EXPECT_EQ(KeptDataPath(files, kPosixPathStyle, target, archive),
+            (dir / "orders.txt.received-20261209-023105.zip").u16string());
+  EXPECT_EQ(KeptDataPath(files, kPosixPathStyle, target, archive, true),
+            (dir / "received-20261209-023105-C001.zip").u16string());
   std::ofstream(dir / "orders.txt.received-20261209-023105") << "an earlier call's";
   fs::create_directory(dir / "orders.txt.received-20261209-023105-2");
-  EXPECT_EQ(KeptDataPath(files, kPosixPathStyle, target, stamp),
+  std::ofstream(dir / "received-20261209-023105-C001.zip") << "an earlier call's";
+  EXPECT_EQ(KeptDataPath(files, kPosixPathStyle, target, data),
             (dir / "orders.txt.received-20261209-023105-3").u16string());
-  EXPECT_EQ(KeptDataPath(files, kPosixPathStyle, u"/orders.txt", stamp),
+  EXPECT_EQ(KeptDataPath(files, kPosixPathStyle, target, archive, true),
+            (dir / "received-20261209-023105-2-C001.zip").u16string());
+  EXPECT_EQ(KeptDataPath(files, kPosixPathStyle, u"/orders.txt", data),
             u"/orders.txt.received-20261209-023105");
+  EXPECT_EQ(KeptDataPath(files, kWindowsPathStyle, u"C:\\d\\orders.txt", archive, true),
+            u"C:\\d\\received-20261209-023105-C001.zip");
   fs::remove_all(dir);
 
   const std::u16string now = LocalTimeStamp();
   ASSERT_EQ(now.size(), 15u);
   EXPECT_EQ(now[8], u'-');
+}
+
+// The received data goes beside the caller's file under the long name, or
+// the short one where the long one is more than the system takes; what
+// was kept holds exactly the bytes it was made from.
+TEST(KeepBeside, LongNamesFallBackToTheShortForm) {
+  namespace fs = std::filesystem;
+  const auto dir = fs::temp_directory_path() / ("tolvex-keep-test-" + std::to_string(getpid()));
+  const struct {
+    std::string file;  // the caller's file name
+    bool short_form;
+  } cases[] = {
+      {"orders.txt", false},
+      {std::string(226, 'o'), false},
+      {std::string(227, 'o'), true},
+      {[] {
+         std::string name;
+         for (int i = 0; i < 76; ++i) name += "受";  // 228 bytes of UTF-8
+         return name;
+       }(),
+       true},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(dir);
+    fs::create_directories(dir / "stage");
+    std::ofstream(dir / "stage" / "so.zip") << "the archive";
+    StdFileSystem files;
+    const std::u16string target = (dir / fs::u8path(c.file)).u16string();
+    const Kept kept =
+        KeepBeside(files, kPosixPathStyle, (dir / "stage" / "so.zip").u16string(), target,
+                   KeptName{u"20261209-023105", u".zip", u"C001.zip"}, DiscardingTrace());
+    ASSERT_FALSE(kept.path.empty()) << c.file;
+    const std::string name = fs::path(kept.path).filename().u8string();
+    if (c.short_form) {
+      EXPECT_EQ(name, "received-20261209-023105-C001.zip");
+    } else {
+      EXPECT_EQ(name, c.file + ".received-20261209-023105.zip");
+    }
+    std::ifstream in(fs::path(kept.path));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the archive") << c.file;
+    EXPECT_FALSE(fs::exists(dir / "stage" / "so.zip"));
+  }
+  fs::remove_all(dir);
 }
 
 TEST(ReceiveTargetRefusal, WhatCannotTakeDataIsKnownBeforeThePost) {

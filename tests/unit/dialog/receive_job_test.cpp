@@ -123,7 +123,9 @@ TEST_F(ReceiveJob, DataIsDecodedUnpackedAndRenamedIntoTheCallersFile) {
   EXPECT_EQ(state.PostUrl, u"http://host1:8080/app/servlets/GetSOData");
 }
 
-TEST_F(ReceiveJob, UnpackFailuresKeepTheCallersOldFile) {
+// The caller's file stays as it was, and the archive the server handed out
+// is kept beside it, exactly as received, with the cause naming it.
+TEST_F(ReceiveJob, UnpackFailuresKeepTheCallersOldFileAndTheReceivedArchive) {
   namespace fs = std::filesystem;
   const struct {
     const char* name;
@@ -179,7 +181,19 @@ TEST_F(ReceiveJob, UnpackFailuresKeepTheCallersOldFile) {
     EXPECT_EQ(Read("d/orders.txt"), "old") << c.name;
     EXPECT_EQ(Read("d/C001.dat"), "the user's own") << c.name;
     EXPECT_EQ(Read("d/so.zip"), "the user's own zip") << c.name;
-    EXPECT_EQ(Listing("d"), (std::set<std::string>{"C001.dat", "orders.txt", "so.zip"})) << c.name;
+    auto names = Listing("d");
+    for (const char* own : {"C001.dat", "orders.txt", "so.zip"}) EXPECT_EQ(names.erase(own), 1u);
+    ASSERT_EQ(names.size(), 1u) << c.name;
+    const std::string kept = *names.begin();
+    // orders.txt.received-YYYYMMDD-HHMMSS.zip
+    EXPECT_EQ(kept.rfind("orders.txt.received-", 0), 0u) << c.name << ": " << kept;
+    EXPECT_EQ(kept.size(), std::string("orders.txt.received-.zip").size() + 15) << kept;
+    EXPECT_EQ(Read("d/" + kept), "PK") << c.name;
+    EXPECT_NE(trace.CauseText().find("; the received archive was kept in " + Path("d").string() +
+                                     "/" + kept),
+              std::string::npos)
+        << c.name << ": " << trace.CauseText();
+    std::filesystem::remove(Path("d/" + kept));
   }
 }
 
@@ -199,6 +213,10 @@ TEST_F(ReceiveJob, CallersFileNamedLikeTheMemberIsReplacedOnlyByAVerifiedUnpack)
   archive.raise_at = "Unpack";
   EXPECT_EQ(Recv("d/C001.dat"), 12);
   EXPECT_EQ(Read("d/C001.dat"), "old");
+  EXPECT_EQ(Listing("d").size(), 4u);  // and the three archives kept
+  for (const auto& name : Listing("d")) {
+    if (name != "C001.dat") std::filesystem::remove(Path("d/" + name));
+  }
 
   archive.raise_at.clear();
   archive.on_unpack = [&] { WriteIn(archive.unpack_dir, "C001.dat", "new"); };
@@ -404,14 +422,54 @@ TEST_F(ReceiveJob, UrlIsPostedAsItWasChecked) {
   }
 }
 
-TEST_F(ReceiveJob, CompanyCodeReachingOutsideTheDirectoryDeletesNothingThere) {
+// A code that cannot name a member file in the work directory is refused
+// before the server is asked for the data it would hand out.
+TEST_F(ReceiveJob, CompanyCodeThatMakesNoFileNameIsRefusedBeforeThePost) {
   Write("victim.dat", "must survive");
   Write("d/orders.txt", "old");
   http.Reply("0PK");
-  EXPECT_EQ(Recv("d/orders.txt", u"../victim"), 12);
+  for (const std::u16string code : {u"../victim", u"A/B", u"..\\x"}) {
+    EXPECT_EQ(Recv("d/orders.txt", code), 2) << ToUtf8(code);
+    EXPECT_EQ(tolvex.ErrorMsg, u"受注会社コードエラー");
+    EXPECT_EQ(http.posts, 0) << ToUtf8(code);
+    EXPECT_NE(trace.CauseText().find("the company code does not make a file name"),
+              std::string::npos)
+        << trace.CauseText();
+  }
   EXPECT_EQ(Read("victim.dat"), "must survive");
-  EXPECT_EQ(Read("d/orders.txt"), "old");
+  EXPECT_EQ(Listing("d"), std::set<std::string>{"orders.txt"});
   EXPECT_TRUE(archive.calls.empty());
+}
+
+// A directory that could not take the data is found out before the
+// server is asked, and nothing on disk changes.
+TEST_F(ReceiveJob, DirectoryThatCannotTakeFilesIsRefusedBeforeThePost) {
+  const FileError read_only("mkdir: Read-only file system", FileFault::kReadOnly,
+                            "Read-only file system");
+  const struct {
+    const char* name;
+    std::string file;
+    bool refuse_directories;
+    std::string cause;
+  } cases[] = {
+      {"a parent that is a file", "f/sub/orders.txt", false, "f is not a directory"},
+      {"a read-only directory", "d/orders.txt", true, "no directory can be made in it: mkdir"},
+      {"a read-only ancestor of a missing one", "d/new/sub/orders.txt", true,
+       "no directory can be made in it: mkdir"},
+  };
+  for (const auto& c : cases) {
+    Write("f", "a file");
+    Write("d/orders.txt", "old");
+    if (c.refuse_directories) files.refuse_directories = read_only;
+    http.Reply("0PK");
+    EXPECT_EQ(Recv(c.file), 12) << c.name;
+    files.refuse_directories.reset();
+    EXPECT_EQ(http.posts, 0) << c.name;
+    EXPECT_NE(trace.CauseText().find(c.cause), std::string::npos)
+        << c.name << ": " << trace.CauseText();
+    EXPECT_EQ(Listing(), (std::set<std::string>{"d", "f"})) << c.name;
+    EXPECT_EQ(Listing("d"), std::set<std::string>{"orders.txt"}) << c.name;
+  }
 }
 
 TEST_F(ReceiveJob, OneBytePayloadIsWrittenLikeAnyOther) {
@@ -431,7 +489,7 @@ TEST_F(ReceiveJob, EveryFailureRecordsItsCause) {
     std::string raise_at;
     std::int32_t error;
     std::int16_t code;
-    std::string cause;
+    std::string cause;  // {kept}: where the received archive was kept
   } cases[] = {
       {"refused by the server", "9", "", 0, 90,
        "the server refused the request: unknown company, wrong key or a request it rejects "
@@ -448,11 +506,16 @@ TEST_F(ReceiveJob, EveryFailureRecordsItsCause) {
       {"escape cut short", "0ab%4", "", 0, 93,
        "the reply's archive encoding is malformed (escape cut short)"},
       {"control reports", "0PK", "", 3, 11,
-       "the archiver reported an error while unpacking (archive error 3: CRC mismatch)"},
+       "the archiver reported an error while unpacking{kept} (archive error 3: CRC mismatch)"},
       // The fake raises at the first call its prefix names: UnpackDir.
-      {"control raises", "0PK", "Unpack", 0, 12, "unpacking failed to run (UnpackDir)"},
+      {"control raises", "0PK", "Unpack", 0, 12, "unpacking failed to run{kept} (UnpackDir)"},
       {"member missing", "0PK", "", 0, 12,
-       "the received file could not be put in place (the archive has no member C001.dat)"},
+       "the received file could not be put in place{kept} (the archive has no member C001.dat)"},
+      // Whatever a redirect's body says, even "no data", it is not the
+      // servlet's reply (the fake redirects where the reply starts "1").
+      {"redirected", "1", "", 0, 93,
+       "the server redirected the request elsewhere, which is not followed (HTTP/1.1 302 Found; "
+       "Location: http://elsewhere/x)"},
   };
   for (const auto& c : cases) {
     archive = FakeArchiveControl();
@@ -460,9 +523,28 @@ TEST_F(ReceiveJob, EveryFailureRecordsItsCause) {
     archive.error = c.error;
     archive.error_text = u"CRC mismatch";
     http.Reply(c.reply);
+    http.redirect.reset();
+    if (c.reply == "1")
+      http.redirect = HttpSession::Redirect{"HTTP/1.1 302 Found", "http://elsewhere/x"};
+    Write("d/orders.txt", "old");
     EXPECT_EQ(Recv("d/orders.txt"), c.code) << c.name;
-    EXPECT_EQ(trace.CauseText(), c.cause) << c.name;
+    EXPECT_EQ(Read("d/orders.txt"), "old") << c.name;
+    std::string expected = c.cause;
+    std::string kept;
+    if (const auto at = expected.find("{kept}"); at != std::string::npos) {
+      auto names = Listing("d");
+      names.erase("orders.txt");
+      ASSERT_EQ(names.size(), 1u) << c.name;
+      kept = *names.begin();
+      expected.replace(at, 6,
+                       "; the received archive was kept in " + Path("d").string() + "/" + kept);
+      EXPECT_EQ(Read("d/" + kept), "PK") << c.name;
+      std::filesystem::remove(Path("d/" + kept));
+    }
+    EXPECT_EQ(Listing("d"), std::set<std::string>{"orders.txt"}) << c.name;
+    EXPECT_EQ(trace.CauseText(), expected) << c.name;
   }
+  http.redirect.reset();
   http.fail_send = true;
   EXPECT_EQ(Recv("d/orders.txt"), 9);
   EXPECT_EQ(trace.CauseText(), "the request could not be sent (host1 port 8080)");

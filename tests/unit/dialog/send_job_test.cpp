@@ -145,20 +145,47 @@ TEST_F(SendJob, FailedPostLeavesNothingBehind) {
   EXPECT_EQ(window.progress, std::vector<float>{50.0f});
 }
 
-// The work file failing while the body is encoded from it is the
-// archive's fault, not the connection's, and leaves nothing behind.
-TEST_F(SendJob, WorkFileFailingWhileSentGives8) {
-  Write("p/progress.txt", "x");
+// The work file failing or changing while the body is encoded from it is
+// the archive's fault, not the connection's: the body sent must be exactly
+// the bytes counted, so the last of it is withheld and the send fails with
+// 8. Nothing is left behind.
+TEST_F(SendJob, WorkFileFailingOrChangingWhileSentGives8) {
   const std::string zip(300000, 'z');
-  archive.on_pack = [&] { WriteIn(archive.pack_dir, "progress.zip", zip); };
-  // The copy of the progress file and the count of the archive read it
-  // whole; the send fails part-way.
-  files.readable = 1 + zip.size() + 1000;
-  http.Reply("0");
-  EXPECT_EQ(Send("p/progress.txt"), 8);
-  EXPECT_EQ(trace.CauseText().rfind("the packed archive could not be read (read ", 0), 0u)
-      << trace.CauseText();
-  EXPECT_EQ(Listing("p"), std::set<std::string>{"progress.txt"});
+  const struct {
+    const char* name;
+    std::uint64_t readable;  // bytes the fake file system lets be read
+    std::string changed_to;  // the work file after counting; "" unchanged
+    std::int16_t code;
+    std::string cause;
+  } cases[] = {
+      {"unchanged", UINT64_MAX, "", 0, ""},
+      // The copy of the progress file and the count of the archive read it
+      // whole; the send fails part-way.
+      {"read fails part-way", 1 + zip.size() + 1000, "", 8,
+       "the packed archive could not be read (read "},
+      {"grows", UINT64_MAX, zip + "more", 8,
+       "the packed archive changed while it was sent (it grew)"},
+      {"shrinks", UINT64_MAX, zip.substr(1000), 8,
+       "the packed archive changed while it was sent (it got shorter)"},
+      {"encodes longer", UINT64_MAX, std::string(1000, '%') + zip.substr(1000), 8,
+       "the packed archive changed while it was sent (its bytes encode to another length)"},
+      {"same length, other bytes", UINT64_MAX, std::string(1000, 'y') + zip.substr(1000), 8,
+       "the packed archive changed while it was sent (its bytes differ from those counted)"},
+  };
+  for (const auto& c : cases) {
+    Write("p/progress.txt", "x");
+    archive.on_pack = [&] { WriteIn(archive.pack_dir, "progress.zip", zip); };
+    files.readable = c.readable;
+    http.before_body = [&] {
+      if (!c.changed_to.empty()) WriteIn(archive.pack_dir, "progress.zip", c.changed_to);
+    };
+    http.Reply("0");
+    EXPECT_EQ(Send("p/progress.txt"), c.code) << c.name;
+    EXPECT_EQ(trace.CauseText().rfind(c.cause, 0), 0u) << c.name << ": " << trace.CauseText();
+    EXPECT_EQ(Listing("p"), std::set<std::string>{"progress.txt"}) << c.name;
+  }
+  http.before_body = nullptr;
+  files.readable = UINT64_MAX;
 }
 
 TEST_F(SendJob, EveryFailureRecordsItsCause) {

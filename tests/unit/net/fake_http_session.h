@@ -53,7 +53,10 @@ class FakeHttpSession : public HttpSession {
   bool secure = false;
   std::size_t largest_capacity_asked = 0;
 
+  std::optional<Redirect> redirect;
+
   std::optional<std::uint64_t> ReplyLengthHint(Handle) override { return length_hint; }
+  std::optional<Redirect> RedirectOf(Handle) override { return redirect; }
   Handle Open(const std::u16string& a) override {
     Log("Open");
     agent = a;

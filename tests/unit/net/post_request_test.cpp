@@ -230,17 +230,23 @@ TEST(PostRequest, ReplyIsExactlyTheBytesRead) {
   }
 }
 
-TEST(PostRequest, AnnouncedLengthSizesTheReplyOnceButNeverDecidesIt) {
+// The announced length sizes the reply once; a reply that ends before it
+// (a connection closed early, which some back ends read as the end) is a
+// failed post, never a whole reply.
+TEST(PostRequest, AnnouncedLengthSizesTheReplyAndMustArriveWhole) {
   const Bytes body = Pattern(300000);
   const struct {
     const char* name;
     std::optional<std::uint64_t> hint;
     std::size_t min_capacity, max_capacity;
+    const char* cause;  // of a reply that ended short; nullptr: whole
   } cases[] = {
-      {"exact", 300000, 300000, 300000},
-      {"short of the truth", 1000, 300000, 600000},
-      {"beyond the cap", std::uint64_t{1} << 40, kMaxReplyReserve, kMaxReplyReserve},
-      {"unknown", std::nullopt, 300000, 600000},
+      {"exact", 300000, 300000, 300000, nullptr},
+      {"short of the truth", 1000, 300000, 600000, nullptr},
+      {"unknown", std::nullopt, 300000, 600000, nullptr},
+      {"one byte short", 300001, 300001, 300001, "the reply ended after 300000 of 300001 bytes"},
+      {"beyond the cap", std::uint64_t{1} << 40, kMaxReplyReserve, kMaxReplyReserve,
+       "the reply ended after 300000 of 1099511627776 bytes"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -249,8 +255,13 @@ TEST(PostRequest, AnnouncedLengthSizesTheReplyOnceButNeverDecidesIt) {
     session.reads = {{Status::Data, body}};
     RecordingDisplay display;
     Bytes reply;
-    ASSERT_TRUE(PostRequest(session, kAddress, display, Body("3"), reply));
-    EXPECT_EQ(reply, body);
+    Trace trace;
+    ASSERT_EQ(PostRequest(session, kAddress, display, Body("3"), reply, trace), c.cause == nullptr);
+    if (c.cause == nullptr) {
+      EXPECT_EQ(reply, body);
+    } else {
+      EXPECT_EQ(trace.Cause()->what, c.cause);
+    }
     EXPECT_GE(reply.capacity(), c.min_capacity);
     EXPECT_LE(reply.capacity(), c.max_capacity);
   }
