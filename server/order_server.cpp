@@ -242,6 +242,7 @@ void OrderServer::Handle(const httplib::Request& request, httplib::Response& res
     head = std::make_shared<const std::string>(std::move(servlet_body));
   }
   response.status = status;
+  if (!mis.location.empty()) response.set_header("Location", mis.location);
 
   // The whole length is announced; a drop sends only part of it, a trickle
   // sends it slowly. A large archive is encoded piece by piece as the

@@ -100,7 +100,7 @@ const char kUsage[] =
     "                     [--tls-cert FILE --tls-key FILE] [--control FILE]\n"
     "                     [--charset NAME]  (the request header's, e.g. CP932)\n"
     "                     [--reply-body TEXT | --reply-file FILE | --reply-size N]\n"
-    "                     [--status CODE] [--delay-ms N] [--drop-after N]\n"
+    "                     [--status CODE] [--location URL] [--delay-ms N] [--drop-after N]\n"
     "                     [--never-answer] [--trickle BYTES/MS]\n"
     "                     [--max-body BYTES[K|M|G]] [--workers N]\n"
     "                     [--read-timeout SECONDS] [--idle-timeout SECONDS]\n"
@@ -117,6 +117,9 @@ std::string Misbehaviour::Set(const std::string& key, const std::string& value) 
     } catch (const std::exception& e) {
       return e.what();
     }
+  } else if (key == "location") {
+    if (value.find_first_of("\r\n") != std::string::npos) return "location wants a URL";
+    location = value;
   } else if (key == "never-answer") {
     never_answer = value.empty() || value == "1" || value == "true";
   } else if (key == "trickle") {

@@ -14,6 +14,7 @@ struct Misbehaviour {
   std::optional<std::string> reply_body;  // raw reply body instead of the servlet's
   std::optional<std::size_t> reply_size;  // raw reply of N bytes, byte i = i mod 251
   int status = 200;                       // HTTP status of every reply
+  std::string location;                   // a Location header on every reply
   std::size_t delay_ms = 0;               // wait before answering
   std::optional<std::size_t> drop_after;  // close the connection after N body bytes
   bool never_answer = false;              // hold the request until shutdown

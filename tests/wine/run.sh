@@ -268,6 +268,17 @@ with open(sys.argv[1], "wb") as f:
     f.write(b"0" + urllib.parse.quote_from_bytes(buffer.getvalue(), safe="").encode())
 PY
 start_server hostile --listen 127.0.0.1:0 --reply-file "$WORK/hostile.reply"
+# Replies WinINet must not take for the servlet's: one cut short of its
+# Content-Length, and redirects whose body would read as "no data" (302)
+# or "accepted" (301, 307) were the status ignored. They point at a port
+# where nothing listens.
+start_server cutoff --listen 127.0.0.1:0 --drop-after 20
+for status in 301 302 307; do
+  body=0
+  [ $status = 302 ] && body=1
+  start_server redirect$status --listen 127.0.0.1:0 --status $status --reply-body $body \
+    --location "http://127.0.0.1:9/elsewhere"
+done
 # A server of its own for the large transfers, so their data stays apart:
 # TOLVEX_WINE_LARGE_MIB (default 100, 0 skips; 1024 is the full check of a
 # 1 GiB file) of random bytes each way, which the form encoding makes about
@@ -477,6 +488,27 @@ for arch in $ARCHES; do
   if [ "$(cd "$WORKDIR_UNIX/hostile" && find . | sort | tr '\n' ' ')" = ". ./C001.dat ./orders.txt ./so.zip " ]; then
     ok "$arch the hostile archive left nothing but the caller's files"
   else fail "$arch after the hostile archive: $(cd "$WORKDIR_UNIX/hostile" && find . | tr '\n' ' ')"; fi
+
+  log "$arch: replies that are not the servlet's"
+  for status in 301 302 307; do
+    long_post_dir "$WORKDIR_UNIX/refused"
+    before=$(grep -c ' /servlets/' "$ARTIFACTS/server-redirect$status.log" || true)
+    url_var=URL_redirect$status
+    run_script "$arch a reply cut short gives 9; a $status redirect is not followed" \
+      $W "$CS" //nologo 'C:\tolvex\post.js' refused 0 "$URL_cutoff" "${!url_var}" "$WORKDIR\\refused"
+    after=$(grep -c ' /servlets/' "$ARTIFACTS/server-redirect$status.log" || true)
+    if [ $((after - before)) = 2 ]; then ok "$arch the $status server saw one request per call"
+    else fail "$arch the $status server saw $((after - before)) requests for 2 calls"; fi
+  done
+  # A receive's reply is in no file of the prefix but the caller's: WinINet
+  # writes nothing to the user's Internet cache.
+  needle=$(curl -s --data-binary "3C001        KEY001$(printf '%44s' '')" "${URL_http}servlets/GetSOData" |
+    head -c 48 | tail -c 40)
+  if [ ${#needle} -ne 40 ]; then
+    fail "$arch the sample server's reply could not be read for the cache check"
+  elif grep -rlF -- "$needle" "$WINEPREFIX/drive_c/users" >/dev/null 2>&1; then
+    fail "$arch a receive's reply lies in the prefix: $(grep -rlF -- "$needle" "$WINEPREFIX/drive_c/users" | head -3 | tr '\n' ' ')"
+  else ok "$arch no file of the prefix's users holds a received reply"; fi
 
   if [ "$LARGE_MIB" -gt 0 ]; then
     log "$arch: $LARGE_MIB MiB each way"

@@ -35,6 +35,7 @@ TEST(ParseServerOptions, ListenAddressAndContext) {
                                              {"--tls-cert", "c.pem"},
                                              {"--status", "20"},
                                              {"--trickle", "0/10"},
+                                             {"--location", "http://a/\r\nX: y"},
                                              {"--delay-ms"},
                                              {"--charset", "NO-SUCH-CHARSET"},
                                              {"--charset", ""},

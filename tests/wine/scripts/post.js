@@ -16,6 +16,9 @@
 //             sub\evil.txt and orders.txt (tolvex-server --reply-file);
 //             the work directory also holds the user's own C001.dat
 //             and so.zip: only orders.txt may change
+//   refused   ODD cuts its reply short of its Content-Length, LIVE
+//             answers with a redirect: 9, then 93 for a receive and 90 for
+//             a send, and orders.txt as it was
 var failures = 0;
 var mode = WScript.Arguments(0);
 var period = parseInt(WScript.Arguments(1), 10);
@@ -115,6 +118,17 @@ if (mode === "timeout") {
   var got = fso.OpenTextFile(work + "\\orders.txt", 1);
   expect("the caller's file holds the data member", got.ReadAll() === "new orders\r\n");
   got.Close();
+} else if (mode === "refused") {
+  r = recv(odd, "orders.txt")();
+  expect("a receive whose reply ends short of its length: 9 (got " + r + ")", r === 9);
+  r = recv(live, "orders.txt")();
+  expect("a receive answered by a redirect: 93 (got " + r + ")", r === 93);
+  r = send(live)();
+  expect("a send answered by a redirect: 90 (got " + r + ")", r === 90);
+  var kept = fso.OpenTextFile(work + "\\orders.txt", 1);
+  expect("the caller's file is as it was", kept.ReadAll() === "old orders\r\n");
+  kept.Close();
+  expect("nothing left behind", onlyCallersFiles());
 } else if (mode === "large") {
   r = recv(live, "large.txt")();
   expect("large receive (got " + r + ", ErrorMsg '" + o.ErrorMsg + "')",
