@@ -76,6 +76,20 @@ int main(int argc, char** argv) {
   }
 
   using namespace tolvex;
+  // A name whose bytes are not UTF-8 could only be read as another name,
+  // and another file would be written or sent.
+  const std::string& file_arg = args[4];
+  if (ToUtf8(FromUtf8(file_arg)) != file_arg) {
+    std::printf("%s\n", ToUtf8(ResultText(kResultBadLocalFile)).c_str());
+    if (!quiet) {
+      std::fflush(stdout);
+      std::fprintf(
+          stderr, "tolvex: result %d: the file name is not valid UTF-8 (%s)\n", kResultBadLocalFile,
+          QuotedBytes(reinterpret_cast<const std::uint8_t*>(file_arg.data()), file_arg.size(), 80)
+              .c_str());
+    }
+    return kResultBadLocalFile;
+  }
   posix::InstallInterruptHandler(quiet);
   posix::VerboseTraceSink sink(verbose, stderr);
   Trace trace(sink);

@@ -25,6 +25,12 @@ inline constexpr PathStyle kNativePathStyle = kWindowsPathStyle;
 inline constexpr PathStyle kNativePathStyle = kPosixPathStyle;
 #endif
 
+// The characters that end a directory in a path: both slashes on
+// Windows, "/" alone on POSIX, where "\\" is part of a name.
+inline std::u16string_view Separators(const PathStyle& style) {
+  return style.separator == u'\\' ? u"/\\" : u"/";
+}
+
 inline std::u16string JoinPath(const PathStyle& style, std::u16string_view dir,
                                std::u16string_view name) {
   std::u16string path(dir);

@@ -9,7 +9,7 @@
 namespace tolvex {
 
 struct PathParts {
-  std::u16string dir;   // before the last "/" or "\"; "" without one
+  std::u16string dir;   // before the last "/" or (on Windows) "\"; "" without one
   std::u16string file;  // after it; the whole path without one
 };
 

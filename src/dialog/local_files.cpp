@@ -129,7 +129,7 @@ void CopyWholeFile(FileSystem& files, const std::u16string& from, const std::u16
 }
 
 std::u16string ParentDirectory(const PathStyle& style, std::u16string_view path) {
-  const auto sep = path.find_last_of(style.separator == u'\\' ? u"/\\" : u"/");
+  const auto sep = path.find_last_of(Separators(style));
   if (sep == std::u16string_view::npos) return u"";
   if (sep == 0 && style.empty_dir_is_current) return u"/";
   return std::u16string(path.substr(0, sep));
@@ -225,7 +225,7 @@ std::u16string LocalTimeStamp() {
 
 std::u16string KeptDataPath(FileSystem& files, const PathStyle& style, const std::u16string& target,
                             const KeptName& name, bool use_short) {
-  const std::size_t sep = target.find_last_of(style.separator == u'\\' ? u"/\\" : u"/");
+  const std::size_t sep = target.find_last_of(Separators(style));
   const std::u16string dir = sep == std::u16string::npos ? u"" : target.substr(0, sep);
   const std::u16string file = sep == std::u16string::npos ? target : target.substr(sep + 1);
   const auto named = [&](const std::u16string& number) {
@@ -244,7 +244,7 @@ Kept KeepBeside(FileSystem& files, const PathStyle& style, const std::u16string&
                 const std::u16string& target, const KeptName& name, Trace& trace) {
   // A name longer than the system takes cannot be made at all: the short
   // form is used from the start, and after a refusal for its length.
-  const std::size_t sep = target.find_last_of(style.separator == u'\\' ? u"/\\" : u"/");
+  const std::size_t sep = target.find_last_of(Separators(style));
   const std::u16string file = sep == std::u16string::npos ? target : target.substr(sep + 1);
   bool use_short = !NameFits(style, file + u".received-" + name.stamp + name.extension);
   Kept kept;
@@ -312,29 +312,31 @@ Placement PutInPlace(FileSystem& files, const PathStyle& style, const std::u16st
 StagingDirectory::StagingDirectory(FileSystem& files, const PathStyle& style,
                                    std::u16string_view parent)
     : files_(files), style_(style) {
-  // A name that is taken is simply passed over; ever failing attempts mean
-  // the directory cannot be made at all.
-  constexpr int kAttempts = 8;
+  // A name that is taken is simply passed over (two calls beside one file
+  // meet one in 65536 times an attempt); ever failing attempts mean the
+  // directory cannot be made at all.
+  constexpr int kAttempts = 16;
   // Some random devices repeat from process to process; the clock keeps
   // two calls started together apart.
   auto clock = static_cast<std::uint64_t>(
       std::chrono::high_resolution_clock::now().time_since_epoch().count());
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    // Short, so that deep directories keep their room for the paths the
+    // archive control takes: ".tolvex-" and four hex digits.
+    const auto value = RandomWord() ^ static_cast<std::uint32_t>(clock);
+    clock = (clock >> 16) | (clock << 48);
     std::u16string name = u".tolvex-";
-    for (int i = 0; i < 4; ++i) {
-      const auto value = RandomWord() ^ static_cast<std::uint32_t>(clock);
-      clock = (clock >> 32) | (clock << 32);
-      for (int shift = 28; shift >= 0; shift -= 4) {
-        name += u"0123456789abcdef"[(value >> shift) & 0xF];
-      }
-    }
+    for (int shift = 12; shift >= 0; shift -= 4)
+      name += u"0123456789abcdef"[(value >> shift) & 0xF];
     const std::u16string candidate = JoinPath(style, parent, name);
     try {
       files_.CreatePrivateDirectory(candidate);
       path_ = candidate;
       return;
-    } catch (const FileError&) {
-      if (attempt + 1 == kAttempts) throw;
+    } catch (const FileError& error) {
+      // Only a name that is taken is worth another one.
+      const bool taken = error.fault == FileFault::kExists || error.fault == FileFault::kOther;
+      if (!taken || attempt + 1 == kAttempts) throw;
     }
   }
 }

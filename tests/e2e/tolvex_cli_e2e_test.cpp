@@ -838,6 +838,25 @@ TEST_F(TolvexCommand, WhatCannotTakeTheDataIsRefusedBeforeThePost) {
   EXPECT_EQ(Snapshot(client()).size(), 1u);
 }
 
+// On POSIX a backslash is part of a name, and a name that is not UTF-8
+// is refused before anything else rather than read as another name.
+TEST_F(TolvexCommand, FileNamesAreTakenByteForByte) {
+  ServerProcess server(data(), {});
+  const auto r = Recv(server, client() / "a\\b.txt");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(client() / "a\\b.txt"), kOrders);
+  EXPECT_EQ(Snapshot(client()).size(), 1u);
+  for (const std::string verb : {"recv", "send"}) {
+    const auto bad =
+        RunTolvex({verb, Url(server), "key-1", "C001", (client() / "\xff.txt").string()});
+    EXPECT_EQ(bad.status, 4) << verb;
+    EXPECT_EQ(bad.out, "ローカル送信ファィル名エラー\n") << verb;
+    EXPECT_TRUE(Contains(bad.err, "the file name is not valid UTF-8")) << bad.err;
+  }
+  EXPECT_FALSE(Contains(server.Log(), "PutProgressData")) << server.Log();
+  EXPECT_EQ(Snapshot(client()).size(), 1u);
+}
+
 // A redirect is not followed, whatever its kind (a 303 would make the POST a
 // GET, a 307 would post again elsewhere): the reply is not the servlet's,
 // even when its body reads "no data", and the caller's file stays.

@@ -65,7 +65,8 @@ struct Harness {
   ScriptedFiles files;
   testing::RecordingTraceSink lines;
   Trace trace{lines};
-  Tolvex tolvex{{state, dialog, pointer, files, &trace}};
+  // The fake file system speaks Windows paths.
+  Tolvex tolvex{{state, dialog, pointer, files, &trace, kWindowsPathStyle}};
 };
 
 const std::u16string kUrl = u"http://host1/app";
@@ -124,6 +125,27 @@ TEST(TolvexChecks, FirstFailingCheckDecidesInOrderUrlCodeKeyFile) {
                                           std::string(DefaultCause(c.expected)))
           << c.name;
     }
+  }
+}
+
+// The server names the member it delivers after the code: a receive whose
+// code cannot be a file of its own here is refused among the code checks,
+// before a key or file check and before the server is asked. A send names
+// no file after the code.
+TEST(TolvexChecks, ReceiveRefusesACodeThatCannotNameAFile) {
+  for (const std::u16string code :
+       {u"A/B", u"..\\x", u"D:x", u"CON", u"aux", u"NUL.txt", u"COM1", u"LPT1.x", u"*", u"?", u"<",
+        u">", u"|", u"\"", u":", u"a\tb"}) {
+    Harness h;
+    EXPECT_EQ(h.tolvex.RecvSO(kUrl, u"", code, Variant()), 2) << ToUtf8(code);
+    EXPECT_EQ(h.tolvex.ErrorMsg, u"受注会社コードエラー");
+    EXPECT_EQ(h.dialog.shows, 0);
+    EXPECT_NE(h.trace.CauseText().find("the company code does not make a file name"),
+              std::string::npos)
+        << h.trace.CauseText();
+    h.dialog.job = [](JobState& s) { s.SendJob.ResultCode = 0; };
+    h.files.lengths[u"D:\\work\\orders.txt"] = 3;
+    EXPECT_EQ(h.tolvex.SendProgress(kUrl, kKey, code, kFile), 0) << ToUtf8(code);
   }
 }
 
@@ -287,7 +309,9 @@ TEST(TolvexCall, CallMadeWhileTheDialogIsShownIsRefusedUntouched) {
   EXPECT_EQ(other.RecvSO(u"", u"k", u"C", kFile), 1);
 }
 
-TEST(SplitPath, SplitsAtTheLastSeparatorOfEitherKind) {
+// Windows splits at either separator; on POSIX a backslash is part of a
+// name.
+TEST(SplitPath, SplitsAtTheLastSeparatorOfThePlatform) {
   const struct {
     std::u16string path, dir, file;
     PathStyle style = kNativePathStyle;
@@ -297,11 +321,12 @@ TEST(SplitPath, SplitsAtTheLastSeparatorOfEitherKind) {
       // current drive's root.
       {u"/p.txt", u"/", u"p.txt", kPosixPathStyle},
       {u"/p.txt", u"", u"p.txt", kWindowsPathStyle},
-      {u"\\p.txt", u"", u"p.txt", kPosixPathStyle},
+      {u"\\p.txt", u"", u"\\p.txt", kPosixPathStyle},
+      {u"/srv/orders/a\\b.txt", u"/srv/orders", u"a\\b.txt", kPosixPathStyle},
       {u"//p.txt", u"/", u"p.txt", kPosixPathStyle},
-      {u"\\orders.txt", u"", u"orders.txt"},
-      {u"D:\\work\\", u"D:\\work", u""},
-      {u"D:/work\\sub/orders.txt", u"D:/work\\sub", u"orders.txt"},
+      {u"\\orders.txt", u"", u"orders.txt", kWindowsPathStyle},
+      {u"D:\\work\\", u"D:\\work", u"", kWindowsPathStyle},
+      {u"D:/work\\sub/orders.txt", u"D:/work\\sub", u"orders.txt", kWindowsPathStyle},
       {u"D:orders.txt", u"", u"D:orders.txt"},
       {u"/home/u/受注.dat", u"/home/u", u"受注.dat"},
   };

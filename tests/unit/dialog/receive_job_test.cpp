@@ -95,6 +95,7 @@ TEST_F(ReceiveJob, DataIsDecodedUnpackedAndRenamedIntoTheCallersFile) {
     const fs::path stage(archive.unpack_dir);
     EXPECT_EQ(stage.parent_path(), Path("a/b"));
     EXPECT_EQ(stage.filename().string().rfind(".tolvex-", 0), 0u);
+    EXPECT_EQ(stage.filename().string().size(), 12u) << stage;
     EXPECT_EQ(fs::status(stage).permissions() & fs::perms::all, fs::perms::owner_all);
     EXPECT_EQ(ReadIn(archive.unpack_dir, "so.zip"), zip);
     EXPECT_EQ(Read("a/b/orders.txt"), "old");  // still there during the unpack
