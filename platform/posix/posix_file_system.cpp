@@ -98,7 +98,16 @@ void PosixFileSystem::CreatePrivateDirectory(const std::u16string& path) {
   if (mkdir(native.c_str(), 0700) != 0) Fail("create directory", native, errno);
 }
 
-void PosixFileSystem::ReplaceDurably(const std::u16string& from, const std::u16string& to) {
+std::unique_ptr<WritableFile> PosixFileSystem::CreateNew(const std::u16string& path) {
+  const std::string native = ToUtf8(path);
+  // O_EXCL makes the name this call's in one step, a link of that name
+  // included; the stream then opens the file it made.
+  const Descriptor made(open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (made.get() < 0) Fail("create", native, errno);
+  return OpenForWrite(path);
+}
+
+std::string PosixFileSystem::ReplaceDurably(const std::u16string& from, const std::u16string& to) {
   const std::string source = ToUtf8(from);
   const std::string target = ToUtf8(to);
   SyncPath(source, O_RDONLY);
@@ -107,8 +116,10 @@ void PosixFileSystem::ReplaceDurably(const std::u16string& from, const std::u16s
   // network file systems refuse) does not undo it.
   try {
     SyncPath(DirectoryOf(target), O_RDONLY | O_DIRECTORY);
-  } catch (const FileError&) {
+  } catch (const FileError& error) {
+    return std::string("the directory could not be synced after the rename: ") + error.what();
   }
+  return {};
 }
 
 }  // namespace tolvex::posix

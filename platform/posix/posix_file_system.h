@@ -15,9 +15,10 @@ class PosixFileSystem final : public StdFileSystem {
   // the kernel resolves the joined path as it would the relative one.
   std::u16string AbsolutePath(const std::u16string& path) override;
   bool ProbeOpenForRead(const std::u16string& path) noexcept override;
+  std::unique_ptr<WritableFile> CreateNew(const std::u16string& path) override;
   void RenameNew(const std::u16string& from, const std::u16string& to) override;
   void CreatePrivateDirectory(const std::u16string& path) override;
-  void ReplaceDurably(const std::u16string& from, const std::u16string& to) override;
+  std::string ReplaceDurably(const std::u16string& from, const std::u16string& to) override;
 };
 
 }  // namespace tolvex::posix

@@ -47,7 +47,9 @@ bool IsBareName(const std::u16string& name, const PathStyle& style) {
 std::unique_ptr<WritableFile> CreateOutput(FileSystem& files, const std::u16string& path,
                                            const std::u16string& reported_name) {
   try {
-    return files.OpenForWrite(path);
+    // Into a directory of the call's own: nothing there may be written
+    // through.
+    return files.CreateNew(path);
   } catch (const FileError&) {
     throw ArchiveFailure(ArchiveErrc::kWriteFailed, reported_name);
   }

@@ -76,13 +76,20 @@ class FileSystem {
   virtual ~FileSystem() = default;
 
   // The caller's path as the system reads it: `path` itself when it is
-  // absolute, else joined to the process's current directory. Back ends
+  // absolute, else joined to the process's current directory; on Windows
+  // an existing file's short (8.3) names are spelled out long. Back ends
   // without a current directory return it unchanged.
   virtual std::u16string AbsolutePath(const std::u16string& path) { return path; }
 
   virtual std::unique_ptr<ReadableFile> OpenForRead(const std::u16string& path) = 0;
   // Creates the file or cuts an existing one to 0 bytes.
   virtual std::unique_ptr<WritableFile> OpenForWrite(const std::u16string& path) = 0;
+  // Creates a file that must not exist yet: anything of that name (a file,
+  // a link, a directory another user made first) fails it with
+  // FileFault::kExists and is left alone. The work files of a call are
+  // made so. Back ends over a real disk make the check and the creation
+  // one step; this one checks first.
+  virtual std::unique_ptr<WritableFile> CreateNew(const std::u16string& path);
 
   // Opens the file for reading while denying other processes read access,
   // then closes it at once; false when that fails for any reason. Anything
@@ -135,9 +142,11 @@ class FileSystem {
   // right after, so a power cut leaves the old file or the new one. A
   // failure leaves `to` whole; its FileError says whether it is transient.
   // On Windows the new file also takes the old one's access control list
-  // where the caller may set it.
-  virtual void ReplaceDurably(const std::u16string& from, const std::u16string& to) {
+  // where the caller may set it; where not, it keeps the list it inherited.
+  // Returns what the trace should know of it ("" for nothing).
+  virtual std::string ReplaceDurably(const std::u16string& from, const std::u16string& to) {
     RenameReplacing(from, to);
+    return {};
   }
 };
 

@@ -164,6 +164,14 @@ std::unique_ptr<ReadableFile> StdFileSystem::OpenForRead(const std::u16string& p
   return std::make_unique<StdReadableFile>(std::move(stream), path);
 }
 
+std::unique_ptr<WritableFile> FileSystem::CreateNew(const std::u16string& path) {
+  if (KindOf(path) != FileKind::kMissing) {
+    const std::string reason = "a file of that name exists";
+    throw FileError("create " + ToUtf8(path) + ": " + reason, FileFault::kExists, reason);
+  }
+  return OpenForWrite(path);
+}
+
 std::unique_ptr<WritableFile> StdFileSystem::OpenForWrite(const std::u16string& path) {
   errno = 0;
   std::ofstream stream(ToPath(path), std::ios::binary | std::ios::trunc);

@@ -100,7 +100,7 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
     // Once, here: the open check, the split and every step of the job see
     // the same file, whatever the current directory does meanwhile.
     const std::u16string path = services_.files.AbsolutePath(given);
-    if (path != given) trace().Step("file as an absolute path: \"" + ToUtf8(path) + "\"");
+    if (path != given) trace().Step("file as the system names it: \"" + ToUtf8(path) + "\"");
 
     if (mode == kJobModeSend) {
       if (!services_.files.ProbeOpenForRead(path)) {

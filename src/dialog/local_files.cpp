@@ -118,14 +118,24 @@ Bytes ReadWholeFile(FileSystem& files, const std::u16string& path) {
 
 void CopyWholeFile(FileSystem& files, const std::u16string& from, const std::u16string& to) {
   auto source = files.OpenForRead(from);
-  auto target = files.OpenForWrite(to);
-  Bytes buffer(256 * 1024);
-  for (;;) {
-    const auto got = source->Read(buffer.data(), buffer.size());
-    if (got == 0) break;
-    target->Write(buffer.data(), got);
+  auto target = files.CreateNew(to);
+  // From here `to` is this call's own, and a failure takes it away again.
+  try {
+    Bytes buffer(256 * 1024);
+    for (;;) {
+      const auto got = source->Read(buffer.data(), buffer.size());
+      if (got == 0) break;
+      target->Write(buffer.data(), got);
+    }
+    target->Close();
+  } catch (...) {
+    target.reset();
+    try {
+      files.DeleteFile(to);
+    } catch (...) {
+    }
+    throw;
   }
-  target->Close();
 }
 
 std::u16string ParentDirectory(const PathStyle& style, std::u16string_view path) {
@@ -275,10 +285,6 @@ Kept KeepBeside(FileSystem& files, const PathStyle& style, const std::u16string&
     kept.path = path;
   } catch (const FileError& error) {
     kept.error = error;
-    try {
-      files.DeleteFile(path);
-    } catch (...) {
-    }
   }
   return kept;
 }
@@ -292,7 +298,9 @@ Placement PutInPlace(FileSystem& files, const PathStyle& style, const std::u16st
     for (std::size_t pause = 0;; ++pause) {
       ++placement.attempts;
       try {
-        files.ReplaceDurably(member, target);
+        if (const std::string note = files.ReplaceDurably(member, target); !note.empty()) {
+          trace.Step(note);
+        }
         placement.placed = true;
         return placement;
       } catch (const FileError& error) {

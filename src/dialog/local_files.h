@@ -33,7 +33,9 @@ void WriteWholeFile(FileSystem& files, const std::u16string& path, const Bytes& 
 // Reads a whole file; throws FileError.
 Bytes ReadWholeFile(FileSystem& files, const std::u16string& path);
 
-// Copies a whole file; throws FileError.
+// Copies a whole file to a new one; throws FileError, with
+// FileFault::kExists when `to` exists. A copy that fails part-way is
+// removed again.
 void CopyWholeFile(FileSystem& files, const std::u16string& from, const std::u16string& to);
 
 // The directory part of a path as the platform reads it: "" for a bare

@@ -58,7 +58,7 @@ void FrmTolvex::RunReceive() {
       CreateDirectoryChain(services_.files, services_.paths, job.LocalDir);
       stage.emplace(services_.files, services_.paths, stage_parent);
     }
-    return services_.files.OpenForWrite(stage->File(kReceiveWorkFile));
+    return services_.files.CreateNew(stage->File(kReceiveWorkFile));
   });
   // Once the whole archive is in the work file, no way out loses it: it
   // goes beside the caller's file, and the cause says where.

@@ -689,7 +689,7 @@ TEST_F(TolvexCommand, RelativePathsNameTheFileInTheCurrentDirectory) {
   EXPECT_EQ(ReadFile(client() / "here" / "new" / "o3.txt"), kOrders);
   const auto verbose =
       RunTolvex({"--verbose", "recv", Url(server), "key-1", "C001", "orders.txt"}, in_here);
-  EXPECT_TRUE(Contains(verbose.err, "* file as an absolute path: \"" +
+  EXPECT_TRUE(Contains(verbose.err, "* file as the system names it: \"" +
                                         (client() / "here" / "orders.txt").string() + "\""))
       << verbose.err;
   // The archive names the file as it lies in the current directory.

@@ -85,6 +85,30 @@ DWORD AttributesOf(const std::wstring& system_path) {
   return GetFileAttributesW(system_path.c_str());
 }
 
+// Whether a path whose attributes carry FILE_ATTRIBUTE_REPARSE_POINT is a
+// link: only its tag tells a symbolic link or junction from a cloud
+// placeholder, which is the file itself.
+bool IsLinkReparsePoint(const std::wstring& system_path) {
+  WIN32_FIND_DATAW entry{};
+  const HANDLE find = FindFirstFileExW(system_path.c_str(), FindExInfoBasic, &entry,
+                                       FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) return true;  // unknown: not followed blindly
+  FindClose(find);
+  // The entry's dwReserved0 holds the tag of a reparse point.
+  return IsLinkReparseTag(entry.dwReserved0);
+}
+
+// The attributes of `system_path` with FILE_ATTRIBUTE_REPARSE_POINT kept
+// only for links.
+DWORD LinkAwareAttributesOf(const std::wstring& system_path) {
+  const DWORD attributes = AttributesOf(system_path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      IsLinkReparsePoint(system_path)) {
+    return attributes;
+  }
+  return attributes & ~DWORD{FILE_ATTRIBUTE_REPARSE_POINT};
+}
+
 unique_kernel_handle Open(const std::wstring& system_path, DWORD access, DWORD share,
                           DWORD disposition, DWORD flags) {
   const HANDLE file =
@@ -260,8 +284,25 @@ bool HeldByAnotherProgram(const std::wstring& system_path) {
 }  // namespace
 
 std::u16string Win32FileSystem::AbsolutePath(const std::u16string& path) {
-  if (IsAbsoluteWindowsPath(path)) return path;
-  return FullPath(path);
+  const std::u16string absolute = IsAbsoluteWindowsPath(path) ? path : FullPath(path);
+  // A name written in its 8.3 form ("ORDERS~1.TXT") would be replaced by a
+  // file of that literal name: an existing file is taken by its long name.
+  const std::u16string full = FullPath(absolute);
+  if (IsDevicePath(full)) return absolute;
+  const std::wstring extended = ToWide(ExtendedLengthForm(full));
+  std::wstring long_form(extended.size() + MAX_PATH, L'\0');
+  for (int tries = 0; tries < 4; ++tries) {
+    const DWORD length =
+        GetLongPathNameW(extended.c_str(), long_form.data(), static_cast<DWORD>(long_form.size()));
+    if (length == 0) return absolute;  // no such file yet: nothing to resolve
+    if (length < long_form.size()) {
+      long_form.resize(length);
+      const std::u16string resolved = OrdinaryForm(FromWide(long_form));
+      return resolved == OrdinaryForm(full) ? absolute : resolved;
+    }
+    long_form.resize(length);
+  }
+  return absolute;
 }
 
 std::unique_ptr<ReadableFile> Win32FileSystem::OpenForRead(const std::u16string& path) {
@@ -283,6 +324,14 @@ std::unique_ptr<WritableFile> Win32FileSystem::OpenForWrite(const std::u16string
   if (file.get() == nullptr) Fail("create", path);
   if (GetFileType(file.get()) != FILE_TYPE_DISK) FailNotDiskFile("create", path);
   if (!SetEndOfFile(file.get())) Fail("truncate", path);
+  return std::make_unique<Win32WritableFile>(std::move(file), path);
+}
+
+std::unique_ptr<WritableFile> Win32FileSystem::CreateNew(const std::u16string& path) {
+  const std::wstring system_path = CheckedSystemPath("create", path);
+  // CREATE_NEW: never a file, link or junction another user made first.
+  auto file = Open(system_path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  if (file.get() == nullptr) Fail("create", path);
   return std::make_unique<Win32WritableFile>(std::move(file), path);
 }
 
@@ -332,7 +381,7 @@ bool Win32FileSystem::IsDirectory(const std::u16string& path) noexcept {
 
 bool Win32FileSystem::IsLink(const std::u16string& path) noexcept {
   try {
-    const DWORD attributes = AttributesOf(SystemPath(path));
+    const DWORD attributes = LinkAwareAttributesOf(SystemPath(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
   } catch (...) {
     return false;
@@ -385,7 +434,7 @@ FileKind Win32FileSystem::KindOf(const std::u16string& path) noexcept {
     // No file can have such a name; the step that tries to make one says
     // why it cannot.
     if (ExceedsFileSystemLimits(extended)) return FileKind::kMissing;
-    const DWORD attributes = AttributesOf(ToWide(extended));
+    const DWORD attributes = LinkAwareAttributesOf(ToWide(extended));
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       const DWORD error = GetLastError();
       return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileKind::kMissing
@@ -466,7 +515,7 @@ void Win32FileSystem::CopyPermissions(const std::u16string& from, const std::u16
   }
 }
 
-void Win32FileSystem::ReplaceDurably(const std::u16string& from, const std::u16string& to) {
+std::string Win32FileSystem::ReplaceDurably(const std::u16string& from, const std::u16string& to) {
   const std::wstring source = CheckedSystemPath("replace", from);
   const std::wstring target = CheckedSystemPath("replace", to);
   const DWORD target_attributes = AttributesOf(target);
@@ -478,12 +527,32 @@ void Win32FileSystem::ReplaceDurably(const std::u16string& from, const std::u16s
                     FileFault::kReadOnly, reason);
   }
   // The rename's access is granted as the handle opens: the list copied
-  // onto it below cannot take it away again.
-  const auto file = Open(source, GENERIC_WRITE | DELETE | WRITE_DAC | READ_CONTROL, FILE_SHARE_READ,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-  if (file.get() == nullptr) Fail("open", from);
+  // onto it below cannot take it away again. Copying the list is a
+  // courtesy: a share with Change rights, or a folder that keeps its
+  // users from changing permissions, refuses WRITE_DAC, and the new file
+  // then keeps the list it inherited.
+  std::string note;
+  auto file = Open(source, GENERIC_WRITE | DELETE | WRITE_DAC | READ_CONTROL, FILE_SHARE_READ,
+                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  if (file.get() == nullptr && GetLastError() == ERROR_ACCESS_DENIED) {
+    file =
+        Open(source, GENERIC_WRITE | DELETE, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    if (file.get() != nullptr && target_attributes != INVALID_FILE_ATTRIBUTES) {
+      note = ToUtf8(to) + " keeps the access control list its folder gives it: the old list " +
+             "may not be set here (" + DescribeWin32FileError(ERROR_ACCESS_DENIED) + ")";
+    }
+  }
+  if (file.get() == nullptr) {
+    // A scanner looking at the fresh file lets go within moments.
+    const DWORD code = GetLastError();
+    FileError error = Win32FileError("open", from, code, SystemWords(code));
+    error.transient = IsTransientWin32FileError(code);
+    throw error;
+  }
   if (!FlushFileBuffers(file.get())) Fail("flush", from);
-  if (target_attributes != INVALID_FILE_ATTRIBUTES) CopyAccessControl(target, file.get());
+  if (note.empty() && target_attributes != INVALID_FILE_ATTRIBUTES) {
+    CopyAccessControl(target, file.get());
+  }
   if (const DWORD code = RenameByHandle(file.get(), target); code != 0) {
     FileError error = Win32FileError("replace", to, code, SystemWords(code));
     if (code == ERROR_ACCESS_DENIED && HeldByAnotherProgram(target)) {
@@ -498,6 +567,7 @@ void Win32FileSystem::ReplaceDurably(const std::u16string& from, const std::u16s
   }
   // The new directory entry, on the same handle.
   FlushFileBuffers(file.get());
+  return note;
 }
 
 }  // namespace tolvex::win32

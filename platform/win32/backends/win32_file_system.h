@@ -19,6 +19,7 @@ class Win32FileSystem final : public FileSystem {
   // An existing file is cut to 0 bytes in place, so it keeps its
   // attributes and security.
   std::unique_ptr<WritableFile> OpenForWrite(const std::u16string& path) override;
+  std::unique_ptr<WritableFile> CreateNew(const std::u16string& path) override;
   // Opens with read access while denying other processes read access; a
   // directory or anything GetFileType does not call a disk file is false.
   bool ProbeOpenForRead(const std::u16string& path) noexcept override;
@@ -50,7 +51,7 @@ class Win32FileSystem final : public FileSystem {
   // `to` where the caller may set it (access already granted to the handle
   // stays), then the rename over `to`. A read-only `to` is refused and
   // stays as it is: Windows refuses to replace it, and Wine would not.
-  void ReplaceDurably(const std::u16string& from, const std::u16string& to) override;
+  std::string ReplaceDurably(const std::u16string& from, const std::u16string& to) override;
 };
 
 }  // namespace tolvex::win32

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -34,5 +35,13 @@ std::u16string OrdinaryForm(std::u16string_view path);
 // More than the file systems of Windows take: a name of more than 255
 // characters, or a whole path past the 32767 of the extended form.
 bool ExceedsFileSystemLimits(std::u16string_view extended_path);
+
+// Whether a reparse point of this tag redirects to another path: symbolic
+// links and mount points (junctions) do. Every other tag (OneDrive's and
+// other cloud placeholders, deduplicated files, tags we do not know) marks
+// a file that is what it names, read and replaced as a plain file. A tag of
+// 0 is one the system did not tell: taken for a link, which is never
+// written through blindly.
+bool IsLinkReparseTag(std::uint32_t tag);
 
 }  // namespace tolvex::win32

@@ -32,10 +32,11 @@ class NotingFileSystem : public StdFileSystem {
     notes.push_back("permissions " + Name(from) + " -> " + Name(to));
     StdFileSystem::CopyPermissions(from, to);
   }
-  void ReplaceDurably(const std::u16string& from, const std::u16string& to) override {
+  std::string ReplaceDurably(const std::u16string& from, const std::u16string& to) override {
     notes.push_back("replace " + Name(from) + " -> " + Name(to));
     if (refuse_replace) refuse_replace(++replace_attempts);
     StdFileSystem::ReplaceDurably(from, to);
+    return replace_note;
   }
   void CreatePrivateDirectory(const std::u16string& path) override {
     if (refuse_directories) throw *refuse_directories;
@@ -98,6 +99,7 @@ class NotingFileSystem : public StdFileSystem {
   std::function<void(int)> refuse_replace;
   int replace_attempts = 0;
   std::optional<FileError> refuse_rename_new;
+  std::string replace_note;  // what the replace tells the trace
   // A directory that takes no new directories: a read-only mount, a
   // folder that allows files only.
   std::optional<FileError> refuse_directories;

@@ -177,6 +177,36 @@ TEST(KeepBeside, LongNamesFallBackToTheShortForm) {
   fs::remove_all(dir);
 }
 
+// A work file is made new: whatever another user put there first (a file,
+// a link to elsewhere, a directory) is refused and left as it was.
+TEST(CopyWholeFile, NeverWritesThroughWhatIsThere) {
+  namespace fs = std::filesystem;
+  const auto dir = fs::temp_directory_path() / ("tolvex-new-test-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "a dir");
+  std::ofstream(dir / "from") << "data";
+  std::ofstream(dir / "a file") << "theirs";
+  std::ofstream(dir / "elsewhere") << "theirs";
+  fs::create_symlink(dir / "elsewhere", dir / "a link");
+  StdFileSystem files;
+  for (const char* name : {"a file", "a link", "a dir"}) {
+    try {
+      CopyWholeFile(files, (dir / "from").u16string(), (dir / name).u16string());
+      ADD_FAILURE() << name << " was written";
+    } catch (const FileError& error) {
+      EXPECT_EQ(error.fault, FileFault::kExists) << name << ": " << error.what();
+    }
+  }
+  std::ifstream a(dir / "a file"), b(dir / "elsewhere");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(a), {}), "theirs");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(b), {}), "theirs");
+  EXPECT_TRUE(fs::is_directory(dir / "a dir"));
+  CopyWholeFile(files, (dir / "from").u16string(), (dir / "new").u16string());
+  std::ifstream c(dir / "new");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(c), {}), "data");
+  fs::remove_all(dir);
+}
+
 TEST(ReceiveTargetRefusal, WhatCannotTakeDataIsKnownBeforeThePost) {
   namespace fs = std::filesystem;
   const auto dir = fs::temp_directory_path() / "tolvex-refusal-test";
@@ -243,6 +273,27 @@ TEST(Win32Paths, FormsHandedToTheSystem) {
   std::u16string deep = u"\\\\?\\C:";
   while (deep.size() < 32767) deep += u"\\" + std::u16string(200, u'd');
   EXPECT_TRUE(ExceedsFileSystemLimits(deep));
+}
+
+// Only symbolic links and junctions lead elsewhere; a OneDrive placeholder,
+// a deduplicated file or a tag of tomorrow is the file itself, replaced in
+// place. A tag the system did not tell is not written through.
+TEST(Win32Paths, ReparseTagsThatAreLinks) {
+  const struct {
+    const char* name;
+    std::uint32_t tag;
+    bool link;
+  } cases[] = {
+      {"symbolic link", 0xA000000C, true},
+      {"mount point (junction)", 0xA0000003, true},
+      {"not told", 0, true},
+      {"OneDrive placeholder", 0x9000001A, false},
+      {"cloud, other", 0x9000101A, false},
+      {"deduplicated", 0x80000013, false},
+      {"WSL symlink", 0xA000001D, false},
+      {"unknown", 0x12345678, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(win32::IsLinkReparseTag(c.tag), c.link) << c.name;
 }
 
 TEST(Win32FileErrors, ReasonsInWordsWithTheNumberBehindThem) {

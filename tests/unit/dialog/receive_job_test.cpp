@@ -325,6 +325,7 @@ TEST_F(ReceiveJob, AFileThatCannotBeReplacedKeepsTheReceivedDataBesideIt) {
     int attempts;
     std::string cause;  // what the cause line holds besides the kept file's path
   } cases[] = {
+      // A scanner on the fresh file for a moment, or on the caller's.
       {"held briefly", 2, held, std::nullopt, 0, 3, ""},
       {"held throughout", 99, held, std::nullopt, 12, 4,
        "orders.txt could not be replaced: the file is open in another program; the received data "
@@ -368,6 +369,22 @@ TEST_F(ReceiveJob, AFileThatCannotBeReplacedKeepsTheReceivedDataBesideIt) {
   }
   files.refuse_replace = nullptr;
   files.refuse_rename_new.reset();
+}
+
+// Copying the old file's permissions is a courtesy: where the system will
+// not have them set, the receive still succeeds and the trace says so.
+TEST_F(ReceiveJob, PermissionsThatCannotBeCopiedAreNoFailure) {
+  Write("d/orders.txt", "old");
+  http.Reply("0PK");
+  archive.on_unpack = [&] { WriteIn(archive.unpack_dir, "C001.dat", "new orders"); };
+  files.replace_note = "orders.txt keeps the access control list its folder gives it";
+  EXPECT_EQ(Recv("d/orders.txt"), 0);
+  files.replace_note.clear();
+  EXPECT_EQ(Read("d/orders.txt"), "new orders");
+  EXPECT_NE(
+      trace_lines.Text().find("* orders.txt keeps the access control list its folder gives it\n"),
+      std::string::npos)
+      << trace_lines.Text();
 }
 
 TEST_F(ReceiveJob, DataThatCannotBeKeptEitherIsReportedAsLost) {
