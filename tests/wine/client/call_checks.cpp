@@ -1682,6 +1682,26 @@ void CheckCallersFiles(const std::wstring& live_url, const std::wstring& dead_ur
           "relative sub\\orders.txt: receive -> 0, the directory made there");
   }
 
+  // The file named by its short 8.3 form: the long-named file takes the
+  // data and no file of the short name appears (Wine resolves short names
+  // itself; NTFS would rename the file to the short name).
+  {
+    const std::wstring dir = root + L"\\short";
+    MakeDirectories(dir);
+    const std::wstring file = dir + L"\\long orders file.txt";
+    WriteLong(file, old_data);
+    wchar_t short_path[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameW(file.c_str(), short_path, MAX_PATH);
+    Check(length > 0 && length < MAX_PATH && file != short_path,
+          "the long-named file has a short name (" + Narrow(short_path) + ")");
+    const short received = Receive(live_url, L"KEY001", short_path);
+    Check(
+        received == 0 && ReadLong(file) == reference,
+        "short name: receive -> 0 into the long-named file (got " + std::to_string(received) + ")");
+    Check(Names(Listing(dir)) == "long orders file.txt",
+          "short name: no file of the short name (" + Names(Listing(dir)) + ")");
+  }
+
   // Deep: a 250-character directory and a 300-character path.
   for (const std::size_t length : {std::size_t{250}, std::size_t{300}}) {
     std::wstring dir = root + L"\\deep";
