@@ -80,6 +80,13 @@ class FakeDialogWindow : public DialogWindow {
   // response-timer ticks (time passes quickly here) until the post ends.
   void PumpUntil(const std::function<bool()>& done) override {
     ++pumps;
+    if (cancel_after_post) {
+      // The user's Cancel arrives after the last byte, before the job has
+      // looked at the reply.
+      while (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      events_->OnCancel();
+      return;
+    }
     bool scripted = false;
     for (;;) {
       // Read before done(), which hands over what the worker reported
@@ -107,6 +114,7 @@ class FakeDialogWindow : public DialogWindow {
   bool cancel_before_start = false;
   std::function<void()> after_load;
   std::function<void(DialogEvents&)> during_post;
+  bool cancel_after_post = false;
   bool tick_response_timer = false;
   std::function<bool()> ticks_from;  // response ticks only once this holds
   int pumps = 0;

@@ -387,6 +387,30 @@ TEST_F(ReceiveJob, PermissionsThatCannotBeCopiedAreNoFailure) {
       << trace_lines.Text();
 }
 
+// Cancel pressed after the whole reply came: the call ends as cancelled,
+// the caller's file as it was, and the data the server handed out is kept.
+TEST_F(ReceiveJob, CancelAfterTheWholeReplyKeepsTheArchive) {
+  Write("d/orders.txt", "old");
+  http.Reply("0PK");
+  window.cancel_after_post = true;
+  EXPECT_EQ(Recv("d/orders.txt"), 99);
+  window.cancel_after_post = false;
+  EXPECT_EQ(Read("d/orders.txt"), "old");
+  auto names = Listing("d");
+  names.erase("orders.txt");
+  ASSERT_EQ(names.size(), 1u);
+  const std::string kept = *names.begin();
+  EXPECT_EQ(kept.rfind("orders.txt.received-", 0), 0u) << kept;
+  EXPECT_EQ(Read("d/" + kept), "PK");
+  EXPECT_EQ(trace.CauseText().rfind("cancelled by the user before the job ended; the received "
+                                    "archive was kept in " +
+                                        Path("d").string() + "/" + kept,
+                                    0),
+            0u)
+      << trace.CauseText();
+  EXPECT_TRUE(archive.calls.empty());
+}
+
 TEST_F(ReceiveJob, DataThatCannotBeKeptEitherIsReportedAsLost) {
   Write("d/orders.txt", "old");
   http.Reply("0PK");
