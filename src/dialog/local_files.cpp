@@ -188,7 +188,7 @@ std::optional<std::string> ReceiveTargetRefusal(FileSystem& files, const std::u1
 
 std::optional<std::string> StagingRefusal(FileSystem& files, const PathStyle& style,
                                           const std::u16string& dir,
-                                          std::optional<StagingDirectory>& stage) {
+                                          std::optional<StagingDirectory>& stage, Trace& trace) {
   // "C:" names the current directory of drive C; its root is meant.
   const auto as_directory = [&](const std::u16string& path) {
     const bool drive = style.separator == u'\\' && path.size() == 2 && path[1] == u':';
@@ -196,7 +196,7 @@ std::optional<std::string> StagingRefusal(FileSystem& files, const PathStyle& st
   };
   try {
     if (files.IsDirectory(as_directory(dir))) {
-      stage.emplace(files, style, dir);
+      stage.emplace(files, style, dir, trace);
       return std::nullopt;
     }
     std::u16string existing = dir;
@@ -213,7 +213,7 @@ std::optional<std::string> StagingRefusal(FileSystem& files, const PathStyle& st
       }
       existing = parent;
     }
-    StagingDirectory probe(files, style, existing);
+    StagingDirectory probe(files, style, existing, trace);
     return std::nullopt;
   } catch (const FileError& error) {
     return std::string("no directory can be made in it: ") + error.what();
@@ -318,8 +318,8 @@ Placement PutInPlace(FileSystem& files, const PathStyle& style, const std::u16st
 }
 
 StagingDirectory::StagingDirectory(FileSystem& files, const PathStyle& style,
-                                   std::u16string_view parent)
-    : files_(files), style_(style) {
+                                   std::u16string_view parent, Trace& trace)
+    : files_(files), style_(style), trace_(trace) {
   // A name that is taken is simply passed over (two calls beside one file
   // meet one in 65536 times an attempt); ever failing attempts mean the
   // directory cannot be made at all.
@@ -352,6 +352,13 @@ StagingDirectory::StagingDirectory(FileSystem& files, const PathStyle& style,
 void StagingDirectory::Remove() noexcept {
   if (path_.empty()) return;
   files_.RemoveTree(path_);
+  if (files_.KindOf(path_) != FileKind::kMissing) {
+    try {
+      trace_.Step("the work directory " + ToUtf8(path_) +
+                  " could not be removed (something in it is held open?); it is safe to delete");
+    } catch (...) {
+    }
+  }
   path_.clear();
 }
 

@@ -115,10 +115,12 @@ Placement PutInPlace(FileSystem& files, const PathStyle& style, const std::u16st
 // A directory of one call's own inside `parent` for its work files: made
 // afresh under a name no user would choose, closed to other users, and
 // removed with everything in it when the object goes or Remove() is called.
+// One that cannot be removed is named in `trace`.
 class StagingDirectory {
  public:
   // Throws FileError when no such directory can be made.
-  StagingDirectory(FileSystem& files, const PathStyle& style, std::u16string_view parent);
+  StagingDirectory(FileSystem& files, const PathStyle& style, std::u16string_view parent,
+                   Trace& trace = DiscardingTrace());
   StagingDirectory(const StagingDirectory&) = delete;
   StagingDirectory& operator=(const StagingDirectory&) = delete;
   ~StagingDirectory() { Remove(); }
@@ -130,6 +132,7 @@ class StagingDirectory {
  private:
   FileSystem& files_;
   PathStyle style_;
+  Trace& trace_;
   std::u16string path_;
 };
 
@@ -142,6 +145,6 @@ class StagingDirectory {
 // that exists. Nothing else on disk changes.
 std::optional<std::string> StagingRefusal(FileSystem& files, const PathStyle& style,
                                           const std::u16string& dir,
-                                          std::optional<StagingDirectory>& stage);
+                                          std::optional<StagingDirectory>& stage, Trace& trace);
 
 }  // namespace tolvex

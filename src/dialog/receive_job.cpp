@@ -44,7 +44,8 @@ void FrmTolvex::RunReceive() {
   // before the reply, so the work file is closed before the directory goes.
   const std::u16string stage_parent = ParentDirectory(services_.paths, *target);
   std::optional<StagingDirectory> stage;
-  if (const auto unfit = StagingRefusal(services_.files, services_.paths, stage_parent, stage)) {
+  if (const auto unfit =
+          StagingRefusal(services_.files, services_.paths, stage_parent, stage, trace())) {
     trace().Fail(ToUtf8(stage_parent) + " cannot take received data: " + *unfit);
     return Finish(kResultUnpackFailed);
   }
@@ -56,7 +57,7 @@ void FrmTolvex::RunReceive() {
   ArchiveReplySink reply(ResponseBytes, [&]() -> std::unique_ptr<WritableFile> {
     if (!stage) {
       CreateDirectoryChain(services_.files, services_.paths, job.LocalDir);
-      stage.emplace(services_.files, services_.paths, stage_parent);
+      stage.emplace(services_.files, services_.paths, stage_parent, trace());
     }
     return services_.files.CreateNew(stage->File(kReceiveWorkFile));
   });

@@ -26,7 +26,7 @@ void FrmTolvex::RunSend() {
   // when it was packed beside the file.
   std::optional<StagingDirectory> stage;
   try {
-    stage.emplace(services_.files, services_.paths, job.LocalDir);
+    stage.emplace(services_.files, services_.paths, job.LocalDir, trace());
     CopyWholeFile(services_.files, LocalPath(job, job.LocalFile), stage->File(job.LocalFile));
   } catch (const FileError& error) {
     FailOnError(trace(), "the progress file could not be copied for packing", error);

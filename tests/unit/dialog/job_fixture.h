@@ -38,6 +38,9 @@ class NotingFileSystem : public StdFileSystem {
     StdFileSystem::ReplaceDurably(from, to);
     return replace_note;
   }
+  void RemoveTree(const std::u16string& path) noexcept override {
+    if (!stuck_trees) StdFileSystem::RemoveTree(path);
+  }
   void CreatePrivateDirectory(const std::u16string& path) override {
     if (refuse_directories) throw *refuse_directories;
     StdFileSystem::CreatePrivateDirectory(path);
@@ -100,6 +103,7 @@ class NotingFileSystem : public StdFileSystem {
   int replace_attempts = 0;
   std::optional<FileError> refuse_rename_new;
   std::string replace_note;  // what the replace tells the trace
+  bool stuck_trees = false;  // nothing can be removed (a file held open inside)
   // A directory that takes no new directories: a read-only mount, a
   // folder that allows files only.
   std::optional<FileError> refuse_directories;

@@ -372,14 +372,21 @@ TEST_F(ReceiveJob, AFileThatCannotBeReplacedKeepsTheReceivedDataBesideIt) {
 }
 
 // Copying the old file's permissions is a courtesy: where the system will
-// not have them set, the receive still succeeds and the trace says so.
+// not have them set, the receive still succeeds and the trace says so, as
+// it names a work directory that could not be removed.
 TEST_F(ReceiveJob, PermissionsThatCannotBeCopiedAreNoFailure) {
   Write("d/orders.txt", "old");
   http.Reply("0PK");
   archive.on_unpack = [&] { WriteIn(archive.unpack_dir, "C001.dat", "new orders"); };
   files.replace_note = "orders.txt keeps the access control list its folder gives it";
+  files.stuck_trees = true;  // and the work directory stays
   EXPECT_EQ(Recv("d/orders.txt"), 0);
   files.replace_note.clear();
+  files.stuck_trees = false;
+  EXPECT_NE(trace_lines.Text().find(" could not be removed (something in it is held open?); it is "
+                                    "safe to delete\n"),
+            std::string::npos)
+      << trace_lines.Text();
   EXPECT_EQ(Read("d/orders.txt"), "new orders");
   EXPECT_NE(
       trace_lines.Text().find("* orders.txt keeps the access control list its folder gives it\n"),
