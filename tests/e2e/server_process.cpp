@@ -68,7 +68,10 @@ ServerProcess::ServerProcess(const std::filesystem::path& root,
   std::string line;
   pollfd p{out[0], POLLIN, 0};
   char c;
-  while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) == 1 &&
+  // A server that cannot start exits, which ends the wait at once; one
+  // that is only slow (a sanitizer build on a loaded machine, its binary
+  // read back from a busy disk) is given a minute.
+  while (line.find('\n') == std::string::npos && poll(&p, 1, 60000) == 1 &&
          read(out[0], &c, 1) == 1) {
     line += c;
   }
