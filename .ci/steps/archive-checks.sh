@@ -35,13 +35,17 @@ for target in unpack:unpack_fuzzer form_decode:form_decode_fuzzer; do
   fuzzer=${target#*:}
   mkdir -p "$work/$corpus" "$work/artifacts"
   echo "--- $fuzzer for $seconds s"
+  status=0
   (cd "$work" && "$repo/build/fuzz/fuzz/$fuzzer" -max_total_time="$seconds" \
     -artifact_prefix="$work/artifacts/" -print_final_stats=1 \
-    "$work/$corpus" "$repo/fuzz/corpus/$corpus" 2>&1 | tail -n 12)
-  if [ -n "$(ls -A "$work/artifacts")" ]; then
-    echo "$fuzzer found a failing input:" >&2
+    "$work/$corpus" "$repo/fuzz/corpus/$corpus") >"$work/$fuzzer.log" 2>&1 || status=$?
+  if [ $status -ne 0 ] || [ -n "$(ls -A "$work/artifacts")" ]; then
+    # The whole run: the report and its stack come well before the end.
+    cat "$work/$fuzzer.log"
+    echo "$fuzzer failed (exit $status); the failing input:" >&2
     ls -l "$work/artifacts" >&2
     exit 1
   fi
+  tail -n 12 "$work/$fuzzer.log"
 done
 tally ran fuzz "2 targets, $seconds s each"

@@ -5,6 +5,7 @@
 # whatever a compiler version warns about.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+. scripts/test-tally.sh
 jobs=$(nproc)
 for compiler in gcc:g++ clang:clang++; do
   c=${compiler%%:*}
@@ -13,10 +14,12 @@ for compiler in gcc:g++ clang:clang++; do
   echo "--- cmake -S . -B $dir -DCMAKE_BUILD_TYPE=Release with $c"
   CC=$c CXX=$cxx cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
   if ! cmake --build "$dir" -j"$jobs" >"$dir.log" 2>&1; then
-    tail -n 40 "$dir.log"
+    # All of it: with several jobs the first error is seldom near the end.
+    cat "$dir.log"
     echo "the plain $c build failed"
     exit 1
   fi
   grep -E 'warning:' "$dir.log" | sort -u | head -n 20 || true
-  ctest --test-dir "$dir" -j"$jobs" --output-on-failure | tail -n 3
+  # A failing test's own output is printed in full, as in the native step.
+  run_ctest "plain $c" --test-dir "$dir" -j"$jobs" --output-on-failure
 done

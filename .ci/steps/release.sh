@@ -43,7 +43,7 @@ verify() {  # file, what
     printf '%s' "$out" | grep -q 'Signature verification: ok'; then
     echo "ok   signature of $2"
   else
-    printf '%s\n' "$out" | tail -n 8
+    printf '%s\n' "$out"
     echo "FAIL signature of $2"
     failed=$((failed + 1))
   fi
@@ -97,7 +97,7 @@ echo "--- the same commit built again elsewhere, without ccache"
 mkdir -p "$WORK/src"
 git archive HEAD | tar -x -C "$WORK/src"
 CCACHE_DISABLE=1 TOLVEX_COMMIT=$(git rev-parse HEAD) TOLVEX_RELEASE_BUILD=$WORK/build TOLVEX_DIST=$WORK/dist \
-  "$WORK/src/scripts/release.sh" >"$WORK/rebuild.log" 2>&1 || { tail -n 30 "$WORK/rebuild.log"; exit 1; }
+  "$WORK/src/scripts/release.sh" >"$WORK/rebuild.log" 2>&1 || { cat "$WORK/rebuild.log"; exit 1; }
 again=$WORK/dist/Tolvex-$version-windows
 if diff "$stage/UNSIGNED-SHA256SUMS" "$again/UNSIGNED-SHA256SUMS"; then
   echo "ok   two builds, byte for byte:"
@@ -109,7 +109,8 @@ fi
 # The signatures themselves differ (each carries its signing time), so the
 # MSIs are compared unsigned: the rebuild's against one more unsigned run
 # in the same place.
-TOLVEX_RELEASE_BUILD=$WORK/build TOLVEX_DIST=$WORK/dist2 "$WORK/src/scripts/release.sh" >/dev/null 2>&1
+TOLVEX_RELEASE_BUILD=$WORK/build TOLVEX_DIST=$WORK/dist2 "$WORK/src/scripts/release.sh" \
+  >"$WORK/unsigned.log" 2>&1 || { cat "$WORK/unsigned.log"; exit 1; }
 for msi in $msis; do
   echo "MSI $msi, two unsigned builds, what differs:"
   scripts/compare-msi.sh "$again/$msi" "$WORK/dist2/Tolvex-$version-windows/$msi" | sed 's/^/     /'

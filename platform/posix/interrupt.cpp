@@ -23,7 +23,12 @@ void WaitForPresses(sigset_t set) {
   for (;;) {
     int signal_number = 0;
     if (sigwait(&set, &signal_number) != 0) continue;
-    if (presses.fetch_add(1) >= 1) {
+    // Presses already pending count before the first is announced: the
+    // cancel it starts may end the command before this thread runs again.
+    int pressed = 1;
+    const timespec now{0, 0};
+    while (sigtimedwait(&set, nullptr, &now) > 0) ++pressed;
+    if (presses.fetch_add(pressed) + pressed >= 2) {
       // A second press while the first is being honoured: the user means it.
       static const char kNewline[] = "\n";
       static const char kWhy[] = "\ntolvex: interrupted again: exiting at once, status 130\n";

@@ -43,10 +43,5 @@ void DecodeFormBytes(const std::uint8_t* source, std::size_t n, Bytes& decoded);
 int FormEscapeDigitValue(std::uint8_t byte);
 // The length of the encoded form of n bytes, counted without making it.
 std::uint64_t FormEncodedSize(const std::uint8_t* source, std::size_t n);
-// Decodes bytes[from..] over the start of `bytes` and cuts it to the
-// decoded length, without a second buffer of that size. On a malformed
-// escape throws DecodeError; `bytes` then holds the bytes decoded before
-// that escape, as DecodeFormBytes leaves them.
-void DecodeFormBytesInPlace(Bytes& bytes, std::size_t from);
 
 }  // namespace tolvex

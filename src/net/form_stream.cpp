@@ -3,8 +3,8 @@
 namespace tolvex {
 namespace {
 
-// Where the fast decoder may stop: a position that no escape reaches
-// across, since neither of the two bytes before it is a '%'.
+// Where the whole-buffer decoder may stop: a position that no escape
+// reaches across, since neither of the two bytes before it is a '%'.
 std::size_t CleanEnd(const std::uint8_t* piece, std::size_t n) {
   std::size_t end = n;
   while (end > 0 && (piece[end - 1] == '%' || (end > 1 && piece[end - 2] == '%'))) --end;

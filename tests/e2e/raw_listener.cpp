@@ -1,6 +1,7 @@
 #include "raw_listener.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -11,6 +12,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -160,8 +163,23 @@ ParsedRequest ParseRequest(const std::string& raw) {
 }
 
 std::uint16_t UnusedPort() {
+  // Closed when the process ends; kept from the programs a test starts.
+  class HeldSocket {
+   public:
+    explicit HeldSocket(int fd) : fd_(fd) { fcntl(fd_, F_SETFD, FD_CLOEXEC); }
+    ~HeldSocket() { close(fd_); }
+    HeldSocket(const HeldSocket&) = delete;
+    HeldSocket& operator=(const HeldSocket&) = delete;
+
+   private:
+    int fd_;
+  };
+  static std::mutex mutex;
+  static std::deque<HeldSocket> held;  // never moves what it holds
   std::uint16_t port = 0;
-  close(BoundSocket(port));
+  const int fd = BoundSocket(port);
+  std::lock_guard<std::mutex> lock(mutex);
+  held.emplace_back(fd);
   return port;
 }
 

@@ -57,7 +57,9 @@ struct ParsedRequest {
 };
 ParsedRequest ParseRequest(const std::string& raw);
 
-// A port on loopback that nothing listens on.
+// A port on loopback that nothing listens on: a connection to it is
+// refused. It stays bound for the rest of the run, so that no server of a
+// test running beside this one is given it meanwhile.
 std::uint16_t UnusedPort();
 
 }  // namespace tolvex::e2e

@@ -308,8 +308,13 @@ TEST_F(ResponsivePost, CtrlCDuringThePostCancelsTheCommand) {
     }
     if (c.second != 0) {
       // Both pending before the command runs on: the second is taken while
-      // the first is still being honoured.
+      // the first is still being honoured. The stop takes effect some time
+      // after kill returns; until then the command could take the first
+      // press alone and finish its cancel.
       kill(pid, SIGSTOP);
+      int stopped = 0;
+      ASSERT_EQ(waitpid(pid, &stopped, WUNTRACED), pid) << attempt;
+      ASSERT_TRUE(WIFSTOPPED(stopped)) << attempt;
       kill(pid, c.signal_number);
       kill(pid, c.second);
       kill(pid, SIGCONT);

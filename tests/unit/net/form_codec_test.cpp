@@ -41,24 +41,6 @@ TEST(EncodeFormBytes, Table) {
   }
 }
 
-// Long inputs go through the encoder's block path; every byte value, in
-// every position of a block, must come out as the byte-by-byte rule says.
-TEST(EncodeFormBytes, LongInputsMatchTheByteByByteRule) {
-  std::mt19937 rng(77);
-  Bytes out(100000, 0xEE);  // reused, longer than some results, shorter than others
-  for (int round = 0; round < 60; ++round) {
-    Bytes in(round % 6 == 0 ? 16384 * 3 + rng() % 100 : rng() % 3000);
-    const unsigned plain_share = rng() % 3 * 45;  // 0, 45 or 90 percent
-    for (auto& b : in) {
-      const char* const plain = "az09AZ Mm";
-      b = rng() % 100 < plain_share ? static_cast<std::uint8_t>(plain[rng() % 9])
-                                    : static_cast<std::uint8_t>(rng());
-    }
-    EncodeFormBytes(in, out);
-    ASSERT_EQ(S(out), testing::ClientFormEncoded(in)) << "round " << round;
-  }
-}
-
 TEST(DecodeFormBytes, Table) {
   const struct {
     std::string in, out;
@@ -111,15 +93,24 @@ TEST(DecodeFormBytes, FailuresKeepWhatWasDecodedBefore) {
   }
 }
 
-TEST(FormCodec, RandomRoundTripUsesOnlyAllowedBytes) {
+// Random inputs, some longer than one of the codec's chunks and encoded
+// into a reused buffer longer than some results and shorter than others,
+// come out as the byte-by-byte rule says, of the counted length, in the
+// allowed bytes only, and decode back.
+TEST(FormCodec, RandomInputsFollowTheRuleAndRoundTrip) {
   std::mt19937 rng(20261208);
-  for (int round = 0; round < 200; ++round) {
-    Bytes source(rng() % 2000);
-    for (auto& b : source) b = static_cast<std::uint8_t>(rng());
-    Bytes encoded, decoded;
+  Bytes encoded(100000, 0xEE), decoded;
+  for (int round = 0; round < 260; ++round) {
+    Bytes source(round % 6 == 0 ? 16384 * 3 + rng() % 100 : rng() % 3000);
+    const unsigned plain_share = rng() % 3 * 45;  // 0, 45 or 90 percent
+    for (auto& b : source) {
+      const char* const plain = "az09AZ Mm";
+      b = rng() % 100 < plain_share ? static_cast<std::uint8_t>(plain[rng() % 9])
+                                    : static_cast<std::uint8_t>(rng());
+    }
     EncodeFormBytes(source, encoded);
-    ASSERT_GE(encoded.size(), source.size());
-    ASSERT_LE(encoded.size(), source.size() * 3);
+    ASSERT_EQ(S(encoded), testing::ClientFormEncoded(source)) << "round " << round;
+    ASSERT_EQ(FormEncodedSize(source.data(), source.size()), encoded.size()) << "round " << round;
     for (std::size_t i = 0; i < encoded.size(); ++i) {
       const auto b = encoded[i];
       const bool allowed = std::isalnum(b) || b == '+' || b == '%';
@@ -133,68 +124,12 @@ TEST(FormCodec, RandomRoundTripUsesOnlyAllowedBytes) {
       }
     }
     DecodeFormBytes(encoded, decoded);
-    ASSERT_EQ(decoded, source);
+    ASSERT_EQ(decoded, source) << "round " << round;
   }
 }
 
-// Inputs long enough for the decoder's fast path, with the malformed escape
-// placed at every offset around its internal stretch boundaries.
-TEST(DecodeFormBytes, LongInputsFailExactlyWhereTheShortWalkFails) {
-  std::mt19937 rng(99);
-  Bytes raw(30000);
-  for (auto& b : raw) b = static_cast<std::uint8_t>(rng());
-  Bytes encoded, decoded;
-  EncodeFormBytes(raw, encoded);
-  DecodeFormBytes(encoded, decoded);
-  ASSERT_EQ(decoded, raw);
-  const std::size_t quarter = encoded.size() / 4;
-  for (const std::size_t at : {std::size_t{0}, quarter - 1, quarter, quarter + 1, 2 * quarter,
-                               encoded.size() - 3, encoded.size() - 2, encoded.size() - 1}) {
-    for (const std::uint8_t bad : {std::uint8_t{'%'}, std::uint8_t{'G'}}) {
-      Bytes broken = encoded;
-      broken[at] = bad;
-      Bytes expected, got;
-      bool short_failed = false, long_failed = false;
-      DecodeErrorKind short_kind{}, long_kind{};
-      // The reference: the same bytes decoded in small pieces cannot take
-      // the fast path, so they follow the plain walk.
-      try {
-        Bytes prefix(broken.begin(), broken.end());
-        expected.clear();
-        std::size_t i = 0;
-        while (i < prefix.size()) {
-          const std::size_t len = prefix[i] == '%' ? 3 : 1;
-          Bytes piece(prefix.begin() + i, prefix.begin() + std::min(prefix.size(), i + len));
-          Bytes one;
-          DecodeFormBytes(piece, one);
-          expected.insert(expected.end(), one.begin(), one.end());
-          i += len;
-        }
-      } catch (const DecodeError& e) {
-        short_failed = true;
-        short_kind = e.kind;
-      }
-      try {
-        DecodeFormBytes(broken, got);
-      } catch (const DecodeError& e) {
-        long_failed = true;
-        long_kind = e.kind;
-      }
-      ASSERT_EQ(long_failed, short_failed) << at;
-      if (long_failed) {
-        EXPECT_EQ(long_kind, short_kind) << at;
-        // A failing piece decodes to nothing, so `expected` is exactly the
-        // prefix the whole input must keep.
-        EXPECT_EQ(got, expected) << at;
-      } else {
-        EXPECT_EQ(got, expected) << at;
-      }
-    }
-  }
-}
-
-// The plain walk, written out here as the oracle for the decoder's faster
-// paths: returns the failure kind, or nothing, and fills `out` either way.
+// The walk written out here apart from the product's, as the oracle for the
+// decoder: returns the failure kind, or nothing, and fills `out` either way.
 struct Reference {
   bool failed = false;
   DecodeErrorKind kind{};
@@ -230,24 +165,44 @@ Reference DecodeOneByOne(const Bytes& in) {
   return r;
 }
 
-// IN behind a status byte, as a reply carries it. Sized once and copied
-// into: GCC 12 at -O2 reports a false array-bounds overflow for an insert
-// at the end of a one-byte vector.
-Bytes BehindStatusByte(const Bytes& in) {
-  Bytes reply(in.size() + 1, '0');
-  std::copy(in.begin(), in.end(), reply.begin() + 1);
-  return reply;
+// Decodes `in` whole and holds the outcome against the oracle's.
+void ExpectAsTheOracle(const Bytes& in, const std::string& where) {
+  const Reference want = DecodeOneByOne(in);
+  Bytes got{7, 7, 7};
+  bool failed = false;
+  DecodeErrorKind kind{};
+  try {
+    DecodeFormBytes(in, got);
+  } catch (const DecodeError& e) {
+    failed = true;
+    kind = e.kind;
+  }
+  ASSERT_EQ(failed, want.failed) << where;
+  if (failed) {
+    ASSERT_EQ(kind, want.kind) << where;
+  }
+  ASSERT_EQ(got, want.out) << where;
 }
 
 // Well-formed text mixing every kind of token, escapes in either case, some
-// long enough to cross the decoder's internal chunks, then a few bytes
-// overwritten with ones that can break an escape.
+// long enough to cross the decoder's chunks, then a few bytes overwritten
+// with ones that can break an escape, or the end cut off. Then an escape,
+// whole or broken, at every offset across the end of the decoder's first
+// 16 KiB chunk.
 TEST(DecodeFormBytes, MatchesThePlainWalkOnRandomAndCorruptedInputs) {
+  for (const std::string tail : {"%41%42", "%4", "%", "%%41", "%4%", "%G1", "+%7e"}) {
+    for (std::size_t shift = 0; shift < 6; ++shift) {
+      Bytes in(16 * 1024 - 4 + shift, 'a');
+      const std::string after = tail + "z%5A+";
+      in.insert(in.end(), after.begin(), after.end());
+      ExpectAsTheOracle(in, tail + " shifted by " + std::to_string(shift));
+    }
+  }
   std::mt19937 rng(4242);
   const char hex_upper[] = "0123456789ABCDEF", hex_lower[] = "0123456789abcdef";
   const std::uint8_t breakers[] = {'%', 'G', 'g', '/', ':', '@', '`', 0x80, 0xC6, '+', '0', 'f'};
   for (int round = 0; round < 3000; ++round) {
-    // Now and then longer than one stretch of the in-place decoder.
+    // Now and then many of the decoder's chunks long.
     const std::size_t length = round % 500 == 0  ? 250000 + rng() % 300000
                                : round % 10 == 0 ? 1000 + rng() % 80000
                                                  : rng() % 400;
@@ -275,67 +230,7 @@ TEST(DecodeFormBytes, MatchesThePlainWalkOnRandomAndCorruptedInputs) {
     if (rng() % 8 == 0 && !in.empty())
       in.resize(in.size() - 1 - rng() % std::min<std::size_t>(in.size(), 3));
 
-    const Reference want = DecodeOneByOne(in);
-    Bytes got{7, 7, 7};
-    bool failed = false;
-    DecodeErrorKind kind{};
-    try {
-      DecodeFormBytes(in, got);
-    } catch (const DecodeError& e) {
-      failed = true;
-      kind = e.kind;
-    }
-    ASSERT_EQ(failed, want.failed) << "round " << round;
-    if (failed) {
-      ASSERT_EQ(kind, want.kind) << "round " << round;
-    }
-    ASSERT_EQ(got, want.out) << "round " << round;
-
-    // In place, behind a status byte as a reply carries it.
-    Bytes reply = BehindStatusByte(in);
-    failed = false;
-    try {
-      DecodeFormBytesInPlace(reply, 1);
-    } catch (const DecodeError& e) {
-      failed = true;
-      kind = e.kind;
-    }
-    ASSERT_EQ(failed, want.failed) << "in place, round " << round;
-    if (failed) {
-      ASSERT_EQ(kind, want.kind) << "in place, round " << round;
-    }
-    ASSERT_EQ(reply, want.out) << "in place, round " << round;
-  }
-}
-
-// The in-place decoder works a stretch at a time: an escape, whole or
-// broken, at every offset across the end of a stretch decodes as in one go.
-TEST(DecodeFormBytes, InPlaceAcrossItsStretches) {
-  constexpr std::size_t kStretch = 256 * 1024;
-  const std::string tails[] = {"%41%42", "%4", "%", "%%41", "%4%", "%G1", "+%7e"};
-  for (const std::string& tail : tails) {
-    for (std::size_t shift = 0; shift < 6; ++shift) {
-      Bytes in(kStretch - 4 + shift, 'a');
-      in.insert(in.end(), tail.begin(), tail.end());
-      const std::string after = "z%5A+";
-      in.insert(in.end(), after.begin(), after.end());
-      const Reference want = DecodeOneByOne(in);
-      Bytes reply = BehindStatusByte(in);
-      bool failed = false;
-      DecodeErrorKind kind{};
-      try {
-        DecodeFormBytesInPlace(reply, 1);
-      } catch (const DecodeError& e) {
-        failed = true;
-        kind = e.kind;
-      }
-      SCOPED_TRACE(tail + " shifted by " + std::to_string(shift));
-      ASSERT_EQ(failed, want.failed);
-      if (failed) {
-        EXPECT_EQ(kind, want.kind);
-      }
-      EXPECT_EQ(reply, want.out);
-    }
+    ExpectAsTheOracle(in, "round " + std::to_string(round));
   }
 }
 
@@ -452,9 +347,9 @@ TEST(FormDecoder, EverySplitAgreesWithTheWholeBuffer) {
   }
 }
 
-// Long pieces go through the block decoders: a reply of random archive
-// bytes, with and without a malformed escape far into it, comes out the
-// same in pieces of the sizes a connection hands over.
+// A reply of random archive bytes, with and without a malformed escape far
+// into it, comes out the same in pieces of the sizes a connection hands
+// over, each many of the decoder's chunks long or cutting one.
 TEST(FormDecoder, LongPiecesAgreeWithTheWholeBuffer) {
   std::mt19937 rng(19);
   Bytes raw(300000);
