@@ -177,6 +177,12 @@ void CheckTypeLibrary() {
                         desc->oVft == first + i * static_cast<short>(sizeof(void*));
         Check(ok, "vtable slot " + std::to_string(i + 1) + " member " + Hex(slots[i].id));
         if (desc) vtable->ReleaseFuncDesc(desc);
+        // What the Object Browser and IntelliSense show for the member.
+        BSTR help = nullptr;
+        vtable->GetDocumentation(slots[i].id, nullptr, &help, nullptr, nullptr);
+        Check(help != nullptr && SysStringLen(help) > 20,
+              "member " + Hex(slots[i].id) + " has a help string");
+        SysFreeString(help);
       }
       vtable->Release();
     } else {
