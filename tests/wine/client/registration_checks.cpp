@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "check.h"
+#include "project_version.h"
 #include "tolvex_h.h"
 
 namespace wine_client {
@@ -105,9 +106,15 @@ void CheckVersionResource(const std::wstring& dll) {
     const wchar_t* value;
   };
   const Expected expected[] = {
-      {L"FileVersion", L"1.00.0001"},       {L"ProductVersion", L"1.00.0001"},
-      {L"ProductName", L"Tolvex"},          {L"InternalName", L"Tolvex"},
-      {L"OriginalFilename", L"Tolvex.dll"}, {L"OLESelfRegister", L""}};
+      {L"FileVersion", L"" TOLVEX_VERSION_TEXT},
+      {L"ProductVersion", L"" TOLVEX_VERSION_TEXT},
+      {L"ProductName", L"Tolvex"},
+      {L"InternalName", L"Tolvex"},
+      {L"OriginalFilename", L"Tolvex.dll"},
+      {L"OLESelfRegister", L""},
+      {L"CompanyName", L"Tolvex"},
+      {L"FileDescription", L"Tolvex COM component: order data to and from the order server"},
+      {L"LegalCopyright", L"" TOLVEX_COPYRIGHT}};
   for (const Expected& e : expected) {
     Check(VersionString(block, e.name) == e.value,
           "version " + Narrow(e.name) + " = \"" + Narrow(e.value) + "\"");
