@@ -137,10 +137,10 @@ for readme in README.txt README-ja.txt; do
 done
 # The product and upgrade codes of the packages just built.
 python3 scripts/bundle.py fill "$stage"
-python3 scripts/bundle.py check "$stage"
 
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
   xargs -d '\n' sha256sum >SHA256SUMS)
+python3 scripts/bundle.py check "$stage"
 
 # The zip, reproducible too: sorted entries, each with the time stamp and
 # plain permissions.
