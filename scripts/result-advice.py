@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The result-code tables and advice functions, written from one table.
+"""The result-code tables and advice functions, written from one table,
+and the helpers both VBScript samples share.
 
     scripts/result-advice.py write               rewrite the generated parts
     scripts/result-advice.py check               fail when one differs
@@ -266,6 +267,42 @@ def vb_module(table, lang, script):
     return out
 
 
+# What both VBScript samples share besides the advice: making the object
+# (429 explained), the bundle's sample folder, the length warnings.
+VBS_HELPERS = [
+    "' The object, or Nothing after saying why it cannot be made. Error 429",
+    '\' ("ActiveX component can\'t create object") means no Tolvex.dll is',
+    "' registered for this script host's bitness.",
+    'Function NewTolvex()',
+    '  Dim bits, other',
+    '  Set NewTolvex = Nothing',
+    '  On Error Resume Next',
+    '  Set NewTolvex = CreateObject("TolvexPro.Tolvex")',
+    '  If Err.Number = 0 Then Exit Function',
+    '  WScript.Echo "CreateObject(""TolvexPro.Tolvex""): error " & Err.Number & " (" & Err.Description & ")"',
+    '  On Error GoTo 0',
+    '  If CreateObject("WScript.Shell").Environment("Process")("PROCESSOR_ARCHITECTURE") = "x86" Then',
+    '    bits = "32-bit": other = "Tolvex-x86.msi"',
+    '  Else',
+    '    bits = "64-bit": other = "Tolvex-x64.msi"',
+    '  End If',
+    '  WScript.Echo "No Tolvex is registered for this " & bits & " cscript. Install " & other & _',
+    '    " (on 64-bit Windows simply install both packages), or run the cscript of the other bitness:" & _',
+    '    " cscript (64-bit) or %WINDIR%\\SysWOW64\\cscript.exe (32-bit)."',
+    'End Function',
+    '',
+    "' The sample data folder of the bundle: samples\\client beside this folder.",
+    'Function SampleFolder()',
+    '  SampleFolder = fso.BuildPath(fso.GetParentFolderName(fso.GetParentFolderName(WScript.ScriptFullName)), "client")',
+    'End Function',
+    '',
+    'Sub WarnAboutLengths(key, code)',
+    '  If Len(code) > MaxCodeLength Then WScript.Echo "warning: the server reads only " & Left(code, MaxCodeLength) & " of the code"',
+    '  If Len(key) > MaxKeyLength Then WScript.Echo "warning: the server reads only the first " & MaxKeyLength & " characters of the key"',
+    'End Sub',
+]
+
+
 # --- The files and their parts ----------------------------------------------
 
 # path, encoding, line end, in the bundle, {part name: lines}
@@ -290,9 +327,11 @@ def targets(table):
             "advice": vb_module(table, "ja", script=False),
         }),
         ("samples/vbs/receive.vbs", "ascii", "\r\n", True, {
+            "helpers": VBS_HELPERS,
             "advice": vb_module(table, "en", script=True),
         }),
         ("samples/vbs/send.vbs", "ascii", "\r\n", True, {
+            "helpers": VBS_HELPERS,
             "advice": vb_module(table, "en", script=True),
         }),
     ]

@@ -22,6 +22,7 @@ Const MaxKeyLength = 50
 Dim fso
 Set fso = CreateObject("Scripting.FileSystemObject")
 
+' ---- begin generated: helpers (shared by the VBScript samples; do not edit by hand) ----
 ' The object, or Nothing after saying why it cannot be made. Error 429
 ' ("ActiveX component can't create object") means no Tolvex.dll is
 ' registered for this script host's bitness.
@@ -52,6 +53,7 @@ Sub WarnAboutLengths(key, code)
   If Len(code) > MaxCodeLength Then WScript.Echo "warning: the server reads only " & Left(code, MaxCodeLength) & " of the code"
   If Len(key) > MaxKeyLength Then WScript.Echo "warning: the server reads only the first " & MaxKeyLength & " characters of the key"
 End Sub
+' ---- end generated: helpers ----
 
 ' ---- begin generated: advice (from the project's result-code table; do not edit by hand) ----
 ' What a result means and what to do next, as a message for the user.
