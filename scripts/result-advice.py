@@ -213,14 +213,14 @@ def vb_module(table, lang, script):
         out += [
             "' The data a failed receive kept beside FILE, \"\" when there is none:",
             "' FILE.received-YYYYMMDD-HHMMSS, with .zip when it is the received archive,",
-            "' or received-YYYYMMDD-HHMMSS-CODE.zip in the same folder where that name",
-            "' would be too long. Move it into place or hand it on; nothing deletes it.",
+            "' or received-YYYYMMDD-HHMMSS-CODE.dat (.zip) in the same folder where that",
+            "' name would be too long. Move it into place or hand it on; nothing deletes it.",
         ]
     else:
         out += [
             "' 失敗した受信がファイルの隣に残したデータ。なければ \"\"。",
             "' 名前は ファイル名.received-日付-時刻（受信したアーカイブなら .zip 付き）、",
-            "' その名前が長すぎるときは同じフォルダーの received-日付-時刻-コード.zip。",
+            "' その名前が長すぎるときは同じフォルダーの received-日付-時刻-コード.dat（.zip）。",
             "' 正しい名前に移すか担当者に渡してください。自動では削除されません。",
         ]
     if script:
@@ -234,7 +234,7 @@ def vb_module(table, lang, script):
             "  prefix = LCase(fso.GetFileName(file)) & \".received-\"",
             "  For Each f In fso.GetFolder(folder).Files",
             "    If Left(LCase(f.Name), Len(prefix)) = prefix Or _",
-            "       (Left(LCase(f.Name), 9) = \"received-\" And LCase(Right(f.Name, 4)) = \".zip\") Then",
+            "       (Left(LCase(f.Name), 9) = \"received-\" And (LCase(Right(f.Name, 4)) = \".zip\" Or LCase(Right(f.Name, 4)) = \".dat\")) Then",
             "      KeptData = f.Path",
             "      Exit Function",
             "    End If",
@@ -250,7 +250,8 @@ def vb_module(table, lang, script):
             "  folder = Left$(file, cut)",
             "  On Error Resume Next",
             "  found = Dir$(file & \".received-*\")",
-            "  If found = \"\" Then found = Dir$(folder & \"received-*.zip\")",
+            "  If found = \"\" Then found = Dir$(folder & \"received-*-*.dat\")",
+            "  If found = \"\" Then found = Dir$(folder & \"received-*-*.zip\")",
             "  On Error GoTo 0",
             "  If found <> \"\" Then KeptData = folder & found",
             "End Function",

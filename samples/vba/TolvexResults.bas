@@ -79,7 +79,7 @@ Public Function Advice(ByVal rc As Integer, ByVal errorMsg As String) As String
       Advice = "The server had no response. Try again later; tell the server's operator if it repeats."
     Case 93
       Advice = "The reply is not the order server's. Check the URL (the server's base address, " & _
-          "as its operator gave it); the trace shows the reply."
+          "as its operator gave it); the trace shows the reply and a redirect's Location."
     Case 99
       Advice = "No result: cancelled, another transfer still running, or an unexpected error. " & _
           "If nobody pressed Cancel, try again. If the data had fully arrived, it was kept " & _
@@ -106,8 +106,8 @@ End Function
 
 ' The data a failed receive kept beside FILE, "" when there is none:
 ' FILE.received-YYYYMMDD-HHMMSS, with .zip when it is the received archive,
-' or received-YYYYMMDD-HHMMSS-CODE.zip in the same folder where that name
-' would be too long. Move it into place or hand it on; nothing deletes it.
+' or received-YYYYMMDD-HHMMSS-CODE.dat (.zip) in the same folder where that
+' name would be too long. Move it into place or hand it on; nothing deletes it.
 Public Function KeptData(ByVal file As String) As String
   Dim folder As String, found As String, cut As Long
   cut = InStrRev(file, "\")
@@ -115,7 +115,8 @@ Public Function KeptData(ByVal file As String) As String
   folder = Left$(file, cut)
   On Error Resume Next
   found = Dir$(file & ".received-*")
-  If found = "" Then found = Dir$(folder & "received-*.zip")
+  If found = "" Then found = Dir$(folder & "received-*-*.dat")
+  If found = "" Then found = Dir$(folder & "received-*-*.zip")
   On Error GoTo 0
   If found <> "" Then KeptData = folder & found
 End Function

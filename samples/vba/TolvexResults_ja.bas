@@ -84,7 +84,7 @@ Public Function Advice(ByVal rc As Integer, ByVal errorMsg As String) As String
     Case 93
       Advice = "受注サーバーの応答ではありません。" & _
           "URL（サーバー管理者から通知されたベースアドレス）を確認してください。" & _
-          "応答の内容はトレースに記録されます。"
+          "応答の内容とリダイレクト先はトレースに記録されます。"
     Case 99
       Advice = "結果がありません（中止された、別の転送が実行中、または予期しないエラー）。" & _
           "だれも中止していなければ、もう一度実行してください。" & _
@@ -113,7 +113,7 @@ End Function
 
 ' 失敗した受信がファイルの隣に残したデータ。なければ ""。
 ' 名前は ファイル名.received-日付-時刻（受信したアーカイブなら .zip 付き）、
-' その名前が長すぎるときは同じフォルダーの received-日付-時刻-コード.zip。
+' その名前が長すぎるときは同じフォルダーの received-日付-時刻-コード.dat（.zip）。
 ' 正しい名前に移すか担当者に渡してください。自動では削除されません。
 Public Function KeptData(ByVal file As String) As String
   Dim folder As String, found As String, cut As Long
@@ -122,7 +122,8 @@ Public Function KeptData(ByVal file As String) As String
   folder = Left$(file, cut)
   On Error Resume Next
   found = Dir$(file & ".received-*")
-  If found = "" Then found = Dir$(folder & "received-*.zip")
+  If found = "" Then found = Dir$(folder & "received-*-*.dat")
+  If found = "" Then found = Dir$(folder & "received-*-*.zip")
   On Error GoTo 0
   If found <> "" Then KeptData = folder & found
 End Function

@@ -118,7 +118,7 @@ Function Advice(rc, errorMsg)
       Advice = "The server had no response. Try again later; tell the server's operator if it repeats."
     Case 93
       Advice = "The reply is not the order server's. Check the URL (the server's base address, " & _
-          "as its operator gave it); the trace shows the reply."
+          "as its operator gave it); the trace shows the reply and a redirect's Location."
     Case 99
       Advice = "No result: cancelled, another transfer still running, or an unexpected error. " & _
           "If nobody pressed Cancel, try again. If the data had fully arrived, it was kept " & _
@@ -145,8 +145,8 @@ End Function
 
 ' The data a failed receive kept beside FILE, "" when there is none:
 ' FILE.received-YYYYMMDD-HHMMSS, with .zip when it is the received archive,
-' or received-YYYYMMDD-HHMMSS-CODE.zip in the same folder where that name
-' would be too long. Move it into place or hand it on; nothing deletes it.
+' or received-YYYYMMDD-HHMMSS-CODE.dat (.zip) in the same folder where that
+' name would be too long. Move it into place or hand it on; nothing deletes it.
 Function KeptData(file)
   Dim fso, folder, prefix, f
   KeptData = ""
@@ -156,7 +156,7 @@ Function KeptData(file)
   prefix = LCase(fso.GetFileName(file)) & ".received-"
   For Each f In fso.GetFolder(folder).Files
     If Left(LCase(f.Name), Len(prefix)) = prefix Or _
-       (Left(LCase(f.Name), 9) = "received-" And LCase(Right(f.Name, 4)) = ".zip") Then
+       (Left(LCase(f.Name), 9) = "received-" And (LCase(Right(f.Name, 4)) = ".zip" Or LCase(Right(f.Name, 4)) = ".dat")) Then
       KeptData = f.Path
       Exit Function
     End If
