@@ -3,8 +3,12 @@
 # the checked-out commit: Tolvex.dll for x86 and x64, the MSI packages of
 # both (Tolvex-x86.msi, Tolvex-x64.msi and their per-user twins where the
 # build makes them), tolvex-server.exe (x64), the samples, the user
-# documentation, SHA256SUMS of everything in it and UNSIGNED-SHA256SUMS of
-# the binaries as built, before any signature.
+# documentation (README.txt, README-ja.txt, docs\ as in the repository's
+# docs/, the licence, the changelog, the third-party notices), SHA256SUMS
+# of everything in it and UNSIGNED-SHA256SUMS of the binaries as built,
+# before any signature. The packages' codes are written into the
+# deployment guides, and scripts/bundle.py checks the bundle before it is
+# zipped.
 #
 # The version is the project version in the top CMakeLists.txt. The
 # binaries are reproducible: SOURCE_DATE_EPOCH (default: the commit's time)
@@ -115,29 +119,28 @@ if git rev-parse --git-dir >/dev/null 2>&1; then
 else
   cp -r samples/. "$stage/samples/"
 fi
-cp README.md "$stage/docs/README.md"
-cp platform/win32/README.md "$stage/docs/WINDOWS.md"
+# The documents, laid out as under docs/ in the repository, so that every
+# link between them resolves in the bundle too. Text for Notepad: CRLF.
+crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
+mkdir -p "$stage/docs/ja"
+cp docs/REFERENCE.md docs/DEPLOYING.md "$stage/docs/"
+cp docs/ja/*.md "$stage/docs/ja/"
 cp server/README.md "$stage/docs/SERVER.md"
-cp third_party/cpp-httplib/LICENSE "$stage/docs/LICENSE-cpp-httplib.txt"
-cat >"$stage/README.txt" <<EOF
-Tolvex $version for Windows, built from commit $commit.
-
-  Tolvex-x86.msi, Tolvex-x64.msi   installers for all users (msiexec /i Tolvex-x86.msi /qn),
-                                   with -user packages for one user where the build makes them
-  x86\\Tolvex.dll, x64\\Tolvex.dll   the component itself (regsvr32)
-  tolvex-server.exe                the sample order server, for trying macros locally (HTTP only)
-  samples\\vba\\                     VBA modules (late and early binding) and the same in VBScript
-  samples\\trace\\                   tolvex-trace-on.reg and tolvex-trace-off.reg
-  samples\\server\\                  a data directory for tolvex-server.exe --root samples\\server
-  docs\\                            README (result codes, trace), WINDOWS (install, register), SERVER
-  SHA256SUMS                       checksums of every file here
-  UNSIGNED-SHA256SUMS              checksums of the binaries before signing, to compare with a rebuild
-
-Which file for which program: docs\\README.md, "Which DLL or MSI".
-EOF
+cp CHANGELOG.md "$stage/"
+crlf LICENSE "$stage/LICENSE.txt"
+crlf THIRD-PARTY-NOTICES.txt "$stage/THIRD-PARTY-NOTICES.txt"
+for readme in README.txt README-ja.txt; do
+  sed -e "s/@VERSION@/$version/g" -e "s/@COMMIT@/$commit/g" "docs/bundle/$readme" >"$stage/$readme.lf"
+  # With a byte order mark, so that every Notepad reads the Japanese as UTF-8.
+  { printf '\357\273\277'; sed 's/\r*$/\r/' "$stage/$readme.lf"; } >"$stage/$readme"
+  rm "$stage/$readme.lf"
+done
+# The product and upgrade codes of the packages just built.
+python3 scripts/bundle.py fill "$stage"
 
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
   xargs -d '\n' sha256sum >SHA256SUMS)
+python3 scripts/bundle.py check "$stage"
 
 # The zip, reproducible too: sorted entries, each with the time stamp and
 # plain permissions.

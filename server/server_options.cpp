@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "header_charset.h"
+#include "project_version.h"
 
 namespace tolvex::server {
 namespace {
@@ -106,7 +107,7 @@ const char kUsage[] =
     "                     [--read-timeout SECONDS] [--idle-timeout SECONDS]\n"
     "       tolvex-server --help | --version\n";
 
-const char kServerVersion[] = "tolvex-server 1.00.0001";
+const char kServerVersion[] = "tolvex-server " TOLVEX_VERSION_TEXT;
 
 std::string Misbehaviour::Set(const std::string& key, const std::string& value) {
   if (key == "reply-body") {

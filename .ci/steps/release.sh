@@ -4,7 +4,11 @@
 #  1. every signature in it (both DLLs, both MSIs, the server, and the DLLs
 #     inside the MSIs) verifies against that certificate, and SHA256SUMS
 #     holds;
-#  2. the binaries are reproducible: the same commit exported to another
+#  2. the bundle check (scripts/bundle.py, which release.sh runs) fails on
+#     each fault it exists for, one at a time in a copy of the bundle;
+#  3. under Wine, the quick start of the bundle's README.txt, followed
+#     command by command in a fresh prefix (tests/wine/bundle_tests.sh);
+#  4. the binaries are reproducible: the same commit exported to another
 #     directory and built again there, without ccache, gives the same
 #     UNSIGNED-SHA256SUMS. The MSIs are compared table by table and the
 #     differences printed (wixl stamps each package with a fresh package
@@ -36,7 +40,44 @@ zip=$ROOT/dist/Tolvex-$version-windows.zip
 unzip -l "$zip"
 (cd "$stage" && sha256sum --quiet -c SHA256SUMS) && echo "SHA256SUMS holds"
 
+# The bundle check must fail on each fault: a copy of the stage with one
+# fault at a time, and the line the check must print.
+check_faults() {  # stage
+  local stage=$1 copy=$WORK/faulty what change want out
+  while IFS='|' read -r what change want; do
+    rm -rf "$copy"
+    cp -r "$stage" "$copy"
+    (cd "$copy" && eval "$change")
+    if out=$(python3 scripts/bundle.py check "$copy" 2>&1); then
+      echo "FAIL the bundle check passes $what"
+      failed=$((failed + 1))
+    elif printf '%s' "$out" | grep -qF "$want"; then
+      echo "ok   the bundle check fails on $what"
+    else
+      printf '%s\n' "$out" | tail -n 5
+      echo "FAIL the bundle check fails on $what, but without \"$want\""
+      failed=$((failed + 1))
+    fi
+  done <<'TABLE'
+a missing licence|rm LICENSE.txt|LICENSE.txt: missing
+a missing changelog|rm CHANGELOG.md|CHANGELOG.md: missing
+missing third-party notices|rm THIRD-PARTY-NOTICES.txt|THIRD-PARTY-NOTICES.txt: missing
+a link to a file not in the bundle|echo '[gone](../platform/win32/README.md)' >>docs/REFERENCE.md|docs/REFERENCE.md: link to ../platform/win32/README.md: no such file
+a link to a heading that does not exist|echo '[x](DEPLOYING.md#no-such-part)' >>docs/REFERENCE.md|no such heading
+a bundle path in the quick start that does not exist|printf 'import samples\\vba\\Gone.bas\r\n' >>README.txt|README.txt: names samples\vba\Gone.bas
+a version block without CompanyName|python3 -c 'import sys; p="x64/Tolvex.dll"; b=open(p,"rb").read(); open(p,"wb").write(b.replace("CompanyName".encode("utf-16-le"), "CompanyNamX".encode("utf-16-le")))'|x64/Tolvex.dll: the version block has no CompanyName
+a version block without FileDescription|python3 -c 'import sys; p="x86/Tolvex.dll"; b=open(p,"rb").read(); open(p,"wb").write(b.replace("FileDescription".encode("utf-16-le"), "FileDescriptioX".encode("utf-16-le")))'|x86/Tolvex.dll: the version block has no FileDescription
+a version block without LegalCopyright|python3 -c 'import sys; p="tolvex-server.exe"; b=open(p,"rb").read(); open(p,"wb").write(b.replace("LegalCopyright".encode("utf-16-le"), "LegalCopyrighX".encode("utf-16-le")))'|tolvex-server.exe: the version block has no LegalCopyright
+a product code that differs from the package's|sed -i '0,/ProductCode/! {0,/`{[0-9A-F]/ s/`{\([0-9A-F]\)/`{0\1/}' docs/DEPLOYING.md|docs/DEPLOYING.md: the package codes differ
+advice that differs from its table|sed -i 's/Done\./Done!/' samples/vbs/receive.vbs|samples/vbs/receive.vbs: a generated part differs
+Japanese advice that differs from its table|python3 -c 'p="samples/vba/TolvexResults_ja.bas"; b=open(p,"rb").read().decode("cp932"); open(p,"wb").write(b.replace("完了しました。", "完了。", 1).encode("cp932"))'|samples/vba/TolvexResults_ja.bas: a generated part differs
+TABLE
+}
+
 failed=0
+echo "--- the bundle check against each fault it exists for"
+check_faults "$stage"
+
 verify() {  # file, what
   local out
   if out=$(osslsigncode verify -CAfile "$WORK/sign.pem" -in "$1" 2>&1) &&
@@ -91,6 +132,13 @@ PY
   wineserver -k 2>/dev/null || true
 else
   echo "--- WinVerifyTrust not run: no Wine, or no build/mingw-x64/tests/wine/verify_signature.exe"
+fi
+
+if [ "${TOLVEX_WITH_WINE:-1}" = 1 ]; then
+  echo "--- the quick start of README.txt under Wine, from the zip"
+  tests/wine/bundle_tests.sh "$zip"
+  failures=$?
+  [ $failures -eq 0 ] || failed=$((failed + failures))
 fi
 
 echo "--- the same commit built again elsewhere, without ccache"

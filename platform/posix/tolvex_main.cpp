@@ -18,6 +18,7 @@
 #include "dialog/frm_tolvex.h"
 #include "interrupt.h"
 #include "posix_file_system.h"
+#include "project_version.h"
 #include "terminal_dialog_window.h"
 #include "verbose_trace_sink.h"
 
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (args.empty() && arg == "--version") {
-      std::puts("tolvex 1.00.0001");
+      std::puts("tolvex " TOLVEX_VERSION_TEXT);
       return 0;
     } else {
       args.push_back(arg);

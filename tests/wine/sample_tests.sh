@@ -2,8 +2,9 @@
 # What the release bundle gives a Windows user, under Wine:
 #  - tolvex-server.exe (the x64 build) serving samples/server on loopback,
 #    with the native tolvex command receiving from it and sending to it;
-#  - samples/vba/tolvex-sample.vbs against that server, per architecture:
-#    data, no data, a refused key and a dead port, each with its advice;
+#  - samples/vbs/receive.vbs and send.vbs against that server, per
+#    architecture: data, no data, a refused key and a dead port, each with
+#    its advice; a send that writes its own progress file;
 #  - samples/trace/tolvex-trace-on.reg and -off.reg, imported with regedit:
 #    the trace lands in the user's %TEMP%.
 #   sample_tests.sh "ARCHES"
@@ -37,7 +38,7 @@ C=$WINEPREFIX/drive_c
 HERE=$C/tolvex-sample
 rm -rf "$HERE"
 mkdir -p "$HERE"
-cp "$SERVER_EXE" "$ROOT/samples/vba/tolvex-sample.vbs" "$ROOT"/samples/trace/*.reg "$HERE/"
+cp "$SERVER_EXE" "$ROOT"/samples/vbs/*.vbs "$ROOT"/samples/trace/*.reg "$HERE/"
 cp -r "$ROOT/samples/server" "$HERE/data"
 DATA=$HERE/data
 
@@ -88,43 +89,57 @@ then ok "the server stored the native send whole"; else fail "the native send's 
 native "receive C002 (no data)" 0 "" recv "$URL" sample-key-C002 C002 "$HERE/native/none.txt"
 native "receive with a wrong key" 90 "" recv "$URL" wrong-key C001 "$HERE/native/wrong.txt"
 
-# The sample, as a user runs it: exit status and the advice it prints.
-sample() {  # arch, what, want status, want text, args...
-  local arch=$1 what=$2 want=$3 text=$4
-  shift 4
+# The samples, as a user runs them: exit status and the advice printed.
+sample() {  # arch, what, want status, want text, script, args...
+  local arch=$1 what=$2 want=$3 text=$4 script=$5
+  shift 5
   local loader=$WINE64 cscript='C:\windows\system32\cscript.exe'
   [ "$arch" = x86 ] && loader=$WINE32 cscript='C:\windows\syswow64\cscript.exe'
   local out status
-  out=$("$loader" "$cscript" //nologo 'C:\tolvex-sample\tolvex-sample.vbs' "$@" 2>&1)
+  out=$("$loader" "$cscript" //nologo "C:\\tolvex-sample\\$script" "$@" 2>&1)
   status=$?
   printf '%s\n' "$out" | sed 's/^/     /'
-  if [ $status -eq "$want" ] && printf '%s' "$out" | grep -qF "$text"; then ok "$arch vbs $what"
-  else fail "$arch vbs $what: status $status, $want and \"$text\" expected"; fi
+  if [ $status -eq "$want" ] && printf '%s' "$out" | grep -qF "$text"; then ok "$arch $script $what"
+  else fail "$arch $script $what: status $status, $want and \"$text\" expected"; fi
 }
 for arch in $ARCHES; do
   loader=$WINE64 sys='C:\windows\system32' build=$ROOT/build/mingw-x64
   [ "$arch" = x86 ] && loader=$WINE32 sys='C:\windows\syswow64' build=$ROOT/build/mingw-i686
   mkdir -p "$HERE/$arch/work" "$HERE/$arch/empty"
+  W="C:\\tolvex-sample\\$arch"
+  sample "$arch" "before registration: 429 and the package to install" 1 "Install Tolvex-$arch.msi" \
+    receive.vbs "$URL" sample-key-C001 C001 "$W\\work\\orders.txt"
   # As from the bundle: Tolvex.dll alone, packing with its built-in archiver.
   cp "$build"/platform/win32/Tolvex.dll "$HERE/$arch/"
-  "$loader" "$sys\\regsvr32.exe" /s "C:\\tolvex-sample\\$arch\\Tolvex.dll" || fail "$arch regsvr32"
+  "$loader" "$sys\\regsvr32.exe" /s "$W\\Tolvex.dll" || fail "$arch regsvr32"
   printf 'W2026-1201,%s\r\n' "$arch" >"$HERE/$arch/work/progress.txt"
-  sample "$arch" "receive and send C001" 0 "SendProgress C:\\tolvex-sample\\$arch\\work\\progress.txt: 0 - Done." \
-    "$URL" sample-key-C001 C001 "C:\\tolvex-sample\\$arch\\work"
+  sample "$arch" "receive C001" 0 "RecvSO $W\\work\\orders.txt: 0 - Done." \
+    receive.vbs "$URL" sample-key-C001 C001 "$W\\work\\orders.txt"
   if cmp -s "$HERE/$arch/work/orders.txt" "$DATA/outgoing/C001.dat"; then ok "$arch vbs orders.txt holds C001's data"
   else fail "$arch vbs orders.txt"; fi
-  sample "$arch" "no data for C002" 0 ": 0 - No data:" "$URL" sample-key-C002 C002 "C:\\tolvex-sample\\$arch\\empty"
+  sample "$arch" "send C001" 0 "SendProgress $W\\work\\progress.txt: 0 - Done." \
+    send.vbs "$URL" sample-key-C001 C001 "$W\\work\\progress.txt"
+  printf 'old orders\r\n' >"$HERE/$arch/empty/none.txt"
+  sample "$arch" "no data for C002: the file emptied" 0 ": 0 - No data: the server holds nothing" \
+    receive.vbs "$URL" sample-key-C002 C002 "$W\\empty\\none.txt"
+  if [ -f "$HERE/$arch/empty/none.txt" ] && [ ! -s "$HERE/$arch/empty/none.txt" ]; then
+    ok "$arch vbs no data left none.txt empty, as the advice says"
+  else fail "$arch vbs no data: none.txt not emptied"; fi
   sample "$arch" "a wrong key" 90 ": 90 - The server refused the request" \
-    "$URL" wrong-key C001 "C:\\tolvex-sample\\$arch\\empty"
-  sample "$arch" "a dead port" 9 ": 9 - The server could not be reached" \
-    "$DEAD" sample-key-C001 C001 "C:\\tolvex-sample\\$arch\\empty"
-  sample "$arch" "a code over 12 characters" 90 "warning: the code is cut to C001-BRANCH-" \
-    "$URL" sample-key-C001 C001-BRANCH-TOKYO "C:\\tolvex-sample\\$arch\\empty"
+    receive.vbs "$URL" wrong-key C001 "$W\\empty\\wrong.txt"
+  sample "$arch" "a dead port: may be retried" 9 "Unattended code may try this call again later." \
+    send.vbs "$DEAD" sample-key-C001 C001 "$W\\work\\progress.txt"
+  sample "$arch" "a code over 12 characters" 90 "warning: the server reads only C001-BRANCH-" \
+    receive.vbs "$URL" sample-key-C001 C001-BRANCH-TOKYO "$W\\empty\\long.txt"
+  # Data a failed receive kept beside the file stops a retry.
+  : >"$HERE/$arch/empty/kept.txt.received-20261209-023105.zip"
+  sample "$arch" "kept data beside the file: no retry" 9 "a person must act first" \
+    receive.vbs "$DEAD" sample-key-C001 C001 "$W\\empty\\kept.txt"
 
   # The shipped .reg files, imported as a user double-clicks them.
   "$loader" regedit /s 'C:\tolvex-sample\tolvex-trace-on.reg'
   find "$C/users" -name tolvex-trace.log -delete 2>/dev/null
-  sample "$arch" "traced: a dead port" 9 ": 9 -" "$DEAD" sample-key-C001 C001 "C:\\tolvex-sample\\$arch\\empty"
+  sample "$arch" "traced: a dead port" 9 ": 9 -" receive.vbs "$DEAD" sample-key-C001 C001 "$W\\empty\\traced.txt"
   trace=$(find "$C/users" -name tolvex-trace.log 2>/dev/null | head -1)
   if [ -n "$trace" ] && grep -q 'WinINet error 12029' "$trace"; then
     ok "$arch tolvex-trace-on.reg: the trace is in ${trace#"$C/"} and names 12029"

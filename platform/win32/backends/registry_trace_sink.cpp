@@ -4,42 +4,55 @@
 
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "backends/module_origin.h"
 #include "backends/unique_kernel_handle.h"
+#include "com/unique_hkey.h"
 
 namespace tolvex::win32 {
 namespace {
 
-// The stored text of a REG_SZ or REG_EXPAND_SZ value, unexpanded.
-std::wstring ReadStoredSetting() {
+constexpr wchar_t kUserSetting[] = L"HKCU\\Software\\TolvexPro\\Tolvex";
+constexpr wchar_t kMachineSetting[] = L"HKLM\\Software\\TolvexPro\\Tolvex";
+
+// The stored text of the REG_SZ or REG_EXPAND_SZ value TraceFile under an
+// open key, unexpanded; nothing when the key has no such value.
+std::optional<std::wstring> ReadStoredValue(HKEY key) {
   constexpr DWORD kFlags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
   DWORD bytes = 0;
-  if (RegGetValueW(HKEY_CURRENT_USER, kTraceKey, kTraceValue, kFlags, nullptr, nullptr, &bytes) !=
-          ERROR_SUCCESS ||
-      bytes < sizeof(wchar_t)) {
-    return {};
+  if (RegGetValueW(key, nullptr, kTraceValue, kFlags, nullptr, nullptr, &bytes) != ERROR_SUCCESS) {
+    return std::nullopt;
   }
+  if (bytes < sizeof(wchar_t)) return std::wstring();
   // The value may grow between the two reads.
   for (int attempt = 0; attempt < 3; ++attempt) {
     std::vector<wchar_t> text(bytes / sizeof(wchar_t) + 1);
     DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    const LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, kTraceKey, kTraceValue, kFlags, nullptr,
-                                        text.data(), &size);
+    const LSTATUS status =
+        RegGetValueW(key, nullptr, kTraceValue, kFlags, nullptr, text.data(), &size);
     if (status == ERROR_SUCCESS) return std::wstring(text.data());
-    if (status != ERROR_MORE_DATA) return {};
+    if (status != ERROR_MORE_DATA) return std::nullopt;
     bytes = size;
   }
-  return {};
+  return std::nullopt;
+}
+
+std::optional<std::wstring> ReadSetting(HKEY root, REGSAM view) {
+  unique_hkey key;
+  if (RegOpenKeyExW(root, kTraceKey, 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return ReadStoredValue(key.get());
 }
 
 // Variables such as %TEMP% are expanded whatever the value's type: `reg
 // add` without /t REG_EXPAND_SZ, typed into PowerShell, stores them
 // literally in a REG_SZ, and a trace that then went to a file named
 // "%TEMP%\..." would be lost without a word.
-std::wstring ReadTraceFileSetting() {
-  const std::wstring stored = ReadStoredSetting();
+std::wstring Expanded(const std::wstring& stored) {
   if (stored.find(L'%') == std::wstring::npos) return stored;
   const DWORD needed = ExpandEnvironmentStringsW(stored.c_str(), nullptr, 0);
   if (needed == 0) return stored;
@@ -49,15 +62,41 @@ std::wstring ReadTraceFileSetting() {
 }
 
 // One trace file serves every apartment of the process: its lines are
-// appended one at a time, each whole.
+// appended one at a time, each whole, and it is rolled over between them.
 std::mutex g_append_mutex;
+
+// A full file goes to FILE.1 before the call's first line. Another process
+// may roll it at the same moment; one of the two renames then fails, and
+// no line is lost but the few a race can put into the older file.
+void RollOverWhenFull(const std::wstring& path) {
+  const std::lock_guard<std::mutex> lock(g_append_mutex);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return;
+  }
+  const unsigned long long size =
+      (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  if (size < kTraceRollBytes) return;
+  MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+}
 
 }  // namespace
 
 bool RegistryTraceSink::BeginCall() {
-  path_ = ReadTraceFileSetting();
   open_failure_told_ = false;
-  return !path_.empty();
+  std::optional<std::wstring> stored = ReadSetting(HKEY_CURRENT_USER, 0);
+  setting_ = kUserSetting;
+  if (!stored) {
+    stored = ReadSetting(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY);
+    setting_ = kMachineSetting;
+  }
+  path_ = stored ? Expanded(*stored) : std::wstring();
+  if (path_.empty()) return false;
+  RollOverWhenFull(path_);
+  if (origin_.empty()) origin_ = LoadedModuleDescription();
+  Line("* " + origin_);
+  return true;
 }
 
 void RegistryTraceSink::Line(std::string_view line) {
@@ -72,9 +111,8 @@ void RegistryTraceSink::Line(std::string_view line) {
     // call itself goes on as it would.
     if (!open_failure_told_) {
       open_failure_told_ = true;
-      const std::wstring note = L"Tolvex: cannot open the trace file \"" + path_ +
-                                L"\" (HKCU\\Software\\TolvexPro\\Tolvex TraceFile), error " +
-                                std::to_wstring(error) + L"\n";
+      const std::wstring note = L"Tolvex: cannot open the trace file \"" + path_ + L"\" (" +
+                                setting_ + L" TraceFile), error " + std::to_wstring(error) + L"\n";
       OutputDebugStringW(note.c_str());
     }
     return;

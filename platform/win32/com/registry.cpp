@@ -5,26 +5,9 @@
 #include <algorithm>
 
 #include "com/module_state.h"
+#include "com/unique_hkey.h"
 
 namespace tolvex::win32 {
-namespace {
-
-class unique_hkey {
- public:
-  unique_hkey() = default;
-  unique_hkey(const unique_hkey&) = delete;
-  unique_hkey& operator=(const unique_hkey&) = delete;
-  ~unique_hkey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  HKEY get() const { return key_; }
-  HKEY* put() { return &key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
-}  // namespace
 
 ClassesRoot::ClassesRoot(RegistrationScope scope) {
   if (scope == RegistrationScope::Machine) {

@@ -7,6 +7,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "check.h"
+#include "project_version.h"
 #include "tolvex_h.h"
 
 namespace wine_client {
@@ -943,13 +945,32 @@ short Receive(const std::wstring& url, const std::wstring& key, const std::wstri
   return hr == S_OK ? got : -1;
 }
 
-void SetTraceFile(const std::wstring* path, DWORD type = REG_SZ) {
-  if (path == nullptr) {
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, kTraceKey, L"TraceFile");
+// The value in HKCU, or with `machine` in HKLM's 64-bit view, where an
+// administrator sets it for every user and both DLLs read it; nullptr
+// deletes it.
+void SetTraceFile(const std::wstring* path, DWORD type = REG_SZ, bool machine = false) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, kTraceKey, 0, nullptr, 0,
+                      KEY_SET_VALUE | (machine ? KEY_WOW64_64KEY : 0), nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    Check(false, std::string("open ") + (machine ? "HKLM" : "HKCU") + " for the trace setting");
     return;
   }
-  RegSetKeyValueW(HKEY_CURRENT_USER, kTraceKey, L"TraceFile", type, path->c_str(),
-                  static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t)));
+  if (path == nullptr) {
+    RegDeleteValueW(key, L"TraceFile");
+  } else {
+    RegSetValueExW(key, L"TraceFile", 0, type, reinterpret_cast<const BYTE*>(path->c_str()),
+                   static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t)));
+  }
+  RegCloseKey(key);
+}
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find("\r\n")); }
+
+std::uintmax_t FileSize(const std::wstring& path) {
+  std::error_code ignored;
+  const std::uintmax_t size = std::filesystem::file_size(std::filesystem::path(path), ignored);
+  return size == static_cast<std::uintmax_t>(-1) ? 0 : size;
 }
 
 }  // namespace
@@ -975,6 +996,83 @@ void CheckTraceFile(const std::wstring& dead_url, const std::wstring& live_url,
   Check(text.find("TraceKey-0042") == std::string::npos, "the key is not in the trace");
   Check(text.size() > 24 && text[4] == '-' && text[10] == ' ' && text[19] == '.',
         "lines start with a timestamp");
+
+  // The first line names the DLL loaded, its version and bitness, and the
+  // program that loaded it.
+  wchar_t client[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, client, MAX_PATH);
+  const std::string first = FirstLine(text);
+  const char* const bits = sizeof(void*) == 8 ? ", 64-bit, " : ", 32-bit";
+  for (const std::string& part :
+       {std::string("* Tolvex.dll " TOLVEX_VERSION_TEXT " (file version "), std::string(bits),
+        std::string("Tolvex.dll, in "), Narrow(client)}) {
+    Check(first.find(part) != std::string::npos, "the trace's first line names " + part);
+  }
+  Check(text.find("* RecvSO URL ", first.size()) != std::string::npos,
+        "the call's own line follows the first");
+
+  // Where the user has no value, the machine's (HKLM, 64-bit view) names
+  // the file; a user's value wins over it, and an empty one switches the
+  // trace off for that user.
+  const std::wstring machine_trace = work_dir + L"\\trace-machine.log";
+  const std::wstring user_trace = work_dir + L"\\trace-user.log";
+  DeleteFileW(machine_trace.c_str());
+  DeleteFileW(user_trace.c_str());
+  const std::wstring empty;
+  const struct {
+    const char* what;
+    const std::wstring* user;  // nullptr: no user value
+    bool machine_grows;
+    bool user_grows;
+  } precedence[] = {
+      {"HKLM alone names the trace", nullptr, true, false},
+      {"HKCU wins over HKLM", &user_trace, false, true},
+      {"an empty HKCU value switches the trace off", &empty, false, false},
+  };
+  SetTraceFile(&machine_trace, REG_EXPAND_SZ, true);
+  for (const auto& row : precedence) {
+    SetTraceFile(row.user);
+    const std::uintmax_t machine_before = FileSize(machine_trace);
+    const std::uintmax_t user_before = FileSize(user_trace);
+    Check(Receive(dead_url, key, work_dir + L"\\traced.txt") == 9,
+          std::string(row.what) + ": dead port -> 9");
+    Check((FileSize(machine_trace) > machine_before) == row.machine_grows &&
+              (FileSize(user_trace) > user_before) == row.user_grows,
+          row.what);
+  }
+  Check(ReadAll(machine_trace).find("WinINet error 12029") != std::string::npos,
+        "the machine-wide trace holds the call's steps");
+  SetTraceFile(nullptr, REG_SZ, true);
+
+  // A file that has reached 10 MiB when a call starts is renamed to
+  // FILE.1 and begun again; one a byte short is appended to.
+  const std::wstring rolled = trace + L".1";
+  const struct {
+    std::uintmax_t size;
+    bool rolls;
+  } sizes[] = {{(10u << 20) - 1, false}, {10u << 20, true}, {(10u << 20) + 4096, true}};
+  SetTraceFile(&trace);
+  for (const auto& row : sizes) {
+    DeleteFileW(rolled.c_str());
+    {
+      std::ofstream old(std::filesystem::path(trace), std::ios::binary | std::ios::trunc);
+      const std::string filler(row.size, 'x');
+      old << filler;
+    }
+    Check(Receive(dead_url, key, work_dir + L"\\traced.txt") == 9, "a full trace: dead port -> 9");
+    const std::string what = "a trace file of " + std::to_string(row.size) + " bytes ";
+    if (row.rolls) {
+      Check(FileSize(rolled) == row.size && FileSize(trace) < 65536 &&
+                FirstLine(ReadAll(trace)).find("* Tolvex.dll ") != std::string::npos,
+            what + "rolls over to .1 and starts again with the call's first line");
+    } else {
+      Check(GetFileAttributesW(rolled.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                FileSize(trace) > row.size,
+            what + "is appended to");
+    }
+  }
+  DeleteFileW(rolled.c_str());
+  DeleteFileW(trace.c_str());
 
   // A variable stays literal in a REG_SZ (reg add without /t REG_EXPAND_SZ,
   // typed into PowerShell); the DLL expands it in either type.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "check.h"
+#include "project_version.h"
 #include "tolvex_h.h"
 
 namespace wine_client {
@@ -105,9 +106,15 @@ void CheckVersionResource(const std::wstring& dll) {
     const wchar_t* value;
   };
   const Expected expected[] = {
-      {L"FileVersion", L"1.00.0001"},       {L"ProductVersion", L"1.00.0001"},
-      {L"ProductName", L"Tolvex"},          {L"InternalName", L"Tolvex"},
-      {L"OriginalFilename", L"Tolvex.dll"}, {L"OLESelfRegister", L""}};
+      {L"FileVersion", L"" TOLVEX_VERSION_TEXT},
+      {L"ProductVersion", L"" TOLVEX_VERSION_TEXT},
+      {L"ProductName", L"Tolvex"},
+      {L"InternalName", L"Tolvex"},
+      {L"OriginalFilename", L"Tolvex.dll"},
+      {L"OLESelfRegister", L""},
+      {L"CompanyName", L"Tolvex"},
+      {L"FileDescription", L"Tolvex COM component: order data to and from the order server"},
+      {L"LegalCopyright", L"" TOLVEX_COPYRIGHT}};
   for (const Expected& e : expected) {
     Check(VersionString(block, e.name) == e.value,
           "version " + Narrow(e.name) + " = \"" + Narrow(e.value) + "\"");
@@ -177,6 +184,12 @@ void CheckTypeLibrary() {
                         desc->oVft == first + i * static_cast<short>(sizeof(void*));
         Check(ok, "vtable slot " + std::to_string(i + 1) + " member " + Hex(slots[i].id));
         if (desc) vtable->ReleaseFuncDesc(desc);
+        // What the Object Browser and IntelliSense show for the member.
+        BSTR help = nullptr;
+        vtable->GetDocumentation(slots[i].id, nullptr, &help, nullptr, nullptr);
+        Check(help != nullptr && SysStringLen(help) > 20,
+              "member " + Hex(slots[i].id) + " has a help string");
+        SysFreeString(help);
       }
       vtable->Release();
     } else {
