@@ -51,12 +51,18 @@ void TerminalDialogWindow::ShowModal(DialogEvents& events) {
 
 void TerminalDialogWindow::PumpUntil(const std::function<bool()>& done) { RunLoop(&done); }
 
+void TerminalDialogWindow::PumpFor(std::uint32_t milliseconds) {
+  const auto until = Clock::now() + std::chrono::milliseconds(milliseconds);
+  const std::function<bool()> done = [until] { return Clock::now() >= until; };
+  RunLoop(&done, until);
+}
+
 void TerminalDialogWindow::Wake() {
   const char byte = 1;
   if (wake_fds_[1] >= 0) (void)!write(wake_fds_[1], &byte, 1);
 }
 
-void TerminalDialogWindow::RunLoop(const std::function<bool()>* done) {
+void TerminalDialogWindow::RunLoop(const std::function<bool()>* done, Clock::time_point until) {
   while (!unloaded_) {
     if (done && (*done)()) return;
     if (TakeInterrupt()) {
@@ -73,11 +79,12 @@ void TerminalDialogWindow::RunLoop(const std::function<bool()>* done) {
       events_->OnTimer(next == &start_ ? DialogTimer::Start : DialogTimer::Out);
       continue;
     }
-    int wait_ms = 1000;
-    if (next) {
-      wait_ms = static_cast<int>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(next->due - now).count() + 1);
-    }
+    const auto ms_until = [now](Clock::time_point due) {
+      return static_cast<int>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1);
+    };
+    int wait_ms = next ? ms_until(next->due) : 1000;
+    if (until != Clock::time_point::max()) wait_ms = std::min(wait_ms, ms_until(until));
     pollfd fds[2] = {{wake_fds_[0], POLLIN, 0}, {InterruptFd(), POLLIN, 0}};
     if (poll(fds, 2, wait_ms) > 0 && (fds[0].revents & POLLIN)) {
       char drain[64];

@@ -33,6 +33,7 @@ class TerminalDialogWindow : public DialogWindow {
   void SetTimerEnabled(DialogTimer timer, bool enabled) override;
   void SetTimerInterval(DialogTimer timer, std::uint32_t milliseconds) override;
   void PumpUntil(const std::function<bool()>& done) override;
+  void PumpFor(std::uint32_t milliseconds) override;
   void Wake() override;
   void ShowTransferProgress(const TransferCounts& counts) override;
 
@@ -51,8 +52,10 @@ class TerminalDialogWindow : public DialogWindow {
   };
   Timer& TimerFor(DialogTimer timer) { return timer == DialogTimer::Start ? start_ : out_; }
   void Arm(Timer& timer);
-  // The message loop: until unloaded, or until *done is true.
-  void RunLoop(const std::function<bool()>* done);
+  // The message loop: until unloaded, or until *done is true; it wakes by
+  // `until` at the latest to ask.
+  void RunLoop(const std::function<bool()>* done,
+               Clock::time_point until = Clock::time_point::max());
   void Draw();
   void Erase();
 

@@ -34,6 +34,11 @@ class ArchiveControl {
   virtual void Unpack() = 0;
   virtual std::int32_t GetArchiveError() = 0;
   virtual std::u16string GetArchiveErrorText() = 0;
+
+  // Whether Pack and Unpack may run on another thread than the one that
+  // made the control, while nothing else calls it. Not the third-party
+  // control, which lives on the dialog's thread.
+  virtual bool RunsOnAnyThread() const { return false; }
 };
 
 enum class ArchiveOpKind { Put, Get, Method };

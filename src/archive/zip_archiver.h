@@ -47,6 +47,8 @@ class ZipArchiver : public ArchiveControl {
 
   std::int32_t GetArchiveError() override { return error_; }
   std::u16string GetArchiveErrorText() override { return error_text_; }
+  // It keeps no thread's state: the files go through the FileSystem port.
+  bool RunsOnAnyThread() const override { return true; }
 
   // Values the caller handed over. They change nothing in the archiving.
   std::int32_t archive_mode() const { return archive_mode_; }

@@ -79,11 +79,13 @@ std::int16_t Tolvex::Run(std::int16_t mode, const std::u16string& url, const std
     std::atomic<bool>& flag;
     ~Release() { flag = false; }
   } release{state.CallInProgress};
+  // Before anything that can fail: an error in the steps below returns no
+  // outcome, never the record an earlier call left.
+  job.ResultCode = kResultNoOutcome;
+  state.ErrorText.clear();
   try {
     trace().BeginCall(CallTitle(mode, url, key, code, file), key);
     services_.pointer.Set(kPointerHourglass);
-    job.ResultCode = kResultNoOutcome;
-    state.ErrorText.clear();
 
     if (TrimSpaces(url).empty()) return Fail(job, kResultBadUrl);
     if (TrimTrailingSpaces(code).empty()) return Fail(job, kResultBadCompanyCode);

@@ -55,6 +55,10 @@ class DialogWindow {
   // Cancel, repaints) until done() is true or the dialog has been
   // unloaded. done() runs on the dialog's thread whenever the loop wakes.
   virtual void PumpUntil(const std::function<bool()>& done) = 0;
+  // Runs the dialog's message loop from inside a handler for
+  // `milliseconds`, or until the dialog has been unloaded: a pause of the
+  // job that keeps the dialog and its Cancel alive.
+  virtual void PumpFor(std::uint32_t milliseconds) = 0;
   // Wakes a running PumpUntil so it checks done() again. Any thread.
   virtual void Wake() = 0;
 

@@ -1,6 +1,7 @@
 #include "dialog/frm_tolvex.h"
 
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <new>
@@ -80,6 +81,14 @@ void FrmTolvex::RunJob() {
 void FrmTolvex::OnResponseTimer() {
   window_.SetTimerEnabled(DialogTimer::Out, false);
   window_.SetTimerInterval(DialogTimer::Out, 0);
+  // Bytes moved in this period though their news has not reached the
+  // dialog: the period was not silent.
+  if (const std::uint64_t moves = moves_.load(); moves != moves_seen_) {
+    moves_seen_ = moves;
+    TimeoutCount = 0;
+    StartResponseTimer();
+    return;
+  }
   if (TimeoutCount == 3) {
     trace().Fail("the server did not answer in time",
                  "no byte moved in either direction for 4 periods of " +
@@ -102,6 +111,7 @@ void FrmTolvex::OnBytesMoved(const TransferCounts& counts) {
   // A whole period of silence from now on before the next count: the timer
   // starts its period afresh, not just the count.
   TimeoutCount = 0;
+  moves_seen_ = moves_.load();
   window_.SetTimerEnabled(DialogTimer::Out, false);
   StartResponseTimer();
   window_.ShowTransferProgress(counts);
@@ -122,8 +132,9 @@ namespace {
 // dialog's thread.
 class PendingStatus : public StatusDisplay {
  public:
-  PendingStatus(DialogWindow& window, std::function<void(const TransferCounts&)> on_moved)
-      : window_(window), on_moved_(std::move(on_moved)) {}
+  PendingStatus(DialogWindow& window, std::atomic<std::uint64_t>& moves,
+                std::function<void(const TransferCounts&)> on_moved)
+      : window_(window), moves_(moves), on_moved_(std::move(on_moved)) {}
   void SetStatusText(const std::u16string& text) override {
     std::lock_guard<std::mutex> lock(mutex_);
     text_ = text;
@@ -139,6 +150,7 @@ class PendingStatus : public StatusDisplay {
   // look, so a fast transfer costs one wake-up per look, not one per piece
   // (a message across threads is dear, under Wine above all).
   void BytesMoved(const TransferCounts& counts) override {
+    ++moves_;
     bool wake;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -167,6 +179,7 @@ class PendingStatus : public StatusDisplay {
 
  private:
   DialogWindow& window_;
+  std::atomic<std::uint64_t>& moves_;
   std::function<void(const TransferCounts&)> on_moved_;
   std::mutex mutex_;
   std::optional<std::u16string> text_;
@@ -213,7 +226,8 @@ FrmTolvex::PostOutcome FrmTolvex::Post(RequestBody& body, ReplySink& reply) {
   StartResponseTimer();
 
   bool pumping = true;
-  PendingStatus status(window_, [&](const TransferCounts& counts) {
+  moves_seen_ = moves_.load();
+  PendingStatus status(window_, moves_, [&](const TransferCounts& counts) {
     // Once the post is over its last counts are only shown: the timer is
     // the job's to stop.
     if (pumping && !unloaded_) {
@@ -256,6 +270,39 @@ FrmTolvex::PostOutcome FrmTolvex::Post(RequestBody& body, ReplySink& reply) {
   if (unloaded_) return PostOutcome::Interrupted;
   status.Apply();
   return sent ? PostOutcome::Done : PostOutcome::Failed;
+}
+
+void FrmTolvex::RunArchiveStep(ArchiveControl& trans, const std::function<void()>& step) {
+  if (!trans.RunsOnAnyThread()) {
+    step();
+    return;
+  }
+  std::atomic<bool> done{false};
+  std::exception_ptr error;
+  std::thread worker([&] {
+    try {
+      step();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    done = true;
+    window_.Wake();
+  });
+  {
+    // Joined on every way out: after a Cancel the step still ends first,
+    // so nothing of it outlives the job's work directory.
+    struct Join {
+      std::thread& thread;
+      ~Join() { thread.join(); }
+    } join{worker};
+    window_.PumpUntil([&] { return done.load(); });
+  }
+  if (error) std::rethrow_exception(error);
+}
+
+bool FrmTolvex::PauseBeforeRetry(std::uint32_t milliseconds) {
+  if (!unloaded_) window_.PumpFor(milliseconds);
+  return !unloaded_;
 }
 
 ArchiveControl& FrmTolvex::PreparedArchiveControl() {

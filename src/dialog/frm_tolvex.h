@@ -9,7 +9,9 @@
 // dialog waits for it to be joined before it reads them again.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -92,6 +94,14 @@ class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDispla
   // objTrans with the settings both jobs give it before packing or
   // unpacking; any of them may raise.
   ArchiveControl& PreparedArchiveControl();
+  // Packs or unpacks (`step`) on a thread beside the dialog's loop when
+  // the control allows it, so the dialog repaints and Cancel is honoured
+  // meanwhile; otherwise right here. Raises what the step raised. The job
+  // looks at unloaded_ afterwards: a Cancel meanwhile ends it.
+  void RunArchiveStep(ArchiveControl& trans, const std::function<void()>& step);
+  // A pause between attempts at the final replace, with the dialog's loop
+  // running; false once the dialog has been closed.
+  bool PauseBeforeRetry(std::uint32_t milliseconds);
   void UnloadWindow();
   void StopResponseTimer();
   void StartResponseTimer();
@@ -106,6 +116,11 @@ class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDispla
   // The last post read its whole reply, even when the dialog was closed
   // before the job could take it.
   bool reply_complete_ = false;
+  // Counted by the post's worker whenever bytes move, and read by the
+  // response timer: a host's own message loop may run the timer's ticks
+  // while the news of the bytes waits for the dialog's loop.
+  std::atomic<std::uint64_t> moves_{0};
+  std::uint64_t moves_seen_ = 0;  // as of the last tick or news
 };
 
 }  // namespace tolvex

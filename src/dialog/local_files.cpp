@@ -291,7 +291,8 @@ Kept KeepBeside(FileSystem& files, const PathStyle& style, const std::u16string&
 
 Placement PutInPlace(FileSystem& files, const PathStyle& style, const std::u16string& member,
                      const std::u16string& target, const KeptName& kept_name,
-                     const std::vector<std::uint32_t>& pauses_ms, Trace& trace) {
+                     const std::vector<std::uint32_t>& pauses_ms, Trace& trace,
+                     const RetryPause& pause_between) {
   Placement placement;
   try {
     if (files.KindOf(target) == FileKind::kRegular) files.CopyPermissions(target, member);
@@ -307,7 +308,11 @@ Placement PutInPlace(FileSystem& files, const PathStyle& style, const std::u16st
         if (!error.transient || pause >= pauses_ms.size()) throw;
         trace.Step(std::string(error.what()) + "; trying again in " +
                    std::to_string(pauses_ms[pause]) + " ms");
-        std::this_thread::sleep_for(std::chrono::milliseconds(pauses_ms[pause]));
+        if (!pause_between) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(pauses_ms[pause]));
+        } else if (!pause_between(pauses_ms[pause])) {
+          throw;
+        }
       }
     }
   } catch (const FileError& error) {

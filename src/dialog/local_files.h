@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -102,15 +103,20 @@ struct Placement {
   Kept kept;                       // where the data is then, when not placed
 };
 
+// Waits one of the pauses between attempts; false when no attempt should
+// follow (the call was cancelled meanwhile).
+using RetryPause = std::function<bool(std::uint32_t milliseconds)>;
+
 // Puts the received `member` in place of `target` in one durable step,
 // after giving it the old file's permissions. A transient failure is
-// tried again after each of `pauses_ms`. When the file cannot be replaced,
-// `target` stays as it was and the data the server handed out is kept
-// beside it by KeepBeside under `kept_name`. Each failed attempt is a step
-// of the trace.
+// tried again after each of `pauses_ms`, waited by `pause` (by default the
+// thread sleeps). When the file cannot be replaced, `target` stays as it
+// was and the data the server handed out is kept beside it by KeepBeside
+// under `kept_name`. Each failed attempt is a step of the trace.
 Placement PutInPlace(FileSystem& files, const PathStyle& style, const std::u16string& member,
                      const std::u16string& target, const KeptName& kept_name,
-                     const std::vector<std::uint32_t>& pauses_ms, Trace& trace);
+                     const std::vector<std::uint32_t>& pauses_ms, Trace& trace,
+                     const RetryPause& pause = {});
 
 // A directory of one call's own inside `parent` for its work files: made
 // afresh under a name no user would choose, closed to other users, and

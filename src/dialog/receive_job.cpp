@@ -147,8 +147,9 @@ void FrmTolvex::RunReceive() {
     trans.PutUnpackDir(unpack_dir);
     trans.PutUnpackArchiveName(std::u16string(u"so") + u".zip");
     trans.BeginUnpack();
-    trans.Unpack();
-    if (const std::int32_t error = trans.GetArchiveError(); error != 0) {
+    RunArchiveStep(trans, [&] { trans.Unpack(); });
+    const std::int32_t error = unloaded_ ? 0 : trans.GetArchiveError();
+    if (error != 0) {
       const std::u16string text = trans.GetArchiveErrorText();
       trace().Fail("the archiver reported an error while unpacking",
                    ArchiveErrorDetail(error, text));
@@ -164,6 +165,16 @@ void FrmTolvex::RunReceive() {
     keep_archive();
     return Finish(kResultUnpackFailed);
   }
+  if (unloaded_) {
+    // Cancelled while it unpacked: the caller's file stays as it was, and
+    // the whole archive that came is kept as after any failure.
+    try {
+      keep_archive();
+    } catch (const std::exception& error) {
+      trace().Step(std::string("the reply was not kept: ") + error.what());
+    }
+    return;
+  }
   trace().Step("unpacked " + ToUtf8(stage->File(kReceiveWorkFile)) + " in " + unpacking.Elapsed());
 
   window_.SetProgressValue(static_cast<float>(window_.ProgressMax()));
@@ -178,7 +189,8 @@ void FrmTolvex::RunReceive() {
   }
   const Placement placement =
       PutInPlace(services_.files, services_.paths, member, *target,
-                 KeptName{LocalTimeStamp(), u"", data_name}, replace_pauses_ms, trace());
+                 KeptName{LocalTimeStamp(), u"", data_name}, replace_pauses_ms, trace(),
+                 [this](std::uint32_t ms) { return PauseBeforeRetry(ms); });
   if (!placement.placed) {
     FailOnPlacement(trace(), local_path, *placement.error, placement.attempts, placing.Elapsed(),
                     placement.kept);

@@ -43,7 +43,8 @@ void FrmTolvex::RunSend() {
     trans.BeginPack();
     std::u16string pack_file = job.LocalFile;
     trans.AddPackFile(pack_file);
-    trans.Pack();
+    RunArchiveStep(trans, [&] { trans.Pack(); });
+    if (unloaded_) return;  // Cancel meanwhile: the work directory goes, nothing was sent
     if (const std::int32_t error = trans.GetArchiveError(); error != 0) {
       const std::u16string text = trans.GetArchiveErrorText();
       trace().Fail("the archiver reported an error while packing", ArchiveErrorDetail(error, text));

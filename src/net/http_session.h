@@ -82,9 +82,10 @@ class HttpSession {
   // Nothing when the reply is no redirect (its status is not 3xx).
   virtual std::optional<Redirect> RedirectOf(Handle request) = 0;
   // Makes a blocking Send or Read of the running exchange fail at once.
-  // Called from another thread than the exchange; the exchange still closes
-  // its handles itself. It stays in effect, so an exchange that had not yet
-  // begun fails too, until ResetAbort.
+  // Called from another thread than the exchange, it closes no handle: the
+  // exchange may be inside a call on one, and closes them itself. It stays
+  // in effect, so an exchange that had not yet begun fails too, until
+  // ResetAbort.
   virtual void Abort() {}
   // Called before an exchange starts, on the thread that may abort it.
   virtual void ResetAbort() {}

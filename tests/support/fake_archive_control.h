@@ -50,6 +50,7 @@ class FakeArchiveControl : public ArchiveControl {
     Call("ArchiveErrorText");
     return error_text;
   }
+  bool RunsOnAnyThread() const override { return any_thread; }
 
   std::vector<std::string> calls;
   std::string raise_at;  // a call name prefix that raises
@@ -57,6 +58,7 @@ class FakeArchiveControl : public ArchiveControl {
   std::u16string error_text;
   std::u16string pack_dir, unpack_dir;
   std::function<void()> on_pack, on_unpack;
+  bool any_thread = false;  // Pack and Unpack beside the dialog's loop
 
  private:
   void Call(const std::string& what) {

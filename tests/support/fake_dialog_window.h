@@ -106,6 +106,12 @@ class FakeDialogWindow : public DialogWindow {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
+  // A pause of the job: no time passes here; the scripted event, if any,
+  // comes during it.
+  void PumpFor(std::uint32_t milliseconds) override {
+    pauses.push_back(milliseconds);
+    if (during_pause && !unloaded_) during_pause(*events_);
+  }
   void Wake() override { ++wakes; }
   void ShowTransferProgress(const TransferCounts& counts) override {
     shown_progress.push_back(counts);
@@ -115,6 +121,8 @@ class FakeDialogWindow : public DialogWindow {
   std::function<void()> after_load;
   std::function<void(DialogEvents&)> during_post;
   bool cancel_after_post = false;
+  std::function<void(DialogEvents&)> during_pause;
+  std::vector<std::uint32_t> pauses;
   bool tick_response_timer = false;
   std::function<bool()> ticks_from;  // response ticks only once this holds
   int pumps = 0;

@@ -225,8 +225,10 @@ check "InprocServer32 names the installed DLL" \
   same_path "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32")" "$INSTALLED_WIN\\Tolvex.dll"
 typelib_kind=win32
 [ "$ARCH" = x64 ] && typelib_kind=win64
-check "type library registered for $typelib_kind at the installed DLL" \
-  same_path "$(reg_value "HKCR\\TypeLib\\$LIBID\\1.0\\409\\$typelib_kind")" "$INSTALLED_WIN\\Tolvex.dll"
+for locale in 409 0; do
+  check "type library registered for $typelib_kind under locale $locale at the installed DLL" \
+    same_path "$(reg_value "HKCR\\TypeLib\\$LIBID\\1.0\\$locale\\$typelib_kind")" "$INSTALLED_WIN\\Tolvex.dll"
+done
 check "native client: everything registration writes" client registered
 check "interface key in the 32-bit view, for 32-bit clients" key_exists "HKCR\\Interface\\$IID\\TypeLib" /reg:32
 builtin_transfers "the built-in archiver" \

@@ -364,13 +364,15 @@ log_line() {  # server name, lines to skip, servlet
   printf '%s\n' "$line"
 }
 
-# $APARTMENTS apartment threads of the native client, six rounds; then
-# each company's inbox holds exactly its own sends (rounds 2, 5, and 3 or
-# 4 by the company's parity).
-apartment_checks() {  # arch
+# $APARTMENTS threads of the native client, six rounds, on single-threaded
+# apartments or in the multithreaded one; then each company's inbox holds
+# exactly its own sends (rounds 2, 5, and 3 or 4 by the company's parity).
+apartment_checks() {  # arch, sta | mta
   rm -rf "$APT/inbox"
-  run_check "$1 native client: $APARTMENTS apartments at once" $W "$D\\tolvex_client.exe" \
-    apartments "$URL_apartments" "$WORKDIR" $APARTMENTS
+  local model=
+  [ "$2" = mta ] && model=mta
+  run_check "$1 native client: $APARTMENTS $2 threads at once" $W "$D\\tolvex_client.exe" \
+    apartments "$URL_apartments" "$WORKDIR" $APARTMENTS $model
   local i got
   for i in $(seq $APARTMENTS); do
     got=$(python3 - "$APT/inbox/C$i" "C$i" <<'PY'
@@ -410,7 +412,8 @@ for arch in $ARCHES; do
   # The opt-in trace (TraceFile under HKCU\Software\TolvexPro\Tolvex).
   run_check "$arch native client: trace file" $W "$D\\tolvex_client.exe" trace "$URL_dead" \
     "$URL_http" "$WORKDIR"
-  apartment_checks "$arch"
+  apartment_checks "$arch" sta
+  apartment_checks "$arch" mta
   # The caller's file as users have it. Wine reaches \\localhost\work-ARCH
   # through dosdevices/unc. Wine's file channel logs every NtCreateFile:
   # none may name the devices COM1 or NUL, which the calls refuse unopened.
@@ -569,6 +572,11 @@ for arch in $ARCHES; do
   if [ -n "$newest" ] && archive_holds "$newest" 進捗報告.txt "$JA_DIR_UNIX/進捗報告.txt"; then
     ok "$arch the sent archive holds 進捗報告.txt unchanged"
   else fail "$arch sent archive for $JA_CODE"; fi
+
+  # The type library by a Japanese user's locale (0x411), which falls
+  # back to locale 0, never to 0x409.
+  LC_ALL=$JA_LOCALE run_check "$arch native client: registration seen by a Japanese user" \
+    $W "$D\\tolvex_client.exe" registered stand-in
 
   log "$arch: unregistration"
   run_check "$arch regsvr32 /u Tolvex.dll" $W "$SYS\\regsvr32.exe" /s /u "$D\\Tolvex.dll"

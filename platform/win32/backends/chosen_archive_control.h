@@ -49,6 +49,9 @@ class ChosenArchiveControl final : public ArchiveControl {
   void Unpack() override { Active().Unpack(); }
   std::int32_t GetArchiveError() override { return Active().GetArchiveError(); }
   std::u16string GetArchiveErrorText() override { return Active().GetArchiveErrorText(); }
+  // The built-in archiver only: the control stays on the thread that
+  // hosts it.
+  bool RunsOnAnyThread() const override { return built_in_.has_value(); }
 
  private:
   // Outside a show, the late-bound control, which raises as a missing

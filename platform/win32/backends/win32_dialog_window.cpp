@@ -77,6 +77,10 @@ void Win32DialogWindow::ShowModal(DialogEvents& events) {
   if (window_ != nullptr || events_ != nullptr) throw std::logic_error("dialog already shown");
   EnsureProgressClass();
   ResetToDesign();
+  // A quit the client posted before its call is its own loop's: the call
+  // runs to its end and the quit waits for the client.
+  std::optional<int> quit = TakeQueuedQuit();
+  quit_.reset();
   events_ = &events;
   unloading_ = false;
   escaped_ = nullptr;
@@ -86,15 +90,60 @@ void Win32DialogWindow::ShowModal(DialogEvents& events) {
     std::optional<ClientWindowsDisabled>& windows;
     ~Restore() { windows.reset(); }
   } restore{client_windows_};
-  const INT_PTR shown =
-      DialogBoxIndirectParamW(module_, reinterpret_cast<const DLGTEMPLATE*>(dialog.data()), nullptr,
-                              DialogProc, reinterpret_cast<LPARAM>(this));
+  // Modeless, driven by a loop of our own: the system's modal loop would
+  // end the dialog on a quit, before the job could store anything.
+  const HWND window =
+      CreateDialogIndirectParamW(module_, reinterpret_cast<const DLGTEMPLATE*>(dialog.data()),
+                                 nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
+  if (window != nullptr) {
+    while (!unloading_ && IsWindow(window) && PumpOne()) {
+    }
+    DestroyWindow(window);
+  }
   events_ = nullptr;
   window_ = nullptr;
   label_ = cancel_ = progress_ = nullptr;
   font_ = unique_hfont();
+  if (quit_) quit = quit_;
+  if (quit) PostQuitMessage(*quit);
   if (escaped_) std::rethrow_exception(std::exchange(escaped_, nullptr));
-  if (shown == -1) throw std::runtime_error("the transfer dialog could not be created");
+  if (window == nullptr) throw std::runtime_error("the transfer dialog could not be created");
+}
+
+std::optional<int> Win32DialogWindow::TakeQueuedQuit() {
+  MSG message;
+  if (!PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return std::nullopt;
+  return static_cast<int>(message.wParam);
+}
+
+bool Win32DialogWindow::PumpOne() {
+  MSG message;
+  const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+  if (got == -1) return false;
+  if (got == 0) {
+    Quit(static_cast<int>(message.wParam));
+  } else {
+    Dispatch(message);
+  }
+  return true;
+}
+
+void Win32DialogWindow::Dispatch(MSG& message) {
+  const HWND window = window_.load();
+  if (window == nullptr || !IsDialogMessageW(window, &message)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+void Win32DialogWindow::Quit(int code) {
+  // The client is closing: the call ends as if Cancel were pressed, and
+  // the quit goes back to the client's loop once the call has returned.
+  quit_ = code;
+  if (!unloading_ && events_ != nullptr) Deliver([this] { events_->OnCancel(); });
+  // A handler that did not close the dialog still may not keep the
+  // client waiting.
+  Unload();
 }
 
 void Win32DialogWindow::Unload() {
@@ -103,7 +152,10 @@ void Win32DialogWindow::Unload() {
   KillTimer(window_, TimerId(DialogTimer::Start));
   KillTimer(window_, TimerId(DialogTimer::Out));
   if (client_windows_) client_windows_->Restore();
-  EndDialog(window_, IDOK);
+  // Hidden at once, as a modal dialog is when it ends; destroyed when the
+  // current handler has returned to ShowModal's loop.
+  SetWindowPos(window_, nullptr, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_HIDEWINDOW);
 }
 
 template <class Handler>
@@ -247,19 +299,26 @@ void Win32DialogWindow::SetTimerInterval(DialogTimer timer, std::uint32_t millis
 }
 
 void Win32DialogWindow::PumpUntil(const std::function<bool()>& done) {
-  while (window_ != nullptr && !unloading_ && !done()) {
+  while (window_ != nullptr && !unloading_ && !done() && PumpOne()) {
+  }
+}
+
+void Win32DialogWindow::PumpFor(std::uint32_t milliseconds) {
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  while (window_ != nullptr && !unloading_) {
     MSG message;
-    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-    if (got == 0) {
-      // WM_QUIT belongs to the caller's own loop: put it back and stop.
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
+    if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        Quit(static_cast<int>(message.wParam));
+      } else {
+        Dispatch(message);
+      }
+      continue;
     }
-    if (got == -1) return;
-    if (!IsDialogMessageW(window_, &message)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end) return;
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
   }
 }
 

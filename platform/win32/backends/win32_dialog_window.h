@@ -3,7 +3,9 @@
 // design in twips at the system DPI. While it is shown the calling
 // thread's other windows are disabled, as under a modal form. Timers behave as the form's timers
 // do: one ticks only while it is enabled with a non-zero interval, and a
-// new interval while enabled starts its period again.
+// new interval while enabled starts its period again. A WM_QUIT queued
+// before the show waits until it is over; one that arrives during it ends
+// the call as Cancel does; either is in the queue again after the show.
 //
 // Thread contract: the window of one apartment's root, shown and driven on
 // that thread; only Wake may be called from another (the post's worker).
@@ -48,6 +50,7 @@ class Win32DialogWindow final : public DialogWindow {
   void SetTimerEnabled(DialogTimer timer, bool enabled) override;
   void SetTimerInterval(DialogTimer timer, std::uint32_t milliseconds) override;
   void PumpUntil(const std::function<bool()>& done) override;
+  void PumpFor(std::uint32_t milliseconds) override;
   void Wake() override;
 
  private:
@@ -67,6 +70,15 @@ class Win32DialogWindow final : public DialogWindow {
   void Deliver(Handler&& handler);
   // Keeps the first exception that escaped a message and closes the dialog.
   void Escaped(std::exception_ptr error) noexcept;
+  // A WM_QUIT waiting in the thread's queue, taken out of it.
+  static std::optional<int> TakeQueuedQuit();
+  // Waits for the next message and handles it; false when the queue is
+  // gone.
+  bool PumpOne();
+  void Dispatch(MSG& message);
+  // A WM_QUIT met by one of our loops: the call ends as by Cancel, and
+  // ShowModal posts the quit again once the dialog is gone.
+  void Quit(int code);
 
   HINSTANCE module_;
   const CursorPointer& pointer_;
@@ -79,6 +91,7 @@ class Win32DialogWindow final : public DialogWindow {
   unique_hfont font_;
   bool unloading_ = false;
   std::exception_ptr escaped_;
+  std::optional<int> quit_;  // met during this show
   // The client's windows, disabled while the dialog is shown.
   std::optional<ClientWindowsDisabled> client_windows_;
 

@@ -317,23 +317,24 @@ void WinInetHttpSession::Close(Handle handle) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = open_.find(handle);
-    // A handle that is not here was closed by Abort already.
     if (found == open_.end()) return;
     closing = std::move(found->second);
     open_.erase(found);
   }
+  // Closed outside the lock: closing a request cancels its pending
+  // operation, whose last callback may need the lock.
 }
 
 void WinInetHttpSession::Abort() {
-  std::map<Handle, unique_hinternet> closing;
+  // Only wakes the exchange: its thread may be inside a call on any of
+  // the handles, so it closes them itself, request first, once it has
+  // left that call. A handle closed here could be given to another
+  // request meanwhile and take this one's bytes.
   {
     std::lock_guard<std::mutex> lock(mutex_);
     aborted_ = true;
-    closing.swap(open_);
   }
   SetEvent(abort_event_.get());
-  // Closed outside the lock: closing a handle cancels its pending
-  // operation, whose last callback needs the lock.
 }
 
 void WinInetHttpSession::ResetAbort() {

@@ -1,11 +1,13 @@
 // The HTTP session on WinINet's ANSI entry points, in WinINet's
 // asynchronous mode behind a blocking interface: the exchange's thread
-// waits for each send and read to complete, or for Abort. Abort closes all
-// handles from the dialog's thread, which cancels the pending operation,
-// and releases the waiting thread at once even where the operation is
-// slow to give up (Wine lets it run on until the server answers). Handles
-// stay owned here until the caller closes them, so any the caller fails to
-// close are still closed when the session goes. The body goes out in
+// waits for each send and read to complete, or for Abort. Abort releases
+// the waiting thread at once, even where the pending operation is slow to
+// give up (Wine lets it run on until the server answers), and closes
+// nothing: the exchange's thread closes its handles itself, request
+// before connection before session, once it has left every call on them,
+// and that close cancels what is still pending. Handles stay owned here
+// until the caller closes them, so any the caller fails to close are
+// still closed when the session goes. The body goes out in
 // pieces (HttpSendRequestEx, InternetWriteFile, HttpEndRequest), each read
 // from the body just before it goes and reported as sent, so a long upload
 // is never held whole and on a slow line shows that it moves;

@@ -107,7 +107,7 @@ HRESULT RegisterServer(RegistryWriter& writer, const ServerRegistration& server)
   const Entry entries[] = {
       {class_key, nullptr, server.description},
       {class_key + L"\\InprocServer32", nullptr, module},
-      {class_key + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+      {class_key + L"\\InprocServer32", L"ThreadingModel", server.threading_model},
       {class_key + L"\\ProgID", nullptr, progid},
       {class_key + L"\\VERSION", nullptr, server.version},
       {class_key + L"\\Programmable", nullptr, L""},

@@ -73,10 +73,14 @@ struct ServerRegistration {
   const wchar_t* description;
   const wchar_t* version;  // "1.0"
   const GUID* typelib;     // null when the server has no type library
+  // InprocServer32's ThreadingModel: "Apartment" for a control that lives
+  // on one thread, "Both" for a class made in whichever apartment makes it.
+  const wchar_t* threading_model = L"Apartment";
 };
 
-// CLSID\{clsid} with InprocServer32 (this DLL, apartment threaded), ProgID,
-// VERSION and TypeLib, and the ProgID key pointing back at the class.
+// CLSID\{clsid} with InprocServer32 (this DLL and its threading model),
+// ProgID, VERSION and TypeLib, and the ProgID key pointing back at the
+// class.
 HRESULT RegisterServer(RegistryWriter& writer, const ServerRegistration& server);
 // Whether the class is registered in either view of the root: the other
 // architecture's DLL may still serve it.

@@ -4,9 +4,11 @@
 
 #include <map>
 #include <mutex>
+#include <system_error>
 
 #include "backends/unique_kernel_handle.h"
 #include "com/module_state.h"
+#include "tolvex/call_apartment.h"
 
 namespace tolvex::win32 {
 namespace {
@@ -27,10 +29,28 @@ std::map<DWORD, ThreadRoot>& Roots() {
 }
 
 bool Ended(const unique_kernel_handle& thread) {
-  return thread.get() != nullptr && WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+  return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+}
+
+// A handle that tells when the calling thread ends. Duplicated from the
+// thread's own pseudo handle, which has every right, so no access check
+// against an impersonated token can refuse it as OpenThread may.
+unique_kernel_handle ThisThreadHandle() {
+  HANDLE thread = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread,
+                       SYNCHRONIZE, FALSE, 0)) {
+    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                            "DuplicateHandle of the current thread");
+  }
+  return unique_kernel_handle(thread);
 }
 
 }  // namespace
+
+std::shared_ptr<ComponentRoot> ComponentRoot::ForNewObject() {
+  if (InSingleThreadedApartment()) return ForThisThread();
+  return std::make_shared<ComponentRoot>(Key{});
+}
 
 std::shared_ptr<ComponentRoot> ComponentRoot::ForThisThread() {
   const DWORD id = GetCurrentThreadId();
@@ -43,8 +63,9 @@ std::shared_ptr<ComponentRoot> ComponentRoot::ForThisThread() {
   if (const auto found = roots.find(id); found != roots.end()) {
     if (auto root = found->second.root.lock()) return root;
   }
+  unique_kernel_handle thread = ThisThreadHandle();
   auto root = std::make_shared<ComponentRoot>(Key{});
-  roots[id] = ThreadRoot{unique_kernel_handle(OpenThread(SYNCHRONIZE, FALSE, id)), root};
+  roots[id] = ThreadRoot{std::move(thread), root};
   return root;
 }
 

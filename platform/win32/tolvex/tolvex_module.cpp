@@ -15,8 +15,12 @@ using namespace tolvex::win32;
 namespace {
 
 ServerRegistration TolvexRegistration() {
-  return ServerRegistration{CLSID_Tolvex, L"TolvexPro.Tolvex", L"TolvexPro.Tolvex", L"1.0",
+  ServerRegistration server{CLSID_Tolvex, L"TolvexPro.Tolvex", L"TolvexPro.Tolvex", L"1.0",
                             &LIBID_TolvexPro};
+  // Made in whichever apartment makes it: a call from the multithreaded
+  // apartment runs its dialog on a thread of its own (tolvex_object.h).
+  server.threading_model = L"Both";
+  return server;
 }
 
 TypeLibraryIdentity TolvexLibrary() {

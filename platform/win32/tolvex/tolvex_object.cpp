@@ -1,5 +1,6 @@
 #include "tolvex/tolvex_object.h"
 
+#include <mutex>
 #include <string>
 
 #include "com/com_ptr.h"
@@ -8,6 +9,7 @@
 #include "com/unique_bstr.h"
 #include "com/wide_string.h"
 #include "component/result_codes.h"
+#include "tolvex/call_apartment.h"
 #include "tolvex/component_root.h"
 
 namespace tolvex::win32 {
@@ -58,7 +60,25 @@ class CallHold {
 
 }  // namespace
 
-TolvexObject::TolvexObject() : root_(ComponentRoot::ForThisThread()), core_(root_->Services()) {}
+TolvexObject::TolvexObject() : root_(ComponentRoot::ForNewObject()), core_(root_->Services()) {}
+
+std::unique_lock<std::mutex> TolvexObject::AgainstOtherThreads() {
+  // On its single-threaded apartment a call only ever meets calls of the
+  // same thread, which the job state refuses; a lock would deadlock them.
+  if (InSingleThreadedApartment()) return std::unique_lock<std::mutex>();
+  return std::unique_lock<std::mutex>(root_->CallLock());
+}
+
+std::int16_t TolvexObject::Call(DISPID method, const std::u16string& url, const std::u16string& key,
+                                const std::u16string& code, const Variant& file) {
+  auto run = [&] {
+    return method == kDispRecvSO ? core_.RecvSO(url, key, code, file)
+                                 : core_.SendProgress(url, key, code, file);
+  };
+  if (InSingleThreadedApartment()) return run();
+  const std::lock_guard<std::mutex> one_call(root_->CallLock());
+  return RunInOwnApartment(run);
+}
 
 HRESULT TolvexObject::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
@@ -118,12 +138,15 @@ HRESULT TolvexObject::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS
         if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
           const VARIANT* value = PutArgument(params);
           if (value == nullptr) return DISP_E_PARAMNOTOPTIONAL;
-          core_.ErrorMsg = StringArgument(value);
+          std::u16string text = StringArgument(value);
+          const auto lock = AgainstOtherThreads();
+          core_.ErrorMsg = std::move(text);
           return S_OK;
         }
         if (flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) {
           if (params != nullptr && params->cArgs != 0) return DISP_E_BADPARAMCOUNT;
           if (result != nullptr) {
+            const auto lock = AgainstOtherThreads();
             VariantInit(result);
             V_VT(result) = VT_BSTR;
             V_BSTR(result) = unique_bstr::From(core_.ErrorMsg).release();
@@ -158,8 +181,7 @@ HRESULT TolvexObject::InvokeMethod(DISPID id, DISPPARAMS* params, VARIANT* resul
   const std::u16string key = StringArgument((*args)[1]);
   const std::u16string code = StringArgument((*args)[2]);
   const Variant file = VariantArgument((*args)[3]);
-  const std::int16_t outcome = id == kDispRecvSO ? core_.RecvSO(url, key, code, file)
-                                                 : core_.SendProgress(url, key, code, file);
+  const std::int16_t outcome = Call(id, url, key, code, file);
   if (result != nullptr) {
     VariantInit(result);
     V_VT(result) = VT_I2;
@@ -171,6 +193,7 @@ HRESULT TolvexObject::InvokeMethod(DISPID id, DISPPARAMS* params, VARIANT* resul
 HRESULT TolvexObject::get_ErrorMsg(BSTR* value) {
   if (value == nullptr) return S_OK;
   try {
+    const auto lock = AgainstOtherThreads();
     *value = unique_bstr::From(core_.ErrorMsg).release();
   } catch (...) {
     *value = nullptr;
@@ -180,7 +203,9 @@ HRESULT TolvexObject::get_ErrorMsg(BSTR* value) {
 
 HRESULT TolvexObject::put_ErrorMsg(BSTR value) {
   try {
-    core_.ErrorMsg = FromBstr(value);
+    std::u16string text = FromBstr(value);
+    const auto lock = AgainstOtherThreads();
+    core_.ErrorMsg = std::move(text);
   } catch (...) {
   }
   return S_OK;
@@ -190,7 +215,7 @@ HRESULT TolvexObject::RecvSO(BSTR* url, BSTR* key, BSTR* code, VARIANT* file, sh
   const CallHold hold(this);
   try {
     const std::int16_t outcome =
-        core_.RecvSO(Text(url), Text(key), Text(code), VariantArgument(file));
+        Call(kDispRecvSO, Text(url), Text(key), Text(code), VariantArgument(file));
     if (result != nullptr) *result = outcome;
   } catch (...) {
     if (result != nullptr) *result = kResultNoOutcome;
@@ -202,7 +227,7 @@ HRESULT TolvexObject::SendProgress(BSTR* url, BSTR* key, BSTR* code, VARIANT* fi
   const CallHold hold(this);
   try {
     const std::int16_t outcome =
-        core_.SendProgress(Text(url), Text(key), Text(code), VariantArgument(file));
+        Call(kDispSendProgress, Text(url), Text(key), Text(code), VariantArgument(file));
     if (result != nullptr) *result = outcome;
   } catch (...) {
     if (result != nullptr) *result = kResultNoOutcome;

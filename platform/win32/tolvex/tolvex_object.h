@@ -5,12 +5,20 @@
 // for String parameters. No member ever fails: outcomes travel in the
 // result code and ErrorMsg only.
 //
-// Thread contract: an apartment object. It serves the component root of
-// the thread that made it, and is called on that thread (other apartments
-// reach it through COM's marshaling, which brings their calls here).
+// Thread contract: registered ThreadingModel=Both. Made on a
+// single-threaded apartment it serves that thread's component root and is
+// called on that thread (other apartments reach it through COM's
+// marshaling, which brings their calls there). Made in the multithreaded
+// apartment it has a root of its own and may be called from any thread of
+// that apartment: each call runs its dialog and job on a thread made for
+// it while the caller waits, and calls on one object from several threads
+// run one after the other.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <string>
 
 #include "com/com_object.h"
 #include "component/tolvex.h"
@@ -54,6 +62,12 @@ class TolvexObject final : public _Tolvex, private RefCounted<TolvexObject> {
 
  private:
   HRESULT InvokeMethod(DISPID id, DISPPARAMS* params, VARIANT* result, UINT* bad_argument);
+  // RecvSO or SendProgress (by `method`) in the apartment the call needs.
+  std::int16_t Call(DISPID method, const std::u16string& url, const std::u16string& key,
+                    const std::u16string& code, const Variant& file);
+  // Held while ErrorMsg is read or written from the multithreaded
+  // apartment, where a call may run on another thread; empty elsewhere.
+  std::unique_lock<std::mutex> AgainstOtherThreads();
 
   // Before core_, which takes its services from it.
   std::shared_ptr<ComponentRoot> root_;

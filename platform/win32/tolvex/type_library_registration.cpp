@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "com/com_ptr.h"
 #include "com/module_state.h"
@@ -22,10 +23,20 @@ std::wstring VersionKey(const TypeLibraryIdentity& identity) {
   return L"TypeLib\\" + GuidString(identity.libid) + version;
 }
 
-std::wstring LocaleKey(const TypeLibraryIdentity& identity) {
-  wchar_t locale[16];
-  std::swprintf(locale, 16, L"\\%lx", static_cast<unsigned long>(identity.locale));
-  return VersionKey(identity) + locale;
+// This architecture's key of the library under one locale.
+std::wstring ModuleKey(const TypeLibraryIdentity& identity, LCID locale) {
+  wchar_t text[16];
+  std::swprintf(text, 16, L"\\%lx\\", static_cast<unsigned long>(locale));
+  return VersionKey(identity) + text + ThisSysKindName();
+}
+
+// The library's own locale, and the neutral one: the automation marshaler
+// asks for locale 0, and a lookup by the user's locale (0x411 on a
+// Japanese Windows) falls back to its primary language and then to 0,
+// never to 0x409.
+std::vector<LCID> Locales(const TypeLibraryIdentity& identity) {
+  if (identity.locale == LOCALE_NEUTRAL) return {LOCALE_NEUTRAL};
+  return {identity.locale, LOCALE_NEUTRAL};
 }
 
 // The interfaces clients marshal through the automation marshaler: the
@@ -87,10 +98,13 @@ HRESULT RegisterForUser(RegistryWriter& writer, ITypeLib* library,
       {version, title != nullptr ? title : L""},
       {version + L"\\FLAGS", flags},
       {version + L"\\HELPDIR", folder},
-      {LocaleKey(identity) + L"\\" + ThisSysKindName(), module},
   };
   for (const auto& entry : entries) {
     hr = writer.Set(entry.key, nullptr, entry.data);
+    if (FAILED(hr)) return hr;
+  }
+  for (const LCID locale : Locales(identity)) {
+    hr = writer.Set(ModuleKey(identity, locale), nullptr, module);
     if (FAILED(hr)) return hr;
   }
   return WriteInterfaces(writer, library, identity);
@@ -116,17 +130,30 @@ HRESULT RegisterTypeLibrary(RegistrationScope scope, RegistryWriter& writer,
   // version key written first tells the real reason (access denied).
   hr = writer.Set(VersionKey(identity) + L"\\FLAGS", nullptr, L"0");
   if (FAILED(hr)) return hr;
-  return RegisterTypeLib(library.get(), const_cast<LPOLESTR>(ThisModulePath().c_str()), nullptr);
+  const std::wstring module = ThisModulePath();
+  hr = RegisterTypeLib(library.get(), const_cast<LPOLESTR>(module.c_str()), nullptr);
+  if (FAILED(hr)) return hr;
+  // The system writes the library's own locale only.
+  for (const LCID locale : Locales(identity)) {
+    if (locale == identity.locale) continue;
+    hr = writer.Set(ModuleKey(identity, locale), nullptr, module);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
 }
 
 bool TypeLibraryRegistered(HKEY root, const TypeLibraryIdentity& identity) {
-  return KeyExists(root, LocaleKey(identity) + L"\\" + ThisSysKindName());
+  return KeyExists(root, ModuleKey(identity, identity.locale));
 }
 
 HRESULT UnregisterTypeLibrary(HKEY root, const TypeLibraryIdentity& identity) {
   // Not the system's UnRegisterTypeLib: it removes the interface keys that
   // the other architecture still uses.
-  HRESULT hr = DeleteTree(root, LocaleKey(identity) + L"\\" + ThisSysKindName());
+  HRESULT hr = S_OK;
+  for (const LCID locale : Locales(identity)) {
+    const HRESULT removed = DeleteTree(root, ModuleKey(identity, locale));
+    if (SUCCEEDED(hr)) hr = removed;
+  }
   if (FAILED(hr) || ServedInAnyView(root, identity.served_class)) return hr;
   // The last architecture: the shared keys, and the interface keys of
   // both views.

@@ -17,8 +17,12 @@ namespace {
 
 class RecordingPointer : public MousePointer {
  public:
-  void Set(int pointer) override { history.push_back(pointer); }
+  void Set(int pointer) override {
+    history.push_back(pointer);
+    if (pointer == kPointerHourglass && hourglass_fails) throw std::runtime_error("no hook");
+  }
   std::vector<int> history;
+  bool hourglass_fails = false;
 };
 
 // Runs a scripted job when shown, and remembers what the job saw.
@@ -266,6 +270,15 @@ TEST(TolvexCall, UnexpectedErrorsReturnTheRecordAndKeepErrorMsg) {
        kFile},
       {"path beyond 32767 characters", [](Harness&) {},
        Variant::String(std::u16string(32768, u'a'))},
+      // Before the call's first check: an earlier call's success and text
+      // are not this call's outcome.
+      {"pointer cannot be set after an earlier success",
+       [](Harness& h) {
+         h.state.RecvJob.ResultCode = 0;
+         h.state.ErrorText = u"earlier";
+         h.pointer.hourglass_fails = true;
+       },
+       kFile},
   };
   for (auto& c : cases) {
     Harness h;
@@ -273,6 +286,7 @@ TEST(TolvexCall, UnexpectedErrorsReturnTheRecordAndKeepErrorMsg) {
     h.tolvex.ErrorMsg = u"kept";
     EXPECT_EQ(h.tolvex.RecvSO(kUrl, kKey, kCode, c.file), 99) << c.name;
     EXPECT_EQ(h.tolvex.ErrorMsg, u"kept") << c.name;
+    EXPECT_EQ(h.state.ErrorText, u"") << c.name;
     EXPECT_EQ(h.pointer.history.back(), 0) << c.name;
   }
   Harness h;

@@ -51,13 +51,19 @@ void CheckTraceFile(const std::wstring& dead_url, const std::wstring& live_url,
 // for the built-in archiver, no stand-in may be loaded.
 void CheckArchiver(const std::wstring& url, const std::wstring& work_dir,
                    const std::wstring& expected_line, bool hosted);
-// `count` apartment threads, each with its own object, company (C1, C2,
-// ...) and files, released together into six rounds of receives, sends
-// and both side by side against `url`, a server that answers each company
-// with its own data after a delay; once, a call from another apartment
-// reaches a busy thread; then a thread ends before its object is
-// released. Traced into WORKDIR\apartments\trace.log.
-void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int count);
+// `count` threads, each with its own object, company (C1, C2, ...) and
+// files, released together into six rounds of receives, sends and both
+// side by side against `url`, a server that answers each company with its
+// own data after a delay; once, a call from another apartment reaches the
+// first object while it is busy (refused with 99 on a single-threaded
+// apartment, waited for in the multithreaded one); between two rounds
+// that object is called through its vtable from another apartment.
+// Single-threaded apartments: then a thread ends before its object is
+// released. `multithreaded`: the threads are in the multithreaded
+// apartment; then one object is called by two of its threads at once.
+// Traced into WORKDIR\apartments\trace.log or WORKDIR\mta\trace.log.
+void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int count,
+                     bool multithreaded);
 
 // A receive into WORKDIR\\large.txt and a send of WORKDIR\\progress.txt
 // from `url`, each with the process's peak resident memory no more than

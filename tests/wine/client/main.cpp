@@ -21,8 +21,9 @@
 //                       dialog_tests.sh (TolvexTestHooks.dll registered)
 //   trace DEADURL URL WORKDIR
 //                       the opt-in trace file
-//   apartments URL WORKDIR [N]
-//                       N (default 4) apartment threads calling at once
+//   apartments URL WORKDIR [N [mta]]
+//                       N (default 4) apartment threads calling at once;
+//                       mta: threads of the multithreaded apartment
 //   large URL WORKDIR   a large receive and send, with their peak memory
 //   files URL DEADURL WORKDIR UNCDIR
 //                       the caller's file held, relative, deep, on a share
@@ -61,7 +62,8 @@ int wmain(int argc, wchar_t** argv) {
   } else if (mode == L"trace" && argc > 4) {
     wine_client::CheckTraceFile(arg, argv[3], argv[4]);
   } else if (mode == L"apartments" && argc > 3) {
-    wine_client::CheckApartments(arg, argv[3], argc > 4 ? _wtoi(argv[4]) : 4);
+    wine_client::CheckApartments(arg, argv[3], argc > 4 ? _wtoi(argv[4]) : 4,
+                                 argc > 5 && std::wstring(argv[5]) == L"mta");
   } else if (mode == L"files" && argc > 5) {
     wine_client::CheckCallersFiles(arg, argv[3], argv[4], argv[5]);
   } else if (mode == L"unload" && !arg.empty()) {
@@ -84,7 +86,7 @@ int wmain(int argc, wchar_t** argv) {
                  "                     |archiver URL DIR LINE [hosted]|unload DLL [URL FILE]\n"
                  "                     |dialog URL KEY CODE FILE DPI\n"
                  "                     |guest DLLNAME DIR LIVE DEAD SILENT SLOW|click URL FILE\n"
-                 "                     |trace DEADURL URL DIR|apartments URL DIR [N]\n"
+                 "                     |trace DEADURL URL DIR|apartments URL DIR [N [mta]]\n"
                  "                     |large URL DIR|files URL DEADURL DIR UNCDIR\n");
     CoUninitialize();
     return 2;

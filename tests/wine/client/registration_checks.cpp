@@ -138,6 +138,21 @@ void CheckInterfaceResource(const std::wstring& dll) {
 }
 
 void CheckTypeLibrary() {
+  // By the library's own locale, by the neutral one the automation
+  // marshaler asks for, and by a Japanese user's, which falls back to 0x11
+  // and 0, never to 0x409; and by this user's.
+  const LCID user = GetUserDefaultLCID();
+  const struct {
+    LCID locale;
+    const char* what;
+  } locales[] = {{0x0409, "0x409"}, {0, "0"}, {0x0411, "0x411"}, {user, "the user's"}};
+  for (const auto& l : locales) {
+    ITypeLib* found = nullptr;
+    const HRESULT hr = LoadRegTypeLib(Guid(kLibid), 1, 0, l.locale, &found);
+    Check(SUCCEEDED(hr), std::string("type library loads by locale ") + l.what + " (" +
+                             Hex(static_cast<long>(l.locale)) + "): " + Hex(hr));
+    if (found) found->Release();
+  }
   ITypeLib* library = nullptr;
   if (!Check(SUCCEEDED(LoadRegTypeLib(Guid(kLibid), 1, 0, 0x0409, &library)),
              "type library TolvexPro 1.0 registered")) {
@@ -260,9 +275,13 @@ void CheckUserRegistration(bool registered) {
         "per user: InprocServer32 names Tolvex.dll");
   Check(Equal(ReadUnder(kUserClasses, L"TolvexPro.Tolvex\\CLSID"), clsid),
         "per user: ProgID -> CLSID");
-  Check(EndsWith(ReadUnder(kUserClasses, L"TypeLib\\" + libid + L"\\1.0\\409\\" + kind),
+  for (const wchar_t* locale : {L"409", L"0"}) {
+    Check(
+        EndsWith(ReadUnder(kUserClasses, L"TypeLib\\" + libid + L"\\1.0\\" + locale + L"\\" + kind),
                  L"Tolvex.dll"),
-        "per user: type library " + Narrow(kind) + " names Tolvex.dll");
+        "per user: type library " + Narrow(kind) + " under locale " + Narrow(locale) +
+            " names Tolvex.dll");
+  }
   Check(Equal(ReadUnder(kUserClasses, L"Interface\\" + std::wstring(kIid) + L"\\TypeLib"), libid),
         "per user: Interface -> TypeLib");
   CheckNothingOfOursUnder(kMachineClasses, "per-user registration");
@@ -356,11 +375,16 @@ void CheckRegistered(bool with_stand_in) {
 
   Check(Equal(ReadString(L"TolvexPro.Tolvex\\CLSID"), clsid), "ProgID TolvexPro.Tolvex -> CLSID");
   Check(EndsWith(server, L"Tolvex.dll"), "InprocServer32 names Tolvex.dll");
-  Check(Equal(ReadString(klass + L"\\InprocServer32", L"ThreadingModel"), L"Apartment"),
-        "ThreadingModel Apartment");
+  Check(Equal(ReadString(klass + L"\\InprocServer32", L"ThreadingModel"), L"Both"),
+        "ThreadingModel Both");
   Check(Equal(ReadString(klass + L"\\ProgID"), L"TolvexPro.Tolvex"), "CLSID -> ProgID");
   Check(Equal(ReadString(klass + L"\\TypeLib"), libid), "CLSID -> TypeLib");
-  Check(KeyExists(L"TypeLib\\" + libid + L"\\1.0\\409"), "TypeLib 1.0 locale 409 key");
+  const std::wstring kind = sizeof(void*) == 8 ? L"win64" : L"win32";
+  for (const wchar_t* locale : {L"409", L"0"}) {
+    Check(EndsWith(ReadString(L"TypeLib\\" + libid + L"\\1.0\\" + locale + L"\\" + kind),
+                   L"Tolvex.dll"),
+          "TypeLib 1.0 locale " + Narrow(locale) + " " + Narrow(kind) + " names Tolvex.dll");
+  }
   Check(Equal(ReadString(L"Interface\\" + iid + L"\\TypeLib"), libid), "Interface -> TypeLib");
   Check(Equal(ReadString(L"Interface\\" + iid + L"\\ProxyStubClsid32"),
               L"{00020424-0000-0000-C000-000000000046}"),
