@@ -499,6 +499,7 @@ struct Scene {
   DWORD act_after_ms = 0;
   IUnknown* release = nullptr;  // the last reference, dropped by the timer
   bool close_dialog = false;
+  int post_quit = 0;  // not 0: the timer posts a WM_QUIT with this code
   // A second call from the timer, on this busy thread: refused untouched.
   const std::wstring* again_url = nullptr;
   std::wstring again_file;
@@ -551,6 +552,7 @@ void CALLBACK ClientTimer(HWND, UINT, UINT_PTR, DWORD) {
     if (scene.can_unload) during.unload_released = scene.can_unload();
   }
   if (scene.close_dialog) PostMessageW(dialog, WM_CLOSE, 0, 0);
+  if (scene.post_quit != 0) PostQuitMessage(scene.post_quit);
   if (scene.again_url != nullptr) {
     _Tolvex* second = Create();
     if (second != nullptr) {
@@ -686,6 +688,95 @@ void CheckStandInRefusesWithoutContainer() {
   if (plain) plain->Release();
 }
 
+// A client whose timer runs a modal loop of its own for two seconds
+// during the post, as a message box does: it dispatches the dialog's
+// response timer while the bytes' news waits for the dialog's own loop.
+// On a thread of its own, whose share of the component is made with a
+// response period of 300 ms, so the two seconds are more than four
+// periods.
+struct HostLoop {
+  std::wstring url, file;
+  HANDLE made = nullptr;
+  short result = -1;
+  DWORD seen_at = 0;
+  int nested_ticks = 0;  // the dialog's timer messages the client's loop dispatched
+  bool looped = false;
+};
+HostLoop* g_host_loop = nullptr;
+
+void CALLBACK HostLoopTimer(HWND, UINT, UINT_PTR, DWORD) {
+  HostLoop& loop = *g_host_loop;
+  HWND dialog = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&dialog));
+  if (dialog == nullptr || loop.looped) return;
+  if (loop.seen_at == 0) loop.seen_at = GetTickCount();
+  if (GetTickCount() - loop.seen_at < 500) return;
+  loop.looped = true;
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < 2000) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_TIMER && message.hwnd == dialog) ++loop.nested_ticks;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+}
+
+DWORD WINAPI RunHostLoop(void* param) {
+  HostLoop& loop = *static_cast<HostLoop*>(param);
+  if (FAILED(CoInitialize(nullptr))) {
+    SetEvent(loop.made);
+    return 1;
+  }
+  _Tolvex* object = Create();
+  SetEvent(loop.made);
+  if (object != nullptr) {
+    g_host_loop = &loop;
+    VARIANT file;
+    VariantInit(&file);
+    V_VT(&file) = VT_BSTR;
+    V_BSTR(&file) = SysAllocString(loop.file.c_str());
+    HRESULT hr = E_FAIL;
+    {
+      ThreadTimer timer(50, HostLoopTimer);
+      loop.result = EarlyBound(object, false, loop.url, L"KEY001", L"C001", &file, &hr);
+    }
+    VariantClear(&file);
+    g_host_loop = nullptr;
+    object->Release();
+  }
+  CoUninitialize();
+  return 0;
+}
+
+void CheckHostLoop(const std::wstring& slow, const std::wstring& work_dir) {
+  HostLoop loop;
+  loop.url = slow;
+  loop.file = work_dir + L"\\guest-host-loop.txt";
+  DeleteFileW(loop.file.c_str());
+  loop.made = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  wchar_t period[16] = {};
+  GetEnvironmentVariableW(L"TOLVEX_RESPONSE_PERIOD_MS", period, 16);
+  SetEnvironmentVariableW(L"TOLVEX_RESPONSE_PERIOD_MS", L"300");
+  const HANDLE thread = CreateThread(nullptr, 0, RunHostLoop, &loop, 0, nullptr);
+  WaitForSingleObject(loop.made, INFINITE);
+  SetEnvironmentVariableW(L"TOLVEX_RESPONSE_PERIOD_MS", period);
+  if (thread != nullptr) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  CloseHandle(loop.made);
+  Check(loop.looped && loop.nested_ticks >= 4,
+        "the client's own loop ran two seconds during the post and dispatched the dialog's "
+        "timer " +
+            std::to_string(loop.nested_ticks) + " times");
+  Check(loop.result == 0,
+        "a trickling receive with the client's own loop during it returns 0, not 91 (got " +
+            std::to_string(loop.result) + ")");
+}
+
 }  // namespace
 
 void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std::wstring& live,
@@ -699,7 +790,9 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
   const HCURSOR own = LoadCursorW(nullptr, IDC_CROSS);
 
   enum class Via { Vtable, Dispatch };
-  enum class Action { None, ReleaseLast, Cancel, CallAgain };
+  // QuitBefore: the client posts WM_QUIT just before the call; Quit: its
+  // timer posts one during the post.
+  enum class Action { None, ReleaseLast, Cancel, CallAgain, QuitBefore, Quit };
   struct Case {
     const char* what;
     bool send;
@@ -723,6 +816,10 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
        Action::ReleaseLast, 800, 0, nullptr},
       {"receive, a second call from the client's timer during the post", false, slow, Via::Vtable,
        Action::CallAgain, 800, 0, nullptr},
+      {"receive with a WM_QUIT queued before the call", false, live, Via::Vtable,
+       Action::QuitBefore, 0, 0, nullptr},
+      {"receive, the client's WM_QUIT during the post", false, slow, Via::Vtable, Action::Quit, 800,
+       99, nullptr},
       {"receive through a control that needs a container", false, live, Via::Vtable, Action::None,
        0, 0, stream},
       {"send through a control that needs a container", true, live, Via::Dispatch, Action::None, 0,
@@ -743,6 +840,8 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
     scene.can_unload = Export<CanUnload>(dll.c_str(), "DllCanUnloadNow");
     scene.act_after_ms = c.act_after_ms;
     scene.close_dialog = c.action == Action::Cancel;
+    const int quit_code = c.action == Action::QuitBefore ? 41 : c.action == Action::Quit ? 42 : 0;
+    if (c.action == Action::Quit) scene.post_quit = quit_code;
     const std::wstring again_file = work_dir + L"\\guest-again.txt";
     DeleteFileW(again_file.c_str());
     if (c.action == Action::CallAgain) {
@@ -769,6 +868,7 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
     HRESULT hr = E_FAIL;
     {
       ThreadTimer timer(50);
+      if (c.action == Action::QuitBefore) PostQuitMessage(quit_code);
       VARIANT file;
       VariantInit(&file);
       V_VT(&file) = VT_BSTR;
@@ -781,9 +881,18 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
       }
       VariantClear(&file);
     }
+    MSG quit{};
+    const bool quit_queued = PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
     contained.reset();
     g_scene = nullptr;
     const DuringCall& during = scene.during;
+    if (quit_code != 0) {
+      Check(quit_queued && quit.wParam == static_cast<WPARAM>(quit_code),
+            what + ": the client's WM_QUIT (" + std::to_string(quit_code) +
+                ") is in its queue after the call");
+    } else {
+      Check(!quit_queued, what + ": no WM_QUIT after the call");
+    }
     Check(hr == S_OK && got == c.expected,
           what + ": returns " + std::to_string(c.expected) + " (got " + std::to_string(got) + ")");
     Check(during.seen, what + ": the client's timer ran during the call");
@@ -826,6 +935,7 @@ void CheckGuest(const std::wstring& dll, const std::wstring& work_dir, const std
                                   Hex(static_cast<long>(wanted)) + ")");
     }
   }
+  CheckHostLoop(slow, work_dir);
   CheckStandInRefusesWithoutContainer();
 }
 
@@ -1836,6 +1946,9 @@ class HeldFile {
   HANDLE thread_ = nullptr;
 };
 
+int g_ticks = 0;
+void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD) { ++g_ticks; }
+
 // "D:(A;;FA;;;BA)..." of a file, or "" when the system tells none.
 std::wstring AccessControlOf(const std::wstring& path) {
   DWORD needed = 0;
@@ -1884,24 +1997,29 @@ void CheckCallersFiles(const std::wstring& live_url, const std::wstring& dead_ur
   const std::string old_data = "old orders\r\n";
 
   // The caller's file open in another program: for a moment, then for the
-  // whole call.
+  // whole call. The client's timer of 100 ms goes on ticking while the
+  // replace waits: the calling thread never sleeps.
   {
     const std::wstring dir = root + L"\\held-briefly";
     MakeDirectories(dir);
     const std::wstring file = dir + L"\\orders.txt";
     WriteLong(file, old_data);
     Traced got;
+    g_ticks = 0;
     {
-      HeldFile held(file, 1000);
+      HeldFile held(file, 2000);
       Check(held.held(), "the file is held open without delete sharing");
+      const ThreadTimer timer(100, CountTick);
       got = TracedReceive(live_url, file, trace);
     }
     Check(got.result == 0 && got.error_msg.empty(),
-          "held for 1 s: receive -> 0 (got " + std::to_string(got.result) + ")");
-    Check(ReadLong(file) == reference, "held for 1 s: the file holds the new data");
-    Check(Has(got.trace, "trying again in"), "held for 1 s: the trace shows the replace retried");
+          "held for 2 s: receive -> 0 (got " + std::to_string(got.result) + ")");
+    Check(ReadLong(file) == reference, "held for 2 s: the file holds the new data");
+    Check(Has(got.trace, "trying again in"), "held for 2 s: the trace shows the replace retried");
+    Check(g_ticks >= 10, "held for 2 s: the client's 100 ms timer ticked " +
+                             std::to_string(g_ticks) + " times during the call");
     Check(Names(Listing(dir)) == "orders.txt",
-          "held for 1 s: nothing else in the directory (" + Names(Listing(dir)) + ")");
+          "held for 2 s: nothing else in the directory (" + Names(Listing(dir)) + ")");
   }
   {
     const std::wstring dir = root + L"\\held";
