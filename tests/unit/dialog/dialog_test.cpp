@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -83,6 +85,150 @@ TEST_F(TransferDialog, CancelDuringThePostAbortsItAndStoresNothing) {
   http.Reply("0");
   EXPECT_EQ(Send("p/progress.txt"), 0);
   EXPECT_EQ(Listing("p"), std::set<std::string>{"progress.txt"});
+}
+
+TEST_F(TransferDialog, CancelLeavesTheHandlesToTheWorkerWhichClosesThemBeforeTheCallReturns) {
+  // Run under ThreadSanitizer too. Abort only wakes the worker, which may
+  // be inside a call on any handle: it closes them itself, the request
+  // first, and the call waits for that.
+  const struct {
+    const char* name;
+    bool FakeHttpSession::*hang;
+  } cases[] = {{"during the body's read", &FakeHttpSession::hang_in_body},
+               {"during the reply's read", &FakeHttpSession::hang_in_read}};
+  for (const auto& c : cases) {
+    http.*c.hang = true;
+    http.waiting = false;
+    http.TakeEvents();
+    http.Reply("0PK");
+    window.during_post = [&](DialogEvents& events) {
+      while (!http.waiting) std::this_thread::yield();
+      events.OnCancel();
+    };
+    Write("orders.txt", "old orders");
+    EXPECT_EQ(Recv("orders.txt"), 99) << c.name;
+    EXPECT_EQ(http.TakeEvents(),
+              (std::vector<std::string>{"abort", "close 3", "close 2", "close 1"}))
+        << c.name;
+    EXPECT_EQ(Read("orders.txt"), "old orders") << c.name;
+    http.*c.hang = false;
+  }
+}
+
+// Lets the post's worker read one piece of the reply at a time. A side
+// that waits in vain goes on after a while, so a fault fails the checks,
+// not the run.
+class Trickle {
+ public:
+  // On the worker, before each read.
+  void AtRead() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++arrived_;
+    changed_.notify_all();
+    changed_.wait_for(lock, kPatience, [&] { return open_ || given_ >= arrived_; });
+  }
+  // Lets one read through, then waits until the worker has handed on its
+  // bytes and come to the next read.
+  void One() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, kPatience, [&] { return arrived_ > given_; });
+    ++given_;
+    changed_.notify_all();
+    changed_.wait_for(lock, kPatience, [&] { return arrived_ > given_; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  static constexpr std::chrono::seconds kPatience{5};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int arrived_ = 0;
+  int given_ = 0;
+  bool open_ = false;
+};
+
+TEST_F(TransferDialog, BytesMovingWhileTheClientsOwnLoopRunsTheTimerAreNoSilence) {
+  // A client's modal loop (a message box its timer shows) dispatches the
+  // response timer's ticks while the news of the bytes waits for the
+  // dialog's own loop: six periods pass, a byte arriving in each.
+  Trickle trickle;
+  http.read_piece = 1;
+  http.on_read = [&] { trickle.AtRead(); };
+  http.Reply("0PKPKPKPKPK");
+  archive.on_unpack = [&] { WriteIn(archive.unpack_dir, "C001.dat", "new orders"); };
+  window.during_post = [&](DialogEvents& events) {
+    for (int period = 0; period < 6; ++period) {
+      trickle.One();
+      events.OnTimer(DialogTimer::Out);
+    }
+    trickle.Open();
+  };
+  EXPECT_EQ(Recv("orders.txt"), 0);
+  EXPECT_EQ(Read("orders.txt"), "new orders");
+  EXPECT_EQ(dialog.TimeoutCount, 0);
+}
+
+TEST_F(TransferDialog, TheBuiltInArchiverWorksBesideTheLoopWhereCancelEndsTheJob) {
+  // Run under ThreadSanitizer too.
+  const auto dialog_thread = std::this_thread::get_id();
+  const struct {
+    const char* name;
+    bool send;
+    bool any_thread;  // the built-in archiver, not the control
+    bool cancel;      // Cancel while it packs or unpacks
+    std::int16_t code;
+  } cases[] = {
+      {"receive, built-in", false, true, false, 0},
+      {"receive, built-in, Cancel during the unpack", false, true, true, 99},
+      {"receive, the control", false, false, false, 0},
+      {"send, built-in", true, true, false, 0},
+      {"send, built-in, Cancel during the packing", true, true, true, 99},
+      {"send, the control", true, false, false, 0},
+  };
+  for (const auto& c : cases) {
+    archive = FakeArchiveControl();
+    archive.any_thread = c.any_thread;
+    window.pumps = 0;
+    std::atomic<bool> cancelled{false};
+    std::thread::id step_thread;
+    // The step goes on only once the Cancel has come, as a long one would.
+    const auto step = [&](const std::function<void()>& work) {
+      step_thread = std::this_thread::get_id();
+      for (int i = 0; c.cancel && !cancelled && i < 5000; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      work();
+    };
+    archive.on_unpack = [&] {
+      step([&] { WriteIn(archive.unpack_dir, "C001.dat", "new orders"); });
+    };
+    archive.on_pack = [&] { step([&] { WriteIn(archive.pack_dir, "progress.zip", "PK"); }); };
+    // The pack comes before the send's post, the unpack after the
+    // receive's.
+    const int archive_pump = c.send ? 1 : 2;
+    window.during_post = [&](DialogEvents& events) {
+      if (!c.cancel || window.pumps != archive_pump) return;
+      events.OnCancel();
+      cancelled = true;
+    };
+    Write("d/orders.txt", "old orders");
+    Write("d/progress.txt", "progress");
+    const int posts = http.posts;
+    http.Reply(c.send ? "0" : "0PK");
+    tolvex.ErrorMsg = u"old";
+    EXPECT_EQ(c.send ? Send("d/progress.txt") : Recv("d/orders.txt"), c.code) << c.name;
+    EXPECT_EQ(step_thread != dialog_thread, c.any_thread) << c.name;
+    // The post's loop, and the archiver's where it runs beside one.
+    EXPECT_EQ(window.pumps, !c.any_thread ? 1 : c.cancel ? archive_pump : 2) << c.name;
+    EXPECT_EQ(Listing("d"), (std::set<std::string>{"orders.txt", "progress.txt"})) << c.name;
+    EXPECT_EQ(Read("d/orders.txt"), c.send || c.cancel ? "old orders" : "new orders") << c.name;
+    EXPECT_EQ(http.posts - posts, c.send && c.cancel ? 0 : 1) << c.name;
+    EXPECT_EQ(tolvex.ErrorMsg, u"") << c.name;
+  }
 }
 
 TEST_F(TransferDialog, ServerThatNeverAnswersTimesOutAfterFourPeriods) {

@@ -316,23 +316,29 @@ TEST_F(ReceiveJob, AFileThatCannotBeReplacedKeepsTheReceivedDataBesideIt) {
                          FileFault::kAccessDenied, "Permission denied");
   const FileError no_rename("rename: Permission denied", FileFault::kAccessDenied,
                             "Permission denied");
+  const std::string kept_held =
+      "orders.txt could not be replaced: the file is open in another program; the received data "
+      "was kept in ";
   const struct {
     const char* name;
     int refused_attempts;  // how many replaces fail; 99: all of them
     FileError error;
     std::optional<FileError> rename_new;  // the rename to the kept name fails so
+    std::size_t cancel_in_pause;          // Cancel in this pause (from 1); 0: none
     std::int16_t code;
     int attempts;
-    std::string cause;  // what the cause line holds besides the kept file's path
+    std::size_t pauses;  // waited with the dialog's loop running
+    std::string cause;   // what the cause line holds besides the kept file's path
   } cases[] = {
       // A scanner on the fresh file for a moment, or on the caller's.
-      {"held briefly", 2, held, std::nullopt, 0, 3, ""},
-      {"held throughout", 99, held, std::nullopt, 12, 4,
-       "orders.txt could not be replaced: the file is open in another program; the received data "
-       "was kept in "},
-      {"refused for good: no retry", 99, denied, std::nullopt, 12, 1,
+      {"held briefly", 2, held, std::nullopt, 0, 0, 3, 2, ""},
+      {"held throughout", 99, held, std::nullopt, 0, 12, 4, 3, kept_held},
+      // The user gives up waiting: the data is kept as when the file
+      // stays held.
+      {"held, Cancel in the second pause", 99, held, std::nullopt, 2, 12, 2, 2, kept_held},
+      {"refused for good: no retry", 99, denied, std::nullopt, 0, 12, 1, 0,
        "orders.txt could not be replaced: Permission denied; the received data was kept in "},
-      {"no rename out of the work directory: copied", 99, denied, no_rename, 12, 1,
+      {"no rename out of the work directory: copied", 99, denied, no_rename, 0, 12, 1, 0,
        "orders.txt could not be replaced: Permission denied; the received data was kept in "},
   };
   for (const auto& c : cases) {
@@ -345,8 +351,16 @@ TEST_F(ReceiveJob, AFileThatCannotBeReplacedKeepsTheReceivedDataBesideIt) {
       if (attempt <= c.refused_attempts) throw c.error;
     };
     files.refuse_rename_new = c.rename_new;
+    window.pauses.clear();
+    window.during_pause = [&](DialogEvents& events) {
+      if (window.pauses.size() == c.cancel_in_pause) events.OnCancel();
+    };
     EXPECT_EQ(Recv("d/orders.txt"), c.code) << c.name;
     EXPECT_EQ(files.replace_attempts, c.attempts) << c.name;
+    EXPECT_EQ(window.pauses,
+              std::vector<std::uint32_t>(dialog.replace_pauses_ms.begin(),
+                                         dialog.replace_pauses_ms.begin() + c.pauses))
+        << c.name;
     const auto names = Listing("d");
     if (c.code == 0) {
       EXPECT_EQ(Read("d/orders.txt"), "new orders") << c.name;
@@ -361,14 +375,16 @@ TEST_F(ReceiveJob, AFileThatCannotBeReplacedKeepsTheReceivedDataBesideIt) {
     EXPECT_EQ(kept.rfind("orders.txt.received-", 0), 0u) << c.name << ": " << kept;
     EXPECT_EQ(kept.size(), std::string("orders.txt.received-").size() + 15) << kept;
     EXPECT_EQ(Read("d/" + kept), "new orders") << c.name;
-    const std::string cause = trace.CauseText();
-    EXPECT_NE(cause.find(Path("d").string() + "/" + c.cause + Path("d").string() + "/" + kept),
+    // Where the data went is told also after a Cancel, whose cause stands.
+    const std::string told = c.cancel_in_pause != 0 ? trace_lines.Text() : trace.CauseText();
+    EXPECT_NE(told.find(Path("d").string() + "/" + c.cause + Path("d").string() + "/" + kept),
               std::string::npos)
-        << c.name << ": " << cause;
-    EXPECT_NE(cause.find(c.error.what()), std::string::npos) << c.name << ": " << cause;
+        << c.name << ": " << told;
+    EXPECT_NE(told.find(c.error.what()), std::string::npos) << c.name << ": " << told;
   }
   files.refuse_replace = nullptr;
   files.refuse_rename_new.reset();
+  window.during_pause = nullptr;
 }
 
 // Copying the old file's permissions is a courtesy: where the system will
