@@ -647,6 +647,16 @@ case $(has_arch x86 && has_arch x64 && echo both) in
       run_check "regsvr32 Tolvex.dll, x86 and x64" both
       arch_env $gone
       run_check "$gone regsvr32 /u Tolvex.dll" $W "$SYS\\regsvr32.exe" /s /u "$D\\Tolvex.dll"
+      # Its type library keys under both locales went with it.
+      gone_kind=win64
+      [ $gone = x86 ] && gone_kind=win32
+      for locale in 409 0; do
+        if $WINE64 reg query "HKCR\\TypeLib\\{1D0186B2-71D1-42FA-8909-D692E19B3970}\\1.0\\$locale\\$gone_kind" >/dev/null 2>&1; then
+          fail "$gone type library key under locale $locale left after its removal"
+        else
+          ok "$gone type library key under locale $locale removed with it"
+        fi
+      done
       arch_env $left
       run_check "$left native client: registration whole after the $gone DLL's removal" \
         $W "$D\\tolvex_client.exe" registered

@@ -77,6 +77,18 @@ short EarlyBound(_Tolvex* object, bool send, const std::wstring& url, const std:
   return result;
 }
 
+// The same with the file as a String Variant holding `path`.
+short EarlyBound(_Tolvex* object, bool send, const std::wstring& url, const std::wstring& key,
+                 const std::wstring& code, const std::wstring& path, HRESULT* hr) {
+  VARIANT file;
+  VariantInit(&file);
+  V_VT(&file) = VT_BSTR;
+  V_BSTR(&file) = SysAllocString(path.c_str());
+  const short result = EarlyBound(object, send, url, key, code, &file, hr);
+  VariantClear(&file);
+  return result;
+}
+
 // Invoke with every argument VT_BYREF|VT_BSTR, as an early-bound VB
 // client's variables arrive through IDispatch.
 short LateBound(IDispatch* object, DISPID id, const std::wstring& url, const std::wstring& key,
@@ -734,16 +746,11 @@ DWORD WINAPI RunHostLoop(void* param) {
   SetEvent(loop.made);
   if (object != nullptr) {
     g_host_loop = &loop;
-    VARIANT file;
-    VariantInit(&file);
-    V_VT(&file) = VT_BSTR;
-    V_BSTR(&file) = SysAllocString(loop.file.c_str());
     HRESULT hr = E_FAIL;
     {
       ThreadTimer timer(50, HostLoopTimer);
-      loop.result = EarlyBound(object, false, loop.url, L"KEY001", L"C001", &file, &hr);
+      loop.result = EarlyBound(object, false, loop.url, L"KEY001", L"C001", loop.file, &hr);
     }
-    VariantClear(&file);
     g_host_loop = nullptr;
     object->Release();
   }
@@ -1340,15 +1347,11 @@ DWORD WINAPI RunApartment(void* param) {
   for (std::size_t r = 0; r < rounds->go.size() && object != nullptr; ++r) {
     WaitPumping(rounds->go[r]);
     const bool send = rounds->send[r][apartment->index];
-    VARIANT file;
-    VariantInit(&file);
-    V_VT(&file) = VT_BSTR;
-    V_BSTR(&file) = SysAllocString((send ? apartment->send_file : apartment->recv_file).c_str());
     apartment->started = GetTickCount64();
-    apartment->result = EarlyBound(object, send, rounds->url, L"KEY-" + apartment->code,
-                                   apartment->code, &file, &apartment->hr);
+    apartment->result =
+        EarlyBound(object, send, rounds->url, L"KEY-" + apartment->code, apartment->code,
+                   send ? apartment->send_file : apartment->recv_file, &apartment->hr);
     apartment->ended = GetTickCount64();
-    VariantClear(&file);
     apartment->error_msg = ErrorMsg(object);
     SetEvent(apartment->done);
   }
@@ -1455,13 +1458,9 @@ DWORD WINAPI RunSharedCaller(void* param) {
   }
   WaitForSingleObject(shared.go, INFINITE);
   if (shared.object != nullptr) {
-    VARIANT file;
-    VariantInit(&file);
-    V_VT(&file) = VT_BSTR;
-    V_BSTR(&file) = SysAllocString(shared.files[caller.index].c_str());
     HRESULT hr = E_FAIL;
-    const short got = EarlyBound(shared.object, false, shared.url, L"KEY-C1", L"C1", &file, &hr);
-    VariantClear(&file);
+    const short got = EarlyBound(shared.object, false, shared.url, L"KEY-C1", L"C1",
+                                 shared.files[caller.index], &hr);
     if (hr == S_OK) shared.results[caller.index] = got;
   }
   CoUninitialize();
@@ -1646,13 +1645,8 @@ void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int 
       vtable_called = true;
       const std::wstring file = dir + L"\\vtable.txt";
       DeleteFileW(file.c_str());
-      VARIANT target;
-      VariantInit(&target);
-      V_VT(&target) = VT_BSTR;
-      V_BSTR(&target) = SysAllocString(file.c_str());
       HRESULT hr = E_FAIL;
-      const short got = EarlyBound(foreign_vtable, false, url, L"KEY-C1", L"C1", &target, &hr);
-      VariantClear(&target);
+      const short got = EarlyBound(foreign_vtable, false, url, L"KEY-C1", L"C1", file, &hr);
       const std::wstring message = ErrorMsg(foreign_vtable);
       Check(hr == S_OK && got == 0 && message.empty() && ReadAll(file) == CompanyData(L"C1"),
             "_Tolvex marshaled to another apartment: RecvSO through the vtable -> 0 with C1's "
