@@ -187,10 +187,9 @@ void FrmTolvex::RunReceive() {
     keep_archive();
     return Finish(kResultUnpackFailed);
   }
-  const Placement placement =
-      PutInPlace(services_.files, services_.paths, member, *target,
-                 KeptName{LocalTimeStamp(), u"", data_name}, replace_pauses_ms, trace(),
-                 [this](std::uint32_t ms) { return PauseBeforeRetry(ms); });
+  const Placement placement = PutInPlace(
+      services_.files, services_.paths, member, *target, KeptName{LocalTimeStamp(), u"", data_name},
+      replace_pauses_ms, trace(), [this](std::uint32_t ms) { return PauseBeforeRetry(ms); });
   if (!placement.placed) {
     FailOnPlacement(trace(), local_path, *placement.error, placement.attempts, placing.Elapsed(),
                     placement.kept);
