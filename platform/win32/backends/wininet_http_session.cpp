@@ -153,7 +153,9 @@ bool WinInetHttpSession::AddHeader(Handle request, const std::u16string& header)
 std::string WinInetHttpSession::WireText(const std::u16string& text) { return ToAnsi(text); }
 
 bool WinInetHttpSession::Completed(BOOL returned, Operation& operation, const char* call) {
-  if (returned) return true;
+  // Abort closes no handle, so a call that completes at once must not let
+  // an aborted exchange go on.
+  if (returned) return !Aborted();
   const DWORD error = GetLastError();
   if (error != ERROR_IO_PENDING) {
     TraceWinInetFailure(trace_, call, error);

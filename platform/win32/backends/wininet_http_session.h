@@ -76,7 +76,7 @@ class WinInetHttpSession final : public HttpSession {
   // Waits for the pending operation; false when aborted first.
   bool Await(Operation& operation);
   // The outcome of a call that may complete later: true at once or after
-  // its completion reports success; false on failure or abort.
+  // its completion reports success; false on failure, or once aborted.
   // A failure is traced with the name of the WinINet `call` and its error.
   bool Completed(BOOL returned, Operation& operation, const char* call);
   static HINTERNET Raw(Handle handle) { return reinterpret_cast<HINTERNET>(handle); }
