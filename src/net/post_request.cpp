@@ -109,7 +109,7 @@ bool PostOrThrow(HttpSession& http, const ServerAddress& address, StatusDisplay&
                    (redirect->location.empty() ? std::string("(none)") : redirect->location));
     return true;
   }
-  std::vector<std::uint8_t> buffer(kReadChunkSize);
+  std::vector<std::uint8_t> buffer(kReadPieceLimit);
   for (;;) {
     std::size_t count = 0;
     const auto status = http.Read(handles.request, buffer.data(), buffer.size(), count);
@@ -186,17 +186,6 @@ bool ReplyCollector::Take(const std::uint8_t* data, std::size_t n) {
   bytes_.insert(bytes_.end(), data, data + kept);
   held_ = needed;
   return true;
-}
-
-HttpSession::ReadStatus ReadResponseChunk(HttpSession& http, HttpSession::Handle request,
-                                          ReplyCollector& reply) {
-  std::size_t count = 0;
-  const auto status = http.Read(request, reply.buffer.data(), reply.buffer.size(), count);
-  if (status != HttpSession::ReadStatus::Data || count == 0) {
-    return status == HttpSession::ReadStatus::Failed ? status : HttpSession::ReadStatus::End;
-  }
-  reply.Take(reply.buffer.data(), std::min(count, reply.buffer.size()));
-  return HttpSession::ReadStatus::Data;
 }
 
 bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,

@@ -50,7 +50,8 @@ inline constexpr char16_t kUserAgent[] = u"VB6";
 inline constexpr char16_t kPostContentTypeHeader[] =
     u"Content-Type:application/x-www-form-urlencoded";
 inline constexpr char16_t kConnectedNotice[] = u"Client Connected to ";
-inline constexpr std::size_t kReadChunkSize = 32000;
+// The most one read of the reply asks for; the session may hand over less.
+inline constexpr std::size_t kReadPieceLimit = std::size_t{1} << 20;
 inline constexpr std::uint64_t kMaxReplyReserve = std::uint64_t{256} << 20;
 
 // Where the reply goes as it is read, on the thread that runs the post.
@@ -95,8 +96,6 @@ class ReplyCollector : public ReplySink {
   bool Take(const std::uint8_t* data, std::size_t n) override;
   std::uint64_t Received() const override { return received_; }
 
-  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kReadChunkSize);
-
  private:
   Bytes& bytes_;
   std::size_t limit_;
@@ -117,9 +116,5 @@ bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay&
 bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
                  const Bytes& body, Bytes& ResponseBytes, Trace& trace = DiscardingTrace());
 
-// One read of at most kReadChunkSize bytes, handed to the collector. Data
-// when bytes were stored; End or Failed leave the reply unchanged.
-HttpSession::ReadStatus ReadResponseChunk(HttpSession& http, HttpSession::Handle request,
-                                          ReplyCollector& reply);
 
 }  // namespace tolvex

@@ -1,20 +1,17 @@
 #include "backends/wininet_http_session.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "backends/wininet_trace.h"
 #include "com/module_state.h"
 #include "com/wide_string.h"
+#include "net/piece_pacer.h"
 
 namespace tolvex::win32 {
-namespace {
 
-// Small enough that a slow line reports progress often, large enough that
-// a fast one is not slowed by the calls.
-constexpr std::size_t kSendPiece = 64 * 1024;
-
-}  // namespace
+using Clock = std::chrono::steady_clock;
 
 struct WinInetHttpSession::Operation {
   Operation() : done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
@@ -39,6 +36,9 @@ struct WinInetHttpSession::Operation {
   DWORD read = 0;
   DWORD written = 0;
   DWORD available = 0;
+  // The reply's pieces: what has arrived while it trickles, large fixed
+  // reads once it flows. Used only by the exchange's thread.
+  PiecePacer reading{PiecePacer::kReply};
 };
 
 WinInetHttpSession::WinInetHttpSession(Trace& trace)
@@ -185,10 +185,15 @@ bool WinInetHttpSession::Send(Handle request, RequestBody& body, const SentObser
                  *operation, "HttpSendRequestEx")) {
     return false;
   }
+  // Each piece sized to take about a quarter second at the rate the last
+  // one went: few calls on a fast line, and on a slow one news of the
+  // bytes moving (and a Cancel) never waits long behind a write.
+  PiecePacer pacer(PiecePacer::kBody);
   std::uint64_t sent = 0;
   while (sent < size) {
     const std::size_t piece =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kSendPiece, size - sent));
+        static_cast<std::size_t>(std::min<std::uint64_t>(pacer.Next(), size - sent));
+    const Clock::time_point began = Clock::now();
     operation->buffer.resize(piece);
     const std::size_t filled = body.Read(operation->buffer.data(), piece);
     if (filled == 0) return false;  // the body keeps its cause
@@ -210,6 +215,7 @@ bool WinInetHttpSession::Send(Handle request, RequestBody& body, const SentObser
       sent += operation->written;
       if (on_sent) on_sent(sent);
     }
+    pacer.Moved(piece, filled, Clock::now() - began);
   }
   ResetEvent(operation->done.get());
   if (!Completed(
@@ -226,10 +232,13 @@ HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* b
   count = 0;
   const std::shared_ptr<Operation> operation = OperationOf(request);
   if (!operation) return ReadStatus::Failed;
-  // Asks only for what has arrived: a read of more waits until all of it
-  // has, and a reply trickling in would look silent meanwhile.
+  const Clock::time_point began = Clock::now();
+  // While the reply trickles, asks only for what has arrived: a read of
+  // more waits until all of it has, and the reply would look silent
+  // meanwhile. Once it flows, asks for a fixed piece without a query first.
+  const std::size_t piece = std::min(operation->reading.Next(), capacity);
   DWORD available = 0;
-  for (;;) {
+  while (piece == 0) {
     operation->available = 0;
     ResetEvent(operation->done.get());
     if (InternetQueryDataAvailable(Raw(request), &operation->available, 0, 0)) {
@@ -242,8 +251,9 @@ HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* b
     if (!Await(*operation) || operation->result == 0) break;
   }
   if (Aborted()) return ReadStatus::Failed;
-  const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(
-      available > 0 ? std::min<std::size_t>(available, capacity) : capacity, MAXDWORD));
+  const std::size_t wanted =
+      piece > 0 ? piece : available > 0 ? std::min<std::size_t>(available, capacity) : capacity;
+  const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(wanted, MAXDWORD));
   operation->buffer.resize(asked);
   operation->read = 0;
   ResetEvent(operation->done.get());
@@ -261,6 +271,7 @@ HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* b
   }
   count = std::min<DWORD>(operation->read, asked);
   if (count > 0) std::memcpy(buffer, operation->buffer.data(), count);
+  operation->reading.Moved(piece, count, Clock::now() - began);
   return count == 0 ? ReadStatus::End : ReadStatus::Data;
 }
 

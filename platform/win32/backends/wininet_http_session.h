@@ -11,7 +11,9 @@
 // pieces (HttpSendRequestEx, InternetWriteFile, HttpEndRequest), each read
 // from the body just before it goes and reported as sent, so a long upload
 // is never held whole and on a slow line shows that it moves;
-// the request on the wire is the one HttpSendRequest would send.
+// the request on the wire is the one HttpSendRequest would send. Pieces
+// both ways are sized by a PiecePacer: up to 1 MiB a call while the bytes
+// flow, what has arrived while a reply trickles.
 //
 // Thread contract: one exchange at a time, run by one worker thread; Abort
 // may come from any other thread meanwhile. Each apartment's root has its

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "backends/wininet_errors.h"
+#include "net/piece_pacer.h"
 #include "unit/net/fake_http_session.h"
 
 namespace tolvex {
@@ -225,7 +226,7 @@ TEST(PostRequest, ReplyIsExactlyTheBytesRead) {
     Bytes reply = Pattern(40000);  // a previous, longer reply must not show through
     ASSERT_TRUE(PostRequest(session, kAddress, display, Body("3"), reply));
     EXPECT_EQ(reply, c.expected);
-    EXPECT_EQ(session.largest_capacity_asked, kReadChunkSize);
+    EXPECT_EQ(session.largest_capacity_asked, kReadPieceLimit);
     EXPECT_EQ(session.closed, (Handles{3, 2, 1}));
   }
 }
@@ -308,28 +309,92 @@ TEST(PostRequest, ErrorWhileReadingClosesAllHandlesAndKeepsWhatWasRead) {
   EXPECT_EQ(trace.CauseText(), "there was not enough memory for the post (1 body bytes)");
 }
 
-TEST(ReadResponseChunk, GrowthIsGeometricNotPerChunk) {
-  FakeHttpSession session;
-  const std::size_t chunks = 4000;
-  for (std::size_t i = 0; i < chunks; ++i) session.reads.push_back({Status::Data, Bytes(100, 7)});
+TEST(ReplyCollector, GrowthIsGeometricNotPerPiece) {
+  const std::size_t pieces = 4000;
   Bytes bytes{0};
   ReplyCollector reply(bytes);
+  reply.Begin(std::nullopt);
   int reallocations = 0;
   const std::uint8_t* storage = bytes.data();
-  while (ReadResponseChunk(session, 3, reply) == Status::Data) {
+  const Bytes piece(100, 7);
+  for (std::size_t i = 0; i < pieces; ++i) {
+    reply.Take(piece.data(), piece.size());
     if (bytes.data() != storage) ++reallocations;
     storage = bytes.data();
   }
-  EXPECT_EQ(bytes.size(), chunks * 100);
+  EXPECT_EQ(bytes.size(), pieces * 100);
   EXPECT_LE(reallocations, 14);  // log2(400000 / 100) + slack
 }
 
-TEST(ReadResponseChunk, EndLeavesTheReplyUnchanged) {
-  FakeHttpSession session;
-  Bytes bytes{0};
-  ReplyCollector reply(bytes);
-  EXPECT_EQ(ReadResponseChunk(session, 3, reply), Status::End);
-  EXPECT_EQ(bytes, Bytes{0});
+// The pieces the WinINet back end reads and writes: large while the bytes
+// flow, what has arrived while a reply trickles, never a piece that a
+// sudden slow line would hold for long.
+TEST(PiecePacer, GrowsWhileFastShrinksWhenSlowAndTricklesAskForWhatArrived) {
+  using std::chrono::milliseconds;
+  constexpr std::size_t KiB = 1024;
+  struct Call {
+    std::size_t moved;
+    PiecePacer::Duration took;
+    std::size_t next;  // the piece asked for after it
+  };
+  const struct {
+    const char* name;
+    PiecePacer::Limits limits;
+    std::vector<Call> calls;
+  } cases[] = {
+      {"a reply in 8 KiB buffers, fast: fixed pieces once 64 KiB came within 250 ms",
+       PiecePacer::kReply,
+       {{8 * KiB, milliseconds(1), 0},
+        {48 * KiB, milliseconds(1), 0},
+        {8 * KiB, milliseconds(1), 64 * KiB},
+        {64 * KiB, milliseconds(2), 128 * KiB},
+        {128 * KiB, milliseconds(2), 256 * KiB},
+        {256 * KiB, milliseconds(5), 512 * KiB},
+        {512 * KiB, milliseconds(9), 1024 * KiB},
+        {1024 * KiB, milliseconds(20), 1024 * KiB}}},
+      {"a trickle stays with what has arrived",
+       PiecePacer::kReply,
+       {{40, milliseconds(250), 0},
+        {40, milliseconds(250), 0},
+        {60 * KiB, milliseconds(200), 0},
+        {8 * KiB, milliseconds(100), 0}}},
+      {"64 KiB spread over more than 250 ms is no flow",
+       PiecePacer::kReply,
+       {{32 * KiB, milliseconds(200), 0}, {32 * KiB, milliseconds(100), 0}}},
+      {"a reply that slows: halves, then back to what has arrived",
+       PiecePacer::kReply,
+       {{64 * KiB, milliseconds(0), 64 * KiB},
+        {64 * KiB, milliseconds(10), 128 * KiB},
+        {128 * KiB, milliseconds(600), 64 * KiB},
+        {64 * KiB, milliseconds(200), 64 * KiB},
+        {64 * KiB, milliseconds(501), 0}}},
+      {"the end of a reply (a short piece) changes nothing",
+       PiecePacer::kReply,
+       {{64 * KiB, milliseconds(0), 64 * KiB}, {100, milliseconds(0), 64 * KiB}}},
+      {"a body starts at 64 KiB, grows to 1 MiB and no further",
+       PiecePacer::kBody,
+       {{64 * KiB, milliseconds(10), 128 * KiB},
+        {128 * KiB, milliseconds(10), 256 * KiB},
+        {256 * KiB, milliseconds(10), 512 * KiB},
+        {512 * KiB, milliseconds(10), 1024 * KiB},
+        {1024 * KiB, milliseconds(10), 1024 * KiB}}},
+      {"a body on a slow line stays at 64 KiB",
+       PiecePacer::kBody,
+       {{64 * KiB, milliseconds(900), 64 * KiB}, {64 * KiB, milliseconds(900), 64 * KiB}}},
+      {"a body piece between a half and twice the target keeps its size",
+       PiecePacer::kBody,
+       {{64 * KiB, milliseconds(10), 128 * KiB}, {128 * KiB, milliseconds(300), 128 * KiB}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PiecePacer pacer(c.limits);
+    EXPECT_EQ(pacer.Next(), c.limits.first);
+    for (std::size_t i = 0; i < c.calls.size(); ++i) {
+      SCOPED_TRACE("call " + std::to_string(i));
+      pacer.Moved(pacer.Next(), c.calls[i].moved, c.calls[i].took);
+      EXPECT_EQ(pacer.Next(), c.calls[i].next);
+    }
+  }
 }
 
 // The WinINet back end's table: checked here, as it needs no Windows.
