@@ -3,8 +3,10 @@
 # doing the same exchange (synchronous calls, 256 KiB pieces), in one
 # prefix, on tolvex-server over loopback. Pairs alternate which side goes
 # first. Reports, per size, the medians and the ratio DLL / bare for the
-# whole call and for the transfer alone (the DLL's trace line "reply: ...
-# in N ms", from the post's start to the reply's last byte).
+# whole program (Wine's start, the call or the exchange, the exit) and for
+# the transfer alone (the DLL's trace line "reply: ... in N ms", from the
+# post's start to the reply's last byte; the bare program's own clock from
+# InternetOpen to its last read).
 #   bench/wininet_transfer_bench.sh [--sizes 32,256] [--pairs 3] [--arches "x64 x86"]
 #                                   [--dlls-x64 DIR] [--dlls-x86 DIR]
 # --dlls-*: where Tolvex.dll and TolvexArchiver.dll come from (default the
@@ -38,7 +40,7 @@ PIDS=()
 cleanup() {
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   wineserver -k 2>/dev/null || true
-  rm -rf "$WORK"
+  if [ -n "${TOLVEX_BENCH_KEEP:-}" ]; then echo "kept $WORK"; else rm -rf "$WORK"; fi
 }
 trap cleanup EXIT
 
@@ -47,26 +49,26 @@ if [[ " $ARCHES " == *" x86 "* ]] && ! LC_ALL=C "$WINE32" --version >/dev/null 2
   ARCHES=${ARCHES//x86/}
 fi
 
-# Order lines as an order-processing client gets them: a CSV compressing
-# to about half its size, so the wire (zip, form-encoded) carries ~1x it.
+# Order lines as an order-processing client gets them (CP932 CSV); sized so
+# that the receive's reply (zip, form-encoded) is about MiB-on-the-wire.
 make_orders() {  # MiB-on-the-wire FILE
   python3 - "$1" "$2" <<'PY'
 import random, sys
 wire_mib, path = int(sys.argv[1]), sys.argv[2]
 rng = random.Random(7)
-target = wire_mib * (1 << 20) * 19 // 10
+target = wire_mib * (1 << 20) * 17 // 10
 items = ["ボルト M8", "ナット M8", "ワッシャー", "パッキン", "ブラケット", "ヒンジ", "ガスケット"]
-with open(path, "w", encoding="cp932", newline="\r\n") as out:
-    size = 0
-    n = 0
+customers = ["K%05d" % rng.randrange(100000) for _ in range(300)]
+with open(path, "wb") as out:
+    size = n = 0
     while size < target:
         n += 1
-        line = "%08d,%s,%d,%d,%s,%04d/%02d/%02d,%s\n" % (
-            n, rng.choice(items), rng.randrange(1, 5000), rng.randrange(10, 99999),
-            "".join(rng.choice("ABCDEFGHJKLMNPQRSTUVWXYZ0123456789") for _ in range(12)),
-            2026, rng.randrange(1, 13), rng.randrange(1, 29), rng.randrange(10**9))
+        line = ("%08d,%s,%s,%d,%d,2026/%02d/%02d,%s\r\n" % (
+            n, rng.choice(customers), rng.choice(items), rng.randrange(1, 500),
+            rng.randrange(1, 300) * 10, rng.randrange(1, 13), rng.randrange(1, 29),
+            rng.choice(["出荷済", "未出荷", "保留"]))).encode("cp932")
         out.write(line)
-        size += len(line.encode("cp932")) + 1
+        size += len(line)
 PY
 }
 
@@ -114,6 +116,10 @@ median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2
 
 echo "== prefix"
 $WINE64 wineboot -i >"$WORK/wineboot.log" 2>&1; wineserver -w
+# No display needed: the dialog runs on Wine's null graphics driver, which
+# is chosen when wineserver starts.
+$WINE64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+wineserver -k; wineserver -w
 C=$WINEPREFIX/drive_c
 mkdir -p "$C/bench"
 $WINE64 reg add 'HKCU\Software\TolvexPro\Tolvex' /v TraceFile /d 'C:\bench\trace.txt' /f >/dev/null 2>&1
@@ -160,17 +166,20 @@ for mib in "${sizes[@]}"; do
           if [ $side = dll ]; then
             rm -f "$C/bench/trace.txt" "$C/bench/received.txt"
             file='C:\bench\received.txt'; [ $dir = send ] && file='C:\bench\progress.txt'
+            began=$(date +%s%N)
             line=$($W "$B" $dir "$url" key-1 C001 "$file") || true
+            echo $((($(date +%s%N) - began) / 1000000)) >>"$WORK/dll.ms"
             set -- $line
             [ "$2" = 0 ] || { echo "DLL $dir failed: $line"; tail -5 "$C/bench/trace.txt" 2>/dev/null; exit 1; }
-            echo "$3" >>"$WORK/dll.ms"
             tr -d '\r' <"$C/bench/trace.txt" | sed -n 's/.*\* reply: .* in \([0-9.]*\) ms$/\1/p' | tail -n1 >>"$WORK/dll.xfer"
           else
+            began=$(date +%s%N)
             line=$($W "$B" bare "${url}servlets/$([ $dir = recv ] && echo GetSOData || echo PutProgressData)" \
               "$body" 'C:\bench\bare-reply.txt') || true
+            echo $((($(date +%s%N) - began) / 1000000)) >>"$WORK/bare.ms"
             set -- $line
             [ "$2" = 0 ] || { echo "bare $dir failed: $line"; exit 1; }
-            echo "$3" >>"$WORK/bare.ms"; echo "$3" >>"$WORK/bare.xfer"
+            echo "$3" >>"$WORK/bare.xfer"
           fi
         done
       done
@@ -184,4 +193,4 @@ for mib in "${sizes[@]}"; do
   PIDS=()
   rm -rf "$root" "$WORK/reply-$mib" "$C/bench/received.txt" "$C/bench/bare-reply.txt"
 done
-echo "(medians of $PAIRS alternating pairs; bare: synchronous WinINet, 256 KiB pieces; xfer: the post, from the start of the exchange to the reply's last byte)"
+echo "(medians of $PAIRS alternating pairs; bare: synchronous WinINet, 256 KiB pieces; ms: the whole program; xfer: the post, from the start of the exchange to the reply's last byte)"

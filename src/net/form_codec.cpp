@@ -55,18 +55,15 @@ constexpr auto kHexTable = MakeHexTable();
 // a reused one that is long enough already is not filled at all.
 constexpr std::size_t kChunk = 16 * 1024;
 
-// `decoded` is separate from the n bytes at `source`. The exact walk: one
+// Appends to `decoded`, which is separate from the n bytes at `source`. The exact walk: one
 // byte or one escape at a time, failing at the first malformed escape with
 // the bytes before it kept.
 void DecodeRange(const std::uint8_t* source, std::size_t n, Bytes& decoded) {
-  if (decoded.capacity() < n) {
-    // The old bytes are overwritten anyway: no point copying them over.
-    decoded.clear();
-    decoded.reserve(n);
-  }
+  const std::size_t base = decoded.size();
+  if (decoded.capacity() < base + n) decoded.reserve(base + n);
   const std::uint8_t* src = source;
   const std::uint8_t* const end = source + n;
-  std::size_t written = 0;
+  std::size_t written = base;
   std::uint8_t* dst = nullptr;
   auto fail = [&](DecodeErrorKind kind) {
     decoded.resize(static_cast<std::size_t>(dst - decoded.data()));
@@ -155,10 +152,16 @@ void DecodeFormBytes(const Bytes& source, Bytes& decoded) {
     DecodeFormBytes(copy, decoded);
     return;
   }
+  decoded.clear();
   DecodeRange(source.data(), source.size(), decoded);
 }
 
 void DecodeFormBytes(const std::uint8_t* source, std::size_t n, Bytes& decoded) {
+  decoded.clear();
+  DecodeRange(source, n, decoded);
+}
+
+void AppendFormDecoded(const std::uint8_t* source, std::size_t n, Bytes& decoded) {
   DecodeRange(source, n, decoded);
 }
 

@@ -38,6 +38,9 @@ void AppendFormEncoded(const std::uint8_t* source, std::size_t n, Bytes& encoded
 void DecodeFormBytes(const Bytes& source, Bytes& decoded);
 // The same for the n bytes at `source` (not inside `decoded`).
 void DecodeFormBytes(const std::uint8_t* source, std::size_t n, Bytes& decoded);
+// Appends instead: on a malformed escape `decoded` holds what it held and
+// the bytes decoded before that escape.
+void AppendFormDecoded(const std::uint8_t* source, std::size_t n, Bytes& decoded);
 // The value the decoder gives an escape digit (0-9, A-F, a-f); -1 for a
 // byte that is none.
 int FormEscapeDigitValue(std::uint8_t byte);

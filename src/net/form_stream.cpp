@@ -40,19 +40,8 @@ void FormDecoder::Decode(const std::uint8_t* piece, std::size_t n, Bytes& decode
   const std::uint8_t* const rest = piece + at;
   const std::size_t rest_size = n - at;
   const std::size_t clean = CleanEnd(rest, rest_size);
-  if (decoded.empty()) {
-    DecodeFormBytes(rest, clean, decoded);
-  } else {
-    // Behind the byte that completed the waiting escape.
-    const std::uint8_t completed = decoded[0];
-    try {
-      DecodeFormBytes(rest, clean, decoded);
-    } catch (const DecodeError&) {
-      decoded.insert(decoded.begin(), completed);
-      throw;
-    }
-    decoded.insert(decoded.begin(), completed);
-  }
+  // Behind the byte that completed the waiting escape, if any.
+  AppendFormDecoded(rest, clean, decoded);
   // The few bytes after the clean end, a token at a time: a whole token is
   // decoded or fails as in the whole stream, an escape cut by the end of
   // the piece waits.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "backends/wininet_trace.h"
 #include "com/module_state.h"
@@ -36,9 +37,22 @@ struct WinInetHttpSession::Operation {
   DWORD read = 0;
   DWORD written = 0;
   DWORD available = 0;
-  // The reply's pieces: what has arrived while it trickles, large fixed
-  // reads once it flows. Used only by the exchange's thread.
+
+  // The rest is the reply's, used only by the exchange's thread.
+  // Its pieces: what has arrived while it trickles, large fixed reads once
+  // it flows.
   PiecePacer reading{PiecePacer::kReply};
+  // The piece read last, in `buffer`, from `held_at` on not yet handed over.
+  std::size_t held_at = 0;
+  std::size_t held_end = 0;
+  // While the reply flows, the next piece is read into `spare` as soon as
+  // one has been handed over, so the network moves while the caller
+  // decodes and writes.
+  enum class Ahead { None, Pending, Done, Failed };
+  Ahead ahead = Ahead::None;
+  DWORD ahead_asked = 0;
+  DWORD ahead_error = 0;
+  std::vector<std::uint8_t> spare;
 };
 
 WinInetHttpSession::WinInetHttpSession(Trace& trace)
@@ -227,52 +241,106 @@ bool WinInetHttpSession::Send(Handle request, RequestBody& body, const SentObser
   return true;
 }
 
-HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* buffer,
-                                                 std::size_t capacity, std::size_t& count) {
+bool WinInetHttpSession::ReadPiece(Operation& operation, Handle request, std::size_t capacity,
+                                   std::size_t& piece, DWORD& count) {
   count = 0;
-  const std::shared_ptr<Operation> operation = OperationOf(request);
-  if (!operation) return ReadStatus::Failed;
-  const Clock::time_point began = Clock::now();
+  if (operation.ahead != Operation::Ahead::None) {
+    const Operation::Ahead ahead = std::exchange(operation.ahead, Operation::Ahead::None);
+    piece = operation.ahead_asked;
+    if (ahead == Operation::Ahead::Failed) {
+      TraceWinInetFailure(trace_, "InternetReadFile", operation.ahead_error);
+      return false;
+    }
+    if (ahead == Operation::Ahead::Pending) {
+      if (!Await(operation)) return false;
+      if (operation.result == 0) {
+        TraceWinInetFailure(trace_, "InternetReadFile", operation.error);
+        return false;
+      }
+    }
+    operation.buffer.swap(operation.spare);
+    count = std::min(operation.read, operation.ahead_asked);
+    return !Aborted();
+  }
   // While the reply trickles, asks only for what has arrived: a read of
   // more waits until all of it has, and the reply would look silent
   // meanwhile. Once it flows, asks for a fixed piece without a query first.
-  const std::size_t piece = std::min(operation->reading.Next(), capacity);
+  piece = std::min(operation.reading.Next(), capacity);
   DWORD available = 0;
   while (piece == 0) {
-    operation->available = 0;
-    ResetEvent(operation->done.get());
-    if (InternetQueryDataAvailable(Raw(request), &operation->available, 0, 0)) {
-      available = operation->available;
+    operation.available = 0;
+    ResetEvent(operation.done.get());
+    if (InternetQueryDataAvailable(Raw(request), &operation.available, 0, 0)) {
+      available = operation.available;
       break;
     }
     // A failure here is left to the read to report.
     if (GetLastError() != ERROR_IO_PENDING) break;
     // Once it completes the data is buffered: the next query answers at once.
-    if (!Await(*operation) || operation->result == 0) break;
+    if (!Await(operation) || operation.result == 0) break;
   }
-  if (Aborted()) return ReadStatus::Failed;
-  const std::size_t wanted =
-      piece > 0 ? piece : available > 0 ? std::min<std::size_t>(available, capacity) : capacity;
+  if (Aborted()) return false;
+  const std::size_t wanted = piece > 0       ? piece
+                             : available > 0 ? std::min<std::size_t>(available, capacity)
+                                             : capacity;
   const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(wanted, MAXDWORD));
-  operation->buffer.resize(asked);
-  operation->read = 0;
-  ResetEvent(operation->done.get());
-  if (!InternetReadFile(Raw(request), operation->buffer.data(), asked, &operation->read)) {
+  operation.buffer.resize(asked);
+  operation.read = 0;
+  ResetEvent(operation.done.get());
+  if (!InternetReadFile(Raw(request), operation.buffer.data(), asked, &operation.read)) {
     const DWORD error = GetLastError();
     if (error != ERROR_IO_PENDING) {
       TraceWinInetFailure(trace_, "InternetReadFile", error);
-      return ReadStatus::Failed;
+      return false;
     }
-    if (!Await(*operation)) return ReadStatus::Failed;
-    if (operation->result == 0) {
-      TraceWinInetFailure(trace_, "InternetReadFile", operation->error);
-      return ReadStatus::Failed;
+    if (!Await(operation)) return false;
+    if (operation.result == 0) {
+      TraceWinInetFailure(trace_, "InternetReadFile", operation.error);
+      return false;
     }
   }
-  count = std::min<DWORD>(operation->read, asked);
-  if (count > 0) std::memcpy(buffer, operation->buffer.data(), count);
-  operation->reading.Moved(piece, count, Clock::now() - began);
-  return count == 0 ? ReadStatus::End : ReadStatus::Data;
+  count = std::min(operation.read, asked);
+  return true;
+}
+
+void WinInetHttpSession::ReadAhead(Operation& operation, Handle request) {
+  const std::size_t piece = operation.reading.Next();
+  if (piece == 0) return;
+  operation.ahead_asked = static_cast<DWORD>(std::min<std::size_t>(piece, MAXDWORD));
+  operation.spare.resize(operation.ahead_asked);
+  operation.read = 0;
+  ResetEvent(operation.done.get());
+  if (InternetReadFile(Raw(request), operation.spare.data(), operation.ahead_asked,
+                       &operation.read)) {
+    operation.ahead = Operation::Ahead::Done;
+    return;
+  }
+  operation.ahead_error = GetLastError();
+  operation.ahead = operation.ahead_error == ERROR_IO_PENDING ? Operation::Ahead::Pending
+                                                              : Operation::Ahead::Failed;
+}
+
+HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* buffer,
+                                                 std::size_t capacity, std::size_t& count) {
+  count = 0;
+  const std::shared_ptr<Operation> operation = OperationOf(request);
+  if (!operation || capacity == 0) return ReadStatus::Failed;
+  if (operation->held_at == operation->held_end) {
+    const Clock::time_point began = Clock::now();
+    std::size_t piece = 0;
+    DWORD got = 0;
+    if (!ReadPiece(*operation, request, capacity, piece, got)) return ReadStatus::Failed;
+    operation->held_at = 0;
+    operation->held_end = got;
+    operation->reading.Moved(piece, got, Clock::now() - began);
+    if (got == 0) return ReadStatus::End;
+    // A whole fixed piece: more is on its way.
+    if (piece > 0 && got == piece) ReadAhead(*operation, request);
+  }
+  count = std::min(capacity, operation->held_end - operation->held_at);
+  std::memcpy(buffer, operation->buffer.data() + operation->held_at, count);
+  operation->held_at += count;
+  return ReadStatus::Data;
 }
 
 std::optional<std::uint64_t> WinInetHttpSession::ReplyLengthHint(Handle request) {

@@ -13,7 +13,8 @@
 // is never held whole and on a slow line shows that it moves;
 // the request on the wire is the one HttpSendRequest would send. Pieces
 // both ways are sized by a PiecePacer: up to 1 MiB a call while the bytes
-// flow, what has arrived while a reply trickles.
+// flow, what has arrived while a reply trickles; while a reply flows the
+// next piece is already being read as the last one is handed over.
 //
 // Thread contract: one exchange at a time, run by one worker thread; Abort
 // may come from any other thread meanwhile. Each apartment's root has its
@@ -81,6 +82,14 @@ class WinInetHttpSession final : public HttpSession {
   // its completion reports success; false on failure, or once aborted.
   // A failure is traced with the name of the WinINet `call` and its error.
   bool Completed(BOOL returned, Operation& operation, const char* call);
+  // The reply's next piece into the operation's buffer: the one read
+  // ahead, or a read of what has arrived or of a fixed piece. `piece` is
+  // the size asked (0: what had arrived), `count` what came. False, traced,
+  // on failure or once aborted.
+  bool ReadPiece(Operation& operation, Handle request, std::size_t capacity, std::size_t& piece,
+                 DWORD& count);
+  // Starts reading the next fixed piece into the operation's spare buffer.
+  void ReadAhead(Operation& operation, Handle request);
   static HINTERNET Raw(Handle handle) { return reinterpret_cast<HINTERNET>(handle); }
 
   bool Aborted() const {
