@@ -37,6 +37,7 @@ class MemoryWriter : public WritableFile {
     *used_ += size;
     data_->insert(data_->end(), in, in + size);
   }
+  bool Sync() override { return true; }
   void Close() override {}
 
  private:
@@ -114,6 +115,36 @@ bool MemoryFileSystem::IsDirectory(const std::u16string& path) noexcept {
 }
 
 bool MemoryFileSystem::IsLink(const std::u16string&) noexcept { return false; }
+
+std::u16string MemoryFileSystem::AbsolutePath(const std::u16string& path) { return path; }
+
+std::unique_ptr<WritableFile> MemoryFileSystem::CreateNew(const std::u16string& path) {
+  if (Exists(path)) throw FileError("create " + ToUtf8(path), FileFault::kExists, "exists");
+  return OpenForWrite(path);
+}
+
+void MemoryFileSystem::RenameNew(const std::u16string& from, const std::u16string& to) {
+  if (Exists(to)) throw FileError("rename " + ToUtf8(from), FileFault::kExists, "exists");
+  RenameReplacing(from, to);
+}
+
+FileKind MemoryFileSystem::KindOf(const std::u16string& path) noexcept {
+  if (IsDirectory(path)) return FileKind::kDirectory;
+  return Exists(path) ? FileKind::kRegular : FileKind::kMissing;
+}
+
+std::u16string MemoryFileSystem::ResolveLinks(const std::u16string& path) { return path; }
+
+void MemoryFileSystem::CreatePrivateDirectory(const std::u16string& path) { CreateDirectory(path); }
+
+bool MemoryFileSystem::IsReadOnly(const std::u16string&) noexcept { return false; }
+
+void MemoryFileSystem::CopyPermissions(const std::u16string&, const std::u16string&) {}
+
+std::string MemoryFileSystem::ReplaceDurably(const std::u16string& from, const std::u16string& to) {
+  RenameReplacing(from, to);
+  return {};
+}
 
 void MemoryFileSystem::CreateDirectory(const std::u16string& path) {
   CheckInsideJail(path);

@@ -30,6 +30,15 @@ class MemoryFileSystem : public FileSystem {
   bool Exists(const std::u16string& path) noexcept override;
   bool IsDirectory(const std::u16string& path) noexcept override;
   bool IsLink(const std::u16string& path) noexcept override;
+  std::u16string AbsolutePath(const std::u16string& path) override;
+  std::unique_ptr<WritableFile> CreateNew(const std::u16string& path) override;
+  void RenameNew(const std::u16string& from, const std::u16string& to) override;
+  FileKind KindOf(const std::u16string& path) noexcept override;
+  std::u16string ResolveLinks(const std::u16string& path) override;
+  void CreatePrivateDirectory(const std::u16string& path) override;
+  bool IsReadOnly(const std::u16string& path) noexcept override;
+  void CopyPermissions(const std::u16string& from, const std::u16string& to) override;
+  std::string ReplaceDurably(const std::u16string& from, const std::u16string& to) override;
   void CreateDirectory(const std::u16string& path) override;
   void DeleteFile(const std::u16string& path) override;
   void RenameReplacing(const std::u16string& from, const std::u16string& to) override;

@@ -22,6 +22,7 @@ class FillingFile : public WritableFile {
     room_ -= size;
     file_->Write(data, size);
   }
+  bool Sync() override { return file_->Sync(); }
   void Close() override { file_->Close(); }
 
  private:

@@ -62,6 +62,7 @@ class NotingFileSystem : public StdFileSystem {
         room_ -= size;
         file_->Write(data, size);
       }
+      bool Sync() override { return file_->Sync(); }
       void Close() override { file_->Close(); }
 
      private:

@@ -191,7 +191,7 @@ TEST(CopyWholeFile, NeverWritesThroughWhatIsThere) {
   StdFileSystem files;
   for (const char* name : {"a file", "a link", "a dir"}) {
     try {
-      CopyWholeFile(files, (dir / "from").u16string(), (dir / name).u16string());
+      CopyWholeFile(files, (dir / "from").u16string(), (dir / name).u16string(), Copy::kDurable);
       ADD_FAILURE() << name << " was written";
     } catch (const FileError& error) {
       EXPECT_EQ(error.fault, FileFault::kExists) << name << ": " << error.what();
@@ -201,7 +201,7 @@ TEST(CopyWholeFile, NeverWritesThroughWhatIsThere) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(a), {}), "theirs");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(b), {}), "theirs");
   EXPECT_TRUE(fs::is_directory(dir / "a dir"));
-  CopyWholeFile(files, (dir / "from").u16string(), (dir / "new").u16string());
+  CopyWholeFile(files, (dir / "from").u16string(), (dir / "new").u16string(), Copy::kDurable);
   std::ifstream c(dir / "new");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(c), {}), "data");
   fs::remove_all(dir);

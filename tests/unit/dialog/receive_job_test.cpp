@@ -316,6 +316,9 @@ TEST_F(ReceiveJob, AFileThatCannotBeReplacedKeepsTheReceivedDataBesideIt) {
                          FileFault::kAccessDenied, "Permission denied");
   const FileError no_rename("rename: Permission denied", FileFault::kAccessDenied,
                             "Permission denied");
+  // The new data cannot be made durable before the rename: a failed write.
+  const FileError unsynced("sync C001.dat: Input/output error", FileFault::kOther,
+                           "Input/output error");
   const std::string kept_held =
       "orders.txt could not be replaced: the file is open in another program; the received data "
       "was kept in ";
@@ -340,6 +343,8 @@ TEST_F(ReceiveJob, AFileThatCannotBeReplacedKeepsTheReceivedDataBesideIt) {
        "orders.txt could not be replaced: Permission denied; the received data was kept in "},
       {"no rename out of the work directory: copied", 99, denied, no_rename, 0, 12, 1, 0,
        "orders.txt could not be replaced: Permission denied; the received data was kept in "},
+      {"the new data cannot be synced: no retry", 99, unsynced, std::nullopt, 0, 12, 1, 0,
+       "orders.txt could not be replaced: Input/output error; the received data was kept in "},
   };
   for (const auto& c : cases) {
     std::filesystem::remove_all(Path("d"));
