@@ -9,6 +9,7 @@
 #include "archive/archive_errors.h"
 #include "archive/zip_archiver.h"
 #include "archive_test_support.h"
+#include "support/faulty_file_system.h"
 
 namespace tolvex::test {
 namespace {
@@ -35,14 +36,6 @@ struct SafetyCase {
 };
 void PrintTo(const SafetyCase& c, std::ostream* os) { *os << c.label; }
 
-class SpaceLimitedFileSystem : public StdFileSystem {
- public:
-  std::optional<std::uint64_t> FreeSpace(const std::u16string&) noexcept override {
-    return free_space;
-  }
-  std::uint64_t free_space = UINT64_MAX;
-};
-
 class UnpackFixture : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directories(target_); }
@@ -54,7 +47,12 @@ class UnpackFixture : public ::testing::Test {
 
   ScratchDir scratch_;
   fs::path target_ = scratch_.path() / "out";
-  SpaceLimitedFileSystem files_;
+  // A disk of unbounded room unless a test says otherwise.
+  testing::FaultyFileSystem files_ = [] {
+    testing::FaultyFileSystem made;
+    made.free_space = UINT64_MAX;
+    return made;
+  }();
   ZipArchiver archiver_{files_, kNativePathStyle};
 };
 
