@@ -39,7 +39,7 @@ TEST_F(ReceiveJob, RepliesWithoutDataLeaveTheDirectoryAlone) {
 
 TEST_F(ReceiveJob, FailedPostGives9AndTouchesNothing) {
   Write("out/orders.txt", "old");
-  http.fail_send = true;
+  http.send_result = false;
   EXPECT_EQ(Recv("out/orders.txt"), 9);
   EXPECT_EQ(tolvex.ErrorMsg, u"ポスト実行エラー");
   EXPECT_EQ(Read("out/orders.txt"), "old");
@@ -118,9 +118,9 @@ TEST_F(ReceiveJob, DataIsDecodedUnpackedAndRenamedIntoTheCallersFile) {
             (std::vector<std::u16string>{
                 u"受信(http://host1:8080/app)", u"http://host1:8080/appへ ﾎﾟｽﾄしています ...",
                 u"Client Connected to host1:8080", u"ﾎﾟｽﾄが終了しました"}));
-  EXPECT_EQ(http.request_path, u"/app/servlets/GetSOData");
-  EXPECT_EQ(http.connected_port, 8080);
-  EXPECT_EQ(http.sent_body, u"3C001        key" + std::u16string(47, u' '));
+  EXPECT_EQ(http.path, u"/app/servlets/GetSOData");
+  EXPECT_EQ(http.port, 8080);
+  EXPECT_EQ(http.body, u"3C001        key" + std::u16string(47, u' '));
   EXPECT_EQ(state.PostUrl, u"http://host1:8080/app/servlets/GetSOData");
 }
 
@@ -466,7 +466,7 @@ TEST_F(ReceiveJob, CompanyCodeWithTrailingSpacesNamesTheMemberWithout) {
   archive.on_unpack = [&] { WriteIn(archive.unpack_dir, "C001.dat", "new"); };
   EXPECT_EQ(Recv("d/orders.txt", u"C001  "), 0);
   EXPECT_EQ(Read("d/orders.txt"), "new");
-  EXPECT_EQ(http.sent_body, u"3C001        key" + std::u16string(47, u' '));
+  EXPECT_EQ(http.body, u"3C001        key" + std::u16string(47, u' '));
 }
 
 TEST_F(ReceiveJob, UrlIsPostedAsItWasChecked) {
@@ -482,7 +482,7 @@ TEST_F(ReceiveJob, UrlIsPostedAsItWasChecked) {
     http.Reply("9");
     EXPECT_EQ(Recv("orders.txt", u"C001", c.url), 90);
     EXPECT_EQ(state.PostUrl, c.post_url);
-    EXPECT_EQ(http.request_path, u"/app/servlets/GetSOData");
+    EXPECT_EQ(http.path, u"/app/servlets/GetSOData");
     // The captions show the URL as the caller gave it.
     EXPECT_EQ(window.refreshed_captions.front(), u"受信(" + c.url + u")");
     window.refreshed_captions.clear();
@@ -612,7 +612,7 @@ TEST_F(ReceiveJob, EveryFailureRecordsItsCause) {
     EXPECT_EQ(trace.CauseText(), expected) << c.name;
   }
   http.redirect.reset();
-  http.fail_send = true;
+  http.send_result = false;
   EXPECT_EQ(Recv("d/orders.txt"), 9);
   EXPECT_EQ(trace.CauseText(), "the request could not be sent (host1 port 8080)");
 }

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "backends/wininet_errors.h"
-#include "unit/net/fake_http_session.h"
+#include "support/fake_http_session.h"
 
 namespace tolvex {
 namespace {
