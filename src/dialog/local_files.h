@@ -8,13 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "component/bytes.h"
 #include "component/file_system.h"
 #include "component/path_style.h"
 #include "component/trace.h"
 
 namespace tolvex {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // Creates the directory chain of `dir`, ignoring each failure. Windows
 // rules: "\" and "/" both separate levels, and the chain starts below the

@@ -31,7 +31,7 @@ TEST_F(ZipDiskFullTest, PackKeepsTheOldArchive) {
   const auto result = PackWith(archiver_, dir.u16string(), u"progress.zip", {u"p.txt"});
   EXPECT_EQ(result.error, static_cast<std::int32_t>(ArchiveErrc::kWriteFailed));
   EXPECT_EQ(result.text, "write error: progress.zip");
-  EXPECT_EQ(ReadBytes(dir / "progress.zip"), (ByteString{'o', 'l', 'd'}));
+  EXPECT_EQ(ReadBytes(dir / "progress.zip"), (Bytes{'o', 'l', 'd'}));
   EXPECT_EQ(ListTree(dir), (std::set<std::string>{"p.txt", "progress.zip"}));
 }
 
@@ -64,7 +64,7 @@ TEST_F(ZipDiskFullTest, UnpackKeepsTheOldFileOfTheSameName) {
     const auto result = UnpackWith(archiver_, dir.u16string(), u"so.zip");
     EXPECT_EQ(result.error, static_cast<std::int32_t>(ArchiveErrc::kWriteFailed)) << c.name;
     EXPECT_EQ(result.text, "write error: C001.dat") << c.name;
-    EXPECT_EQ(ReadBytes(dir / "C001.dat"), (ByteString{'o', 'l', 'd'})) << c.name;
+    EXPECT_EQ(ReadBytes(dir / "C001.dat"), (Bytes{'o', 'l', 'd'})) << c.name;
     EXPECT_EQ(ListTree(dir), (std::set<std::string>{"so.zip", "C001.dat"})) << c.name;
   }
 }
