@@ -4,6 +4,9 @@
 // created with its final mode at once, a replacing rename whose data and
 // directory entry reach the disk, a rename that never replaces, and an
 // open check that never opens a device or a pipe for its data.
+//
+// Thread contract: the port's: one thread at a time; it holds no state
+// between operations.
 #pragma once
 
 #include "component/file_system.h"

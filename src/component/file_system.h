@@ -2,6 +2,12 @@
 // zip archiver reach files only through it, so every path can run on a fake
 // and the Windows build can use wide-character APIs behind the same calls.
 // Paths are component strings (UTF-16); the back end converts them.
+//
+// Thread contract: one thread at a time: the dialog's thread, the post's
+// worker (it writes the receive's work file or reads the send's) or the
+// archive step's worker (ZipArchiver's files). A file opened on one goes to
+// another only across the join that ends a worker. Back ends hold no state
+// between operations.
 #pragma once
 
 #include <cstddef>
