@@ -113,6 +113,7 @@ class EncodedCounter : public tolvex::WritableFile {
     encoded += tolvex::FormEncodedSize(data, size);
     copy_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
+  bool Sync() override { return false; }
   void Close() override { copy_.close(); }
   std::uint64_t encoded = 0;
 

@@ -1,18 +1,22 @@
 // Feeds arbitrary bytes to Unpack as the received archive, once with each
-// path style. A crash, a sanitizer report, a write outside the target
-// directory (see MemoryFileSystem) or a temporary file left behind fails.
+// path style, on the tests' file system over its in-memory tree. A crash,
+// a sanitizer report, a write outside the target directory (see
+// FaultyFileSystem) or a temporary file left behind fails.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
 #include "archive/zip_archiver.h"
-#include "memory_file_system.h"
+#include "support/faulty_file_system.h"
 
 namespace {
 
 void UnpackWithStyle(const std::uint8_t* data, std::size_t size, const tolvex::PathStyle& style) {
   std::u16string dir = style.separator == u'/' ? u"/u" : u"C:\\u";
-  tolvex::fuzz::MemoryFileSystem files(dir, style.separator, 8 << 20);
+  tolvex::testing::FaultyFileSystem files(dir, style.separator);
+  // A small disk: a member that claims more than it holds fails early.
+  files.room = 8 << 20;
+  files.free_space = files.room;
   files.PutFile(dir + style.separator + u"so.zip", std::vector<std::uint8_t>(data, data + size));
 
   tolvex::ZipArchiver archiver(files, style);

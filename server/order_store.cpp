@@ -50,6 +50,8 @@ class FdFile : public WritableFile {
       size -= static_cast<std::size_t>(put);
     }
   }
+  // An unnamed scratch file that goes with the process: never synced.
+  bool Sync() override { return false; }
   void Close() override {}
 
  private:

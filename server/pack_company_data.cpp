@@ -19,6 +19,7 @@ class MemoryFile : public WritableFile {
   void Write(const std::uint8_t* data, std::size_t size) override {
     out_.insert(out_.end(), data, data + size);
   }
+  bool Sync() override { return false; }  // memory has no disk to reach
   void Close() override {}
 
  private:

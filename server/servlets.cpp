@@ -129,6 +129,7 @@ class MemoryFile : public ReadableFile {
 class DiscardingFile : public WritableFile {
  public:
   void Write(const std::uint8_t*, std::size_t) override {}
+  bool Sync() override { return false; }
   void Close() override {}
 };
 

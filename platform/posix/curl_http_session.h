@@ -6,6 +6,10 @@
 // charset, WireText), TLS with
 // verification against the system store (CURL_CA_BUNDLE or SSL_CERT_FILE,
 // and SSL_CERT_DIR, name another), the proxy variables of the environment.
+//
+// Thread contract: one exchange at a time, run by the post's worker; Abort
+// from the dialog's thread (or any other) while it runs, ResetAbort before
+// it starts.
 #pragma once
 
 #include <atomic>

@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "component/buffered_writable_file.h"
 #include "component/text.h"
 
 namespace tolvex::posix {
@@ -36,6 +39,60 @@ class Descriptor {
  private:
   int fd_;
 };
+
+// On a descriptor that Sync can reach.
+class PosixWritableFile final : public BufferedWritableFile {
+ public:
+  PosixWritableFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixWritableFile() override {
+    if (fd_ < 0) return;
+    try {
+      Drain();
+    } catch (...) {
+    }
+    close(fd_);
+  }
+  PosixWritableFile(const PosixWritableFile&) = delete;
+  PosixWritableFile& operator=(const PosixWritableFile&) = delete;
+
+  bool Sync() override {
+    Drain();
+    if (fsync(fd_) != 0) Fail("sync", path_, errno);
+    return true;
+  }
+
+  void Close() override {
+    Drain();
+    const int fd = fd_;
+    fd_ = -1;
+    // The descriptor is gone whatever close answers; its error is the
+    // last word on a write the system held back.
+    if (close(fd) != 0) Fail("close", path_, errno);
+  }
+
+ private:
+  void WriteThrough(const std::uint8_t* data, std::size_t size) override {
+    while (size > 0) {
+      const ssize_t written = write(fd_, data, std::min<std::size_t>(size, 1u << 30));
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        Fail("write", path_, errno);
+      }
+      data += written;
+      size -= static_cast<std::size_t>(written);
+    }
+  }
+
+  int fd_;
+  std::string path_;
+};
+
+std::unique_ptr<WritableFile> OpenWritable(const std::u16string& path, int flags) {
+  const std::string native = ToUtf8(path);
+  const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
+  if (fd < 0) Fail("create", native, errno);
+  return std::make_unique<PosixWritableFile>(fd, native);
+}
 
 void SyncPath(const std::string& path, int flags) {
   Descriptor fd(open(path.c_str(), flags | O_CLOEXEC));
@@ -98,13 +155,14 @@ void PosixFileSystem::CreatePrivateDirectory(const std::u16string& path) {
   if (mkdir(native.c_str(), 0700) != 0) Fail("create directory", native, errno);
 }
 
+std::unique_ptr<WritableFile> PosixFileSystem::OpenForWrite(const std::u16string& path) {
+  return OpenWritable(path, O_TRUNC);
+}
+
 std::unique_ptr<WritableFile> PosixFileSystem::CreateNew(const std::u16string& path) {
-  const std::string native = ToUtf8(path);
   // O_EXCL makes the name this call's in one step, a link of that name
-  // included; the stream then opens the file it made.
-  const Descriptor made(open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-  if (made.get() < 0) Fail("create", native, errno);
-  return OpenForWrite(path);
+  // included.
+  return OpenWritable(path, O_EXCL);
 }
 
 std::string PosixFileSystem::ReplaceDurably(const std::u16string& from, const std::u16string& to) {

@@ -4,6 +4,9 @@
 // how fast and, when the length is known, what share of it. Silent when
 // stderr is not a terminal or when quiet.
 // Ctrl-C is the Cancel button.
+//
+// Thread contract: the main thread of tolvex, the dialog's; Wake from any
+// thread (the post's worker).
 #pragma once
 
 #include <chrono>

@@ -1,5 +1,8 @@
 // The terminal's trace: with --verbose, every step of a call on stderr, as
 // curl -v shows an exchange ("*" steps, ">" request, "<" reply).
+//
+// Thread contract: called under its Trace's lock, from the main thread and
+// the post's worker, never at once.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,10 @@
 // raise ArchiveCallError (the call itself failed), while the control's own
 // packing or unpacking failures are reported through ArchiveError and
 // ArchiveErrorText.
+//
+// Thread contract: the thread that made the control, the dialog's. A
+// control whose RunsOnAnyThread() is true also has its Pack or Unpack run on
+// the archive step's worker while nothing else calls it.
 #pragma once
 
 #include <cstdint>

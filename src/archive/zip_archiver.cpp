@@ -55,8 +55,11 @@ std::unique_ptr<WritableFile> CreateOutput(FileSystem& files, const std::u16stri
   }
 }
 
-void CloseOutput(WritableFile& out, const std::u16string& reported_name) {
+// An extracted file is synced before it is closed: it is the data the
+// caller's file is replaced with, and the replace must not outrun it.
+void CloseOutput(WritableFile& out, const std::u16string& reported_name, bool sync) {
   try {
+    if (sync) out.Sync();
     out.Close();
   } catch (const FileError&) {
     throw ArchiveFailure(ArchiveErrc::kWriteFailed, reported_name);
@@ -191,7 +194,7 @@ void ZipArchiver::PackFiles() {
     writer.AddFile(zip::BareName(file, style_), *source, size);
   }
   writer.Finish();
-  CloseOutput(*out, pack_archive_name_);
+  CloseOutput(*out, pack_archive_name_, false);
   MoveIntoPlace(files_, temp, JoinPath(style_, pack_dir_, pack_archive_name_), pack_archive_name_);
   guard.Release();
 }
@@ -288,7 +291,7 @@ void ZipArchiver::UnpackArchive() {
     TempFileGuard guard(files_, temp);
     auto out = CreateOutput(files_, temp, shown);
     zip::ExtractMember(archive, member, *out);
-    CloseOutput(*out, shown);
+    CloseOutput(*out, shown, true);
     out.reset();
     MoveIntoPlace(files_, temp, target, shown);
     guard.Release();

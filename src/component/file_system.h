@@ -2,6 +2,12 @@
 // zip archiver reach files only through it, so every path can run on a fake
 // and the Windows build can use wide-character APIs behind the same calls.
 // Paths are component strings (UTF-16); the back end converts them.
+//
+// Thread contract: one thread at a time: the dialog's thread, the post's
+// worker (it writes the receive's work file or reads the send's) or the
+// archive step's worker (ZipArchiver's files). A file opened on one goes to
+// another only across the join that ends a worker. Back ends hold no state
+// between operations.
 #pragma once
 
 #include <cstddef>
@@ -63,6 +69,11 @@ class WritableFile {
  public:
   virtual ~WritableFile() = default;
   virtual void Write(const std::uint8_t* data, std::size_t size) = 0;
+  // Takes what was written so far to stable storage, so that a power cut
+  // after it returns loses none of it. True when it got there; false from a
+  // back end that can only hand the data to the system. A failure throws
+  // FileError and is a failed write.
+  virtual bool Sync() = 0;
   // Flushes and closes; a failure here is a failed write. Destroying an
   // unclosed file closes it without reporting.
   virtual void Close() = 0;
@@ -79,7 +90,7 @@ class FileSystem {
   // absolute, else joined to the process's current directory; on Windows
   // an existing file's short (8.3) names are spelled out long. Back ends
   // without a current directory return it unchanged.
-  virtual std::u16string AbsolutePath(const std::u16string& path) { return path; }
+  virtual std::u16string AbsolutePath(const std::u16string& path) = 0;
 
   virtual std::unique_ptr<ReadableFile> OpenForRead(const std::u16string& path) = 0;
   // Creates the file or cuts an existing one to 0 bytes.
@@ -88,8 +99,8 @@ class FileSystem {
   // a link, a directory another user made first) fails it with
   // FileFault::kExists and is left alone. The work files of a call are
   // made so. Back ends over a real disk make the check and the creation
-  // one step; this one checks first.
-  virtual std::unique_ptr<WritableFile> CreateNew(const std::u16string& path);
+  // one step.
+  virtual std::unique_ptr<WritableFile> CreateNew(const std::u16string& path) = 0;
 
   // Opens the file for reading while denying other processes read access,
   // then closes it at once; false when that fails for any reason. Anything
@@ -101,9 +112,8 @@ class FileSystem {
   virtual bool Exists(const std::u16string& path) noexcept = 0;
   virtual bool IsDirectory(const std::u16string& path) noexcept = 0;
   // True when `path` itself is a symbolic link (or another redirection the
-  // back end can see). The archiver never extracts through one. Back ends
-  // over a real disk must override this.
-  virtual bool IsLink(const std::u16string& /*path*/) noexcept { return false; }
+  // back end can see). The archiver never extracts through one.
+  virtual bool IsLink(const std::u16string& path) noexcept = 0;
 
   // One directory level; fails if the parent is missing or the name exists.
   virtual void CreateDirectory(const std::u16string& path) = 0;
@@ -113,30 +123,30 @@ class FileSystem {
   // Renames only if `to` does not exist; a FileError of FileFault::kExists
   // otherwise. Back ends over a real disk make the check and the rename one
   // step.
-  virtual void RenameNew(const std::u16string& from, const std::u16string& to);
+  virtual void RenameNew(const std::u16string& from, const std::u16string& to) = 0;
 
   // Bytes available to the caller on the volume holding `dir`, if known.
   virtual std::optional<std::uint64_t> FreeSpace(const std::u16string& dir) noexcept = 0;
 
   // Without a way to tell devices and pipes apart, anything that is neither
   // a link nor a directory counts as a regular file.
-  virtual FileKind KindOf(const std::u16string& path) noexcept;
+  virtual FileKind KindOf(const std::u16string& path) noexcept = 0;
   // The path that the chain of links starting at `path` leads to; `path`
   // itself when it is no link. Throws FileError when the chain cannot be
   // followed (a loop, an unreadable link, a back end without links).
-  virtual std::u16string ResolveLinks(const std::u16string& path);
+  virtual std::u16string ResolveLinks(const std::u16string& path) = 0;
   // Creates a directory that must not exist yet and that no other user may
   // enter; throws FileError otherwise.
-  virtual void CreatePrivateDirectory(const std::u16string& path) { CreateDirectory(path); }
+  virtual void CreatePrivateDirectory(const std::u16string& path) = 0;
   // Removes `path` and everything below it; links inside are removed, never
   // followed. Failures are ignored.
   virtual void RemoveTree(const std::u16string& path) noexcept = 0;
   // True when the system itself refuses to replace the file: the read-only
   // attribute on Windows. POSIX has no such mark; its directory decides.
-  virtual bool IsReadOnly(const std::u16string& /*path*/) noexcept { return false; }
+  virtual bool IsReadOnly(const std::u16string& path) noexcept = 0;
   // Gives `to` what `from` carries besides its data: the permission bits on
   // POSIX, the hidden, system and archive attributes on Windows.
-  virtual void CopyPermissions(const std::u16string& /*from*/, const std::u16string& /*to*/) {}
+  virtual void CopyPermissions(const std::u16string& from, const std::u16string& to) = 0;
   // Puts `from` in place of `to` by one rename on one volume, durably: the
   // data of `from` reaches the disk before the rename and the rename itself
   // right after, so a power cut leaves the old file or the new one. A
@@ -144,22 +154,25 @@ class FileSystem {
   // On Windows the new file also takes the old one's access control list
   // where the caller may set it; where not, it keeps the list it inherited.
   // Returns what the trace should know of it ("" for nothing).
-  virtual std::string ReplaceDurably(const std::u16string& from, const std::u16string& to) {
-    RenameReplacing(from, to);
-    return {};
-  }
+  virtual std::string ReplaceDurably(const std::u16string& from, const std::u16string& to) = 0;
 };
 
 // The portable implementation on the C++ standard library (std::filesystem
-// and its streams take wide paths on Windows, UTF-8 on POSIX). Windows
-// overrides ProbeOpenForRead, which needs a share mode the standard library
-// cannot express. The standard library cannot flush a file to the disk, so
-// ReplaceDurably here is a plain rename; the back ends over a real disk
-// override it.
+// and its streams take wide paths on Windows, UTF-8 on POSIX), for the
+// server, the tests and the benchmarks. What the standard library cannot
+// express it does less of, and says so here: a file's Sync hands the data
+// to the system and answers false, as it cannot reach the disk;
+// ReplaceDurably is a plain rename for the same reason; CreateNew and
+// RenameNew check first and act then, in two steps; no mark but the
+// directory's makes a file read-only.
 class StdFileSystem : public FileSystem {
  public:
+  // As given: the system joins a relative path to the current directory
+  // at each call.
+  std::u16string AbsolutePath(const std::u16string& path) override;
   std::unique_ptr<ReadableFile> OpenForRead(const std::u16string& path) override;
   std::unique_ptr<WritableFile> OpenForWrite(const std::u16string& path) override;
+  std::unique_ptr<WritableFile> CreateNew(const std::u16string& path) override;
   bool ProbeOpenForRead(const std::u16string& path) noexcept override;
   std::uint64_t FileLength(const std::u16string& path) override;
   bool Exists(const std::u16string& path) noexcept override;
@@ -168,12 +181,15 @@ class StdFileSystem : public FileSystem {
   void CreateDirectory(const std::u16string& path) override;
   void DeleteFile(const std::u16string& path) override;
   void RenameReplacing(const std::u16string& from, const std::u16string& to) override;
+  void RenameNew(const std::u16string& from, const std::u16string& to) override;
   std::optional<std::uint64_t> FreeSpace(const std::u16string& dir) noexcept override;
   FileKind KindOf(const std::u16string& path) noexcept override;
   std::u16string ResolveLinks(const std::u16string& path) override;
   void CreatePrivateDirectory(const std::u16string& path) override;
   void RemoveTree(const std::u16string& path) noexcept override;
+  bool IsReadOnly(const std::u16string& path) noexcept override;
   void CopyPermissions(const std::u16string& from, const std::u16string& to) override;
+  std::string ReplaceDurably(const std::u16string& from, const std::u16string& to) override;
 };
 
 }  // namespace tolvex

@@ -1,5 +1,8 @@
 // What the Tolvex call sequence needs from its surroundings besides files:
 // the application's mouse pointer and the modal transfer dialog.
+//
+// Thread contract: ModalDialog on the calling thread, one call at a time;
+// MousePointer on the calling thread.
 #pragma once
 
 namespace tolvex {

@@ -69,6 +69,13 @@ class StdWritableFile : public WritableFile {
     if (!stream_) Fail("write", path_, LastError());
   }
 
+  bool Sync() override {
+    errno = 0;
+    stream_.flush();
+    if (!stream_) Fail("write", path_, LastError());
+    return false;
+  }
+
   void Close() override {
     errno = 0;
     stream_.close();
@@ -137,7 +144,7 @@ FileFault FaultOfErrno(int error) {
   }
 }
 
-void FileSystem::RenameNew(const std::u16string& from, const std::u16string& to) {
+void StdFileSystem::RenameNew(const std::u16string& from, const std::u16string& to) {
   if (KindOf(to) != FileKind::kMissing) {
     throw FileError("rename " + ToUtf8(from) + " to " + ToUtf8(to) + ": " +
                         std::string(FaultWords(FileFault::kExists)),
@@ -146,16 +153,7 @@ void FileSystem::RenameNew(const std::u16string& from, const std::u16string& to)
   RenameReplacing(from, to);
 }
 
-FileKind FileSystem::KindOf(const std::u16string& path) noexcept {
-  if (IsLink(path)) return FileKind::kLink;
-  if (IsDirectory(path)) return FileKind::kDirectory;
-  return Exists(path) ? FileKind::kRegular : FileKind::kMissing;
-}
-
-std::u16string FileSystem::ResolveLinks(const std::u16string& path) {
-  if (IsLink(path)) throw FileError("cannot follow the link " + ToUtf8(path));
-  return path;
-}
+std::u16string StdFileSystem::AbsolutePath(const std::u16string& path) { return path; }
 
 std::unique_ptr<ReadableFile> StdFileSystem::OpenForRead(const std::u16string& path) {
   if (IsDirectory(path)) Fail("open (a directory)", path);
@@ -164,7 +162,7 @@ std::unique_ptr<ReadableFile> StdFileSystem::OpenForRead(const std::u16string& p
   return std::make_unique<StdReadableFile>(std::move(stream), path);
 }
 
-std::unique_ptr<WritableFile> FileSystem::CreateNew(const std::u16string& path) {
+std::unique_ptr<WritableFile> StdFileSystem::CreateNew(const std::u16string& path) {
   if (KindOf(path) != FileKind::kMissing) {
     const std::string reason = "a file of that name exists";
     throw FileError("create " + ToUtf8(path) + ": " + reason, FileFault::kExists, reason);
@@ -308,6 +306,8 @@ void StdFileSystem::RemoveTree(const std::u16string& path) noexcept {
   }
 }
 
+bool StdFileSystem::IsReadOnly(const std::u16string&) noexcept { return false; }
+
 void StdFileSystem::CopyPermissions(const std::u16string& from, const std::u16string& to) {
   std::error_code ec;
   const auto status = fs::status(ToPath(from), ec);
@@ -316,6 +316,11 @@ void StdFileSystem::CopyPermissions(const std::u16string& from, const std::u16st
   // data that came from a server.
   fs::permissions(ToPath(to), status.permissions() & fs::perms::all, fs::perm_options::replace, ec);
   if (ec) Fail("set permissions of", to, ec);
+}
+
+std::string StdFileSystem::ReplaceDurably(const std::u16string& from, const std::u16string& to) {
+  RenameReplacing(from, to);
+  return {};
 }
 
 }  // namespace tolvex

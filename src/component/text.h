@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-namespace tolvex {
+#include "component/bytes.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace tolvex {
 
 // Removes U+0020 only; other white space is data.
 std::u16string TrimSpaces(std::u16string_view s);

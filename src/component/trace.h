@@ -6,6 +6,11 @@
 // ends) reports through one Trace; the front end chooses where the steps go
 // (the terminal for --verbose, the file named by the registry on Windows)
 // and shows the cause. Without a sink, a Trace only keeps the cause.
+//
+// Thread contract: a Trace is told steps from the dialog's thread and from
+// the workers beside it (the post's, the archive step's); its lock keeps
+// them apart, and its TraceSink is called under that lock, never twice at
+// once.
 #pragma once
 
 #include <atomic>

@@ -94,6 +94,9 @@ void ArchiveReplySink::Finish() {
   if (file_) {
     const auto closing = std::chrono::steady_clock::now();
     auto file = std::move(file_);
+    // The whole archive may be all that is left of the server's data, kept
+    // beside the caller's file after a failure.
+    file->Sync();
     file->Close();
     write_ms_ += MsSince(closing);
   }

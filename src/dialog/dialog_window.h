@@ -1,6 +1,9 @@
 // The window port of the transfer dialog. A back end (Win32 dialog,
 // terminal, test fake) supplies the controls; the dialog logic in
 // FrmTolvex decides what happens on load, on each timer tick and on Cancel.
+//
+// Thread contract: the dialog's thread, and Wake from any thread; the events
+// arrive on the dialog's thread.
 #pragma once
 
 #include <cstdint>

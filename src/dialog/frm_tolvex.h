@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "archive/archive_control.h"
+#include "component/bytes.h"
 #include "component/file_system.h"
 #include "component/job_state.h"
 #include "component/path_style.h"
@@ -28,8 +29,6 @@
 #include "net/status_display.h"
 
 namespace tolvex {
-
-using Bytes = std::vector<std::uint8_t>;
 
 struct DialogServices {
   JobState& state;

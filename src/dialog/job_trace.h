@@ -7,13 +7,12 @@
 #include <string_view>
 #include <vector>
 
+#include "component/bytes.h"
 #include "component/file_system.h"
 #include "component/trace.h"
 #include "dialog/local_files.h"
 
 namespace tolvex {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // "HTTP/1.1 500 Internal Server Error; reply 17 bytes \"<html>...\"": the
 // status line when the back end saw one, and the start of the reply.

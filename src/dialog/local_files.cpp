@@ -100,6 +100,7 @@ void CreateLocalDir(FileSystem& files, const PathStyle& style, std::u16string_vi
 void WriteWholeFile(FileSystem& files, const std::u16string& path, const Bytes& data) {
   auto file = files.OpenForWrite(path);
   if (!data.empty()) file->Write(data.data(), data.size());
+  file->Sync();
   file->Close();
 }
 
@@ -116,7 +117,8 @@ Bytes ReadWholeFile(FileSystem& files, const std::u16string& path) {
   return data;
 }
 
-void CopyWholeFile(FileSystem& files, const std::u16string& from, const std::u16string& to) {
+void CopyWholeFile(FileSystem& files, const std::u16string& from, const std::u16string& to,
+                   Copy copy) {
   auto source = files.OpenForRead(from);
   auto target = files.CreateNew(to);
   // From here `to` is this call's own, and a failure takes it away again.
@@ -127,6 +129,7 @@ void CopyWholeFile(FileSystem& files, const std::u16string& from, const std::u16
       if (got == 0) break;
       target->Write(buffer.data(), got);
     }
+    if (copy == Copy::kDurable) target->Sync();
     target->Close();
   } catch (...) {
     target.reset();
@@ -281,7 +284,7 @@ Kept KeepBeside(FileSystem& files, const PathStyle& style, const std::u16string&
   // be read.
   const std::u16string path = KeptDataPath(files, style, target, name, use_short);
   try {
-    CopyWholeFile(files, from, path);
+    CopyWholeFile(files, from, path, Copy::kDurable);
     kept.path = path;
   } catch (const FileError& error) {
     kept.error = error;

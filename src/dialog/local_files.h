@@ -8,13 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "component/bytes.h"
 #include "component/file_system.h"
 #include "component/path_style.h"
 #include "component/trace.h"
 
 namespace tolvex {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // Creates the directory chain of `dir`, ignoring each failure. Windows
 // rules: "\" and "/" both separate levels, and the chain starts below the
@@ -28,16 +27,23 @@ void CreateDirectoryChain(FileSystem& files, const PathStyle& style, std::u16str
 // ancestors are created too, so the no-data file can be written.
 void CreateLocalDir(FileSystem& files, const PathStyle& style, std::u16string_view dir);
 
-// Writes exactly `data` to a new or truncated file; throws FileError.
+// Writes exactly `data` to a new or truncated file and syncs it, as it is
+// the caller's own; throws FileError.
 void WriteWholeFile(FileSystem& files, const std::u16string& path, const Bytes& data);
 
 // Reads a whole file; throws FileError.
 Bytes ReadWholeFile(FileSystem& files, const std::u16string& path);
 
+// Whether a copy must reach the disk before it counts as made: received
+// data kept beside the caller's file must; a work copy read back in the
+// same call need not.
+enum class Copy { kScratch, kDurable };
+
 // Copies a whole file to a new one; throws FileError, with
-// FileFault::kExists when `to` exists. A copy that fails part-way is
-// removed again.
-void CopyWholeFile(FileSystem& files, const std::u16string& from, const std::u16string& to);
+// FileFault::kExists when `to` exists. A copy that fails part-way (its
+// sync included) is removed again.
+void CopyWholeFile(FileSystem& files, const std::u16string& from, const std::u16string& to,
+                   Copy copy);
 
 // The directory part of a path as the platform reads it: "" for a bare
 // name, and on POSIX "/" for a name in the root.

@@ -27,7 +27,8 @@ void FrmTolvex::RunSend() {
   std::optional<StagingDirectory> stage;
   try {
     stage.emplace(services_.files, services_.paths, job.LocalDir, trace());
-    CopyWholeFile(services_.files, LocalPath(job, job.LocalFile), stage->File(job.LocalFile));
+    CopyWholeFile(services_.files, LocalPath(job, job.LocalFile), stage->File(job.LocalFile),
+                  Copy::kScratch);
   } catch (const FileError& error) {
     FailOnError(trace(), "the progress file could not be copied for packing", error);
     return Finish(kResultPackFailed);

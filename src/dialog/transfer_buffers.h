@@ -10,14 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "component/bytes.h"
 #include "component/file_system.h"
 #include "component/job_state.h"
 #include "component/trace.h"
 #include "net/http_session.h"
 
 namespace tolvex {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // The 63-character request header in the wire's code page.
 Bytes RequestHeaderBody(HttpSession& http, const TransferJob& job);

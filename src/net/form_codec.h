@@ -8,9 +8,9 @@
 #include <stdexcept>
 #include <vector>
 
-namespace tolvex {
+#include "component/bytes.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace tolvex {
 
 enum class DecodeErrorKind {
   IndexOutOfRange,  // '%' with fewer than two bytes after it

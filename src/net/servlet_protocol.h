@@ -7,11 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "component/bytes.h"
 #include "component/job_state.h"
 
 namespace tolvex {
-
-using Bytes = std::vector<std::uint8_t>;
 
 inline constexpr std::u16string_view kServletGetSOData = u"GetSOData";
 inline constexpr std::u16string_view kServletPutProgressData = u"PutProgressData";

@@ -1,3 +1,8 @@
+// What a post tells the dialog while it runs: the status text, the bytes
+// moved, a repaint.
+//
+// Thread contract: called on the post's worker; the dialog's implementation
+// keeps what it is told under a lock and shows it on the dialog's thread.
 #pragma once
 
 #include <cstdint>

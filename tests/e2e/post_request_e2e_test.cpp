@@ -22,7 +22,7 @@
 #include "net/post_request.h"
 #include "net/servlet_protocol.h"
 #include "pack_company_data.h"
-#include "unit/net/fake_http_session.h"
+#include "support/fake_http_session.h"
 
 namespace tolvex::e2e {
 namespace {

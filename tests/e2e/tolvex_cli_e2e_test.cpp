@@ -96,7 +96,7 @@ std::string TakeKept(std::map<std::string, std::string>& entries, const std::str
 }
 
 // What a server written in another language sends for an archive.
-std::string FormEncoded(const test::ByteString& bytes) { return testing::UrlQuoted(bytes); }
+std::string FormEncoded(const Bytes& bytes) { return testing::UrlQuoted(bytes); }
 
 // The project version of the top CMakeLists.txt as both commands spell it:
 // 1.0.1 is "1.00.0001".

@@ -1,5 +1,8 @@
-// An HttpSession that answers every post with a scripted reply and records
-// the request.
+// The one HttpSession fake: each call answers as the test scripts it and is
+// logged, so a test can check the exact order of calls and closes; a reply
+// is read in the pieces the test gives, and an exchange can be made to
+// hang until Abort, as a server that never answers does. Also the
+// StatusDisplay that records what PostRequest tells it.
 #pragma once
 
 #include <algorithm>
@@ -9,12 +12,14 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "component/text.h"
 #include "net/http_session.h"
+#include "net/status_display.h"
 
 namespace tolvex::testing {
 
@@ -32,45 +37,106 @@ inline std::string WholeBody(RequestBody& body) {
 
 class FakeHttpSession : public HttpSession {
  public:
-  Handle Open(const std::u16string&) override { return 1; }
+  struct ReadStep {
+    ReadStatus status;
+    Bytes data;  // delivered for Data, possibly over several reads
+  };
+
+  // What the calls answer.
+  Handle open_result = 1;
+  Handle connect_result = 2;
+  Handle request_result = 3;
+  bool add_header_result = true;
+  bool send_result = true;            // a body that ends short fails the send all the same
+  std::vector<ReadStep> reads;        // the reply, read from the start at each Send
+  std::size_t read_piece = SIZE_MAX;  // the most one read returns
+  std::string throw_in;               // name of the call that throws, e.g. "Read"
+  std::optional<std::uint64_t> length_hint;
+  // Body bytes reported sent, in turn; unset: the whole body at once.
+  std::optional<std::vector<std::uint64_t>> sent_steps;
+  std::optional<Redirect> redirect;
+  std::function<void()> before_body;  // on the post's worker, before the body is read
+  std::function<void()> on_send;      // on the post's worker, as the request goes up
+  std::function<void()> on_read;      // on the post's worker, before each piece of the reply
+  bool hang = false;                  // after the body has gone up, until Abort
+  bool hang_in_body = false;          // in the send, before the body is read, until Abort
+  bool hang_in_read = false;          // in the first read of the reply, until Abort
+
+  // What the calls were given.
+  std::vector<std::string> calls;
+  std::vector<Handle> closed;
+  std::u16string agent, host, verb, path, version, header, body;
+  std::uint16_t port = 0;
+  bool secure = false;
+  std::size_t largest_capacity_asked = 0;
+  int posts = 0;
+  std::atomic<bool> waiting{false};  // the request is sent, no reply comes
+  std::atomic<int> aborts{0};
+
+  // The reply as one piece of data.
+  void Reply(const std::string& bytes) {
+    reads = {{ReadStatus::Data, Bytes(bytes.begin(), bytes.end())}};
+  }
+
+  std::optional<std::uint64_t> ReplyLengthHint(Handle) override { return length_hint; }
+  std::optional<Redirect> RedirectOf(Handle) override { return redirect; }
   void ResetAbort() override {
     std::lock_guard<std::mutex> lock(mutex_);
     aborted_ = false;
   }
-  Handle Connect(Handle, const std::u16string& host, std::uint16_t port) override {
-    connected_host = host;
-    connected_port = port;
-    return 2;
+  Handle Open(const std::u16string& a) override {
+    Log("Open");
+    agent = a;
+    return open_result;
   }
-  Handle OpenRequest(Handle, const std::u16string&, const std::u16string& path,
-                     const std::u16string&, bool) override {
-    request_path = path;
-    return 3;
+  Handle Connect(Handle, const std::u16string& h, std::uint16_t p) override {
+    Log("Connect");
+    host = h;
+    port = p;
+    return connect_result;
   }
-  bool AddHeader(Handle request, const std::u16string&) override {
+  Handle OpenRequest(Handle, const std::u16string& v, const std::u16string& p,
+                     const std::u16string& ver, bool s) override {
+    Log("OpenRequest");
+    verb = v;
+    path = p;
+    version = ver;
+    secure = s;
+    return request_result;
+  }
+  bool AddHeader(Handle request, const std::u16string& h) override {
+    Log("AddHeader");
     Use(request);
-    return true;
+    header = h;
+    return add_header_result;
   }
   std::string WireText(const std::u16string& text) override { return ToUtf8(text); }
-  bool Send(Handle request, RequestBody& body, const SentObserver& on_sent) override {
+  bool Send(Handle request, RequestBody& b, const SentObserver& on_sent) override {
+    Log("Send");
     Use(request);
     ++posts;
     if (before_body) before_body();
     // Inside the send, before the body is read: only Abort ends the wait.
     if (hang_in_body) return WaitForAbort();
-    const std::string bytes = WholeBody(body);
-    const std::size_t size = bytes.size();
-    sent_body = FromUtf8(bytes);
+    const std::string bytes = WholeBody(b);
+    body = FromUtf8(bytes);
+    next_read_ = 0;
     offset_ = 0;
     if (on_send) on_send();
-    if (on_sent && size > 0) on_sent(size);
+    if (sent_steps) {
+      for (const std::uint64_t n : *sent_steps) {
+        if (on_sent) on_sent(n);
+      }
+    } else if (on_sent && !bytes.empty()) {
+      on_sent(bytes.size());
+    }
     // A server that never answers: only Abort ends the wait.
     if (hang) return WaitForAbort();
-    // A body that ends short fails the send, as on a real connection.
-    return !fail_send && size == body.Size();
+    return send_result && bytes.size() == b.Size();
   }
   ReadStatus Read(Handle request, std::uint8_t* buffer, std::size_t capacity,
                   std::size_t& count) override {
+    Log("Read");
     Use(request);
     count = 0;
     if (hang_in_read) {
@@ -78,53 +144,57 @@ class FakeHttpSession : public HttpSession {
       return ReadStatus::Failed;
     }
     if (on_read) on_read();
-    count = std::min({capacity, read_piece, reply.size() - offset_});
-    if (count == 0) return ReadStatus::End;
-    std::memcpy(buffer, reply.data() + offset_, count);
+    largest_capacity_asked = std::max(largest_capacity_asked, capacity);
+    // An empty piece of data reads as nothing at all.
+    while (next_read_ < reads.size() && reads[next_read_].status == ReadStatus::Data &&
+           reads[next_read_].data.empty()) {
+      ++next_read_;
+    }
+    if (next_read_ >= reads.size()) return ReadStatus::End;
+    const ReadStep& step = reads[next_read_];
+    if (step.status != ReadStatus::Data) {
+      ++next_read_;
+      return step.status;
+    }
+    count = std::min({capacity, read_piece, step.data.size() - offset_});
+    std::memcpy(buffer, step.data.data() + offset_, count);
     offset_ += count;
+    if (offset_ == step.data.size()) {
+      ++next_read_;
+      offset_ = 0;
+    }
     return ReadStatus::Data;
   }
-  std::optional<Redirect> RedirectOf(Handle) override { return redirect; }
   void Close(Handle handle) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    events.push_back("close " + std::to_string(handle));
-    closed_.push_back(handle);
+    calls.push_back("Close");
+    events_.push_back("close " + std::to_string(handle));
+    closed.push_back(handle);
   }
   // Closes nothing: the exchange may be inside a call on a handle.
   void Abort() override {
     ++aborts;
     std::lock_guard<std::mutex> lock(mutex_);
-    events.push_back("abort");
+    events_.push_back("abort");
     aborted_ = true;
     aborted_cv_.notify_all();
   }
   // What happened to the handles, in turn: "abort", "close 3", "use of
-  // closed 3"; taken and cleared.
+  // closed 3"; taken and cleared, with the handles closed so far.
   std::vector<std::string> TakeEvents() {
     std::lock_guard<std::mutex> lock(mutex_);
-    closed_.clear();
-    return std::exchange(events, {});
+    closed.clear();
+    return std::exchange(events_, {});
   }
 
-  void Reply(const std::string& bytes) { reply.assign(bytes.begin(), bytes.end()); }
-
-  std::vector<std::uint8_t> reply;
-  std::function<void()> before_body;  // on the post's worker, before the body is read
-  std::function<void()> on_send;      // on the post's worker, as the request goes up
-  std::function<void()> on_read;      // on the post's worker, before each piece of the reply
-  std::size_t read_piece = SIZE_MAX;  // the most one read returns
-  bool fail_send = false;
-  bool hang = false;          // after the body has gone up, until Abort
-  bool hang_in_body = false;  // in the send, before the body is read, until Abort
-  bool hang_in_read = false;  // in the first read of the reply, until Abort
-  std::optional<Redirect> redirect;
-  std::atomic<bool> waiting{false};  // the request is sent, no reply comes
-  std::atomic<int> aborts{0};
-  int posts = 0;
-  std::u16string sent_body, connected_host, request_path;
-  std::uint16_t connected_port = 0;
-
  private:
+  void Log(const std::string& call) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      calls.push_back(call);
+    }
+    if (call == throw_in) throw std::runtime_error("scripted failure in " + call);
+  }
   bool WaitForAbort() {
     std::unique_lock<std::mutex> lock(mutex_);
     waiting = true;
@@ -133,17 +203,32 @@ class FakeHttpSession : public HttpSession {
   }
   void Use(Handle handle) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (std::find(closed_.begin(), closed_.end(), handle) != closed_.end()) {
-      events.push_back("use of closed " + std::to_string(handle));
+    if (std::find(closed.begin(), closed.end(), handle) != closed.end()) {
+      events_.push_back("use of closed " + std::to_string(handle));
     }
   }
 
-  std::vector<std::string> events;
-  std::vector<Handle> closed_;
+  std::vector<std::string> events_;
+  std::size_t next_read_ = 0;
   std::size_t offset_ = 0;
   std::mutex mutex_;
   std::condition_variable aborted_cv_;
   bool aborted_ = false;
+};
+
+class RecordingDisplay : public StatusDisplay {
+ public:
+  std::vector<std::u16string> texts;
+  std::vector<TransferCounts> moved;
+  int repaints = 0;
+  bool throw_on_repaint = false;
+
+  void BytesMoved(const TransferCounts& counts) override { moved.push_back(counts); }
+  void SetStatusText(const std::u16string& text) override { texts.push_back(text); }
+  void Repaint() override {
+    if (throw_on_repaint) throw std::runtime_error("repaint failed");
+    ++repaints;
+  }
 };
 
 }  // namespace tolvex::testing

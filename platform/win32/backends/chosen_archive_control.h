@@ -7,6 +7,10 @@
 // The choice is made when the dialog is shown, before the job posts, so a
 // receive never asks the server for data it could not unpack; the trace
 // says which archiver the call uses and why.
+//
+// Thread contract: made and driven on the dialog's thread, the apartment
+// thread of its root; when it chose the built-in archiver, Pack and Unpack
+// also run on the archive step's worker while nothing else calls it.
 #pragma once
 
 #include <optional>

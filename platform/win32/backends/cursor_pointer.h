@@ -3,6 +3,8 @@
 // whenever the mouse moves over it (WM_SETCURSOR), so the pointer is set
 // once and set again after each window of the thread has chosen its own;
 // the client's pointer from before the call comes back at the end.
+//
+// Thread contract: the calling thread, whose windows it changes.
 #pragma once
 
 #include "com/win32_api.h"

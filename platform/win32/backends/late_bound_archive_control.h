@@ -6,6 +6,9 @@
 // (IPersistStreamInit or IPersistPropertyBag), given a client site that
 // answers the ambient properties, and closed and unsited before it is let
 // go; a control without those interfaces is used as it is.
+//
+// Thread contract: the apartment thread that made it, the dialog's, alone:
+// the control is an object of that apartment.
 #pragma once
 
 #include "com/win32_api.h"

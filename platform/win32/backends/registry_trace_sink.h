@@ -19,6 +19,9 @@
 // call's threads under its Trace's lock; the file is shared by the whole
 // process, and each line goes into it whole, tagged with the process and
 // thread that wrote it.
+//
+// Thread contract: called under its Trace's lock, from the dialog's thread
+// and the workers beside it, never at once.
 #pragma once
 
 #include <string>

@@ -10,6 +10,7 @@
 #include "backends/win32_file_errors.h"
 #include "backends/win32_paths.h"
 #include "com/wide_string.h"
+#include "component/buffered_writable_file.h"
 #include "component/text.h"
 
 namespace tolvex::win32 {
@@ -145,13 +146,10 @@ class Win32ReadableFile : public ReadableFile {
   std::u16string path_;
 };
 
-// Collects small writes into one system call each 64 KiB.
-class Win32WritableFile : public WritableFile {
+class Win32WritableFile final : public BufferedWritableFile {
  public:
   Win32WritableFile(unique_kernel_handle file, std::u16string path)
-      : file_(std::move(file)), path_(std::move(path)) {
-    buffer_.reserve(kBufferSize);
-  }
+      : file_(std::move(file)), path_(std::move(path)) {}
   ~Win32WritableFile() override {
     try {
       if (file_.get() != nullptr) Drain();
@@ -159,10 +157,10 @@ class Win32WritableFile : public WritableFile {
     }
   }
 
-  void Write(const std::uint8_t* data, std::size_t size) override {
-    if (buffer_.size() + size > kBufferSize) Drain();
-    if (size >= kBufferSize) return WriteThrough(data, size);
-    buffer_.insert(buffer_.end(), data, data + size);
+  bool Sync() override {
+    Drain();
+    if (!FlushFileBuffers(file_.get())) Fail("flush", path_);
+    return true;
   }
 
   void Close() override {
@@ -171,14 +169,7 @@ class Win32WritableFile : public WritableFile {
   }
 
  private:
-  static constexpr std::size_t kBufferSize = 64 * 1024;
-
-  void Drain() {
-    WriteThrough(buffer_.data(), buffer_.size());
-    buffer_.clear();
-  }
-
-  void WriteThrough(const std::uint8_t* data, std::size_t size) {
+  void WriteThrough(const std::uint8_t* data, std::size_t size) override {
     while (size > 0) {
       const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
       DWORD written = 0;
@@ -190,7 +181,6 @@ class Win32WritableFile : public WritableFile {
 
   unique_kernel_handle file_;
   std::u16string path_;
-  std::vector<std::uint8_t> buffer_;
 };
 
 class FindHandle {

@@ -4,6 +4,10 @@
 // to the file system's own limits; the paths the component sees and shows
 // stay in their ordinary form. Names the system reads as devices ("NUL",
 // "C:\work\COM1") are refused before anything is opened.
+//
+// Thread contract: the port's: one thread at a time (the dialog's thread,
+// the post's worker, the archive step's worker, or a TolvexArchiver object's
+// caller); it holds no state between operations.
 #pragma once
 
 #include "component/file_system.h"

@@ -24,16 +24,16 @@ ScratchDir::~ScratchDir() {
   fs::remove_all(path_, ec);
 }
 
-void WriteBytes(const fs::path& path, const ByteString& data) {
+void WriteBytes(const fs::path& path, const Bytes& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-ByteString ReadBytes(const fs::path& path) {
+Bytes ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());
-  return ByteString(std::istreambuf_iterator<char>(in), {});
+  return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 std::set<std::string> ListTree(const fs::path& dir) {
@@ -44,11 +44,11 @@ std::set<std::string> ListTree(const fs::path& dir) {
   return names;
 }
 
-ByteString MixedData(std::size_t size, std::uint32_t seed) {
+Bytes MixedData(std::size_t size, std::uint32_t seed) {
   static const char* const kWords[] = {"order", "C001", "2026-12-08", "qty",  "12",  "受注",
                                        "ship",  "\r\n", ",",          "item", "0.50"};
   std::mt19937 random(seed);
-  ByteString data;
+  Bytes data;
   data.reserve(size);
   while (data.size() < size) {
     if (random() % 4 == 0) {
@@ -65,12 +65,12 @@ ByteString MixedData(std::size_t size, std::uint32_t seed) {
   return data;
 }
 
-ByteString RawDeflate(const std::string& data) {
+Bytes RawDeflate(const std::string& data) {
   z_stream z{};
   if (deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     throw std::runtime_error("deflateInit2");
   }
-  ByteString out(data.size() + data.size() / 100 + 64);
+  Bytes out(data.size() + data.size() / 100 + 64);
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
   z.avail_in = static_cast<uInt>(data.size());
   z.next_out = out.data();
@@ -84,15 +84,15 @@ ByteString RawDeflate(const std::string& data) {
 
 namespace {
 
-void Put16(ByteString& out, std::uint32_t v) {
+void Put16(Bytes& out, std::uint32_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
   out.push_back(static_cast<std::uint8_t>(v >> 8));
 }
-void Put32(ByteString& out, std::uint32_t v) {
+void Put32(Bytes& out, std::uint32_t v) {
   Put16(out, v & 0xFFFF);
   Put16(out, v >> 16);
 }
-void PutText(ByteString& out, const std::string& s) { out.insert(out.end(), s.begin(), s.end()); }
+void PutText(Bytes& out, const std::string& s) { out.insert(out.end(), s.begin(), s.end()); }
 
 }  // namespace
 
@@ -104,12 +104,11 @@ CraftedMember Crafted(std::string name, std::string data, bool deflate) {
   return m;
 }
 
-ByteString CraftZip(const std::vector<CraftedMember>& members) {
-  ByteString zip;
-  ByteString directory;
+Bytes CraftZip(const std::vector<CraftedMember>& members) {
+  Bytes zip;
+  Bytes directory;
   for (const auto& m : members) {
-    const ByteString body =
-        m.deflate ? RawDeflate(m.data) : ByteString(m.data.begin(), m.data.end());
+    const Bytes body = m.deflate ? RawDeflate(m.data) : Bytes(m.data.begin(), m.data.end());
     const auto crc = m.crc.value_or(static_cast<std::uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(m.data.data()), static_cast<uInt>(m.data.size()))));
     const auto usize = m.uncompressed_size.value_or(static_cast<std::uint32_t>(m.data.size()));

@@ -10,11 +10,10 @@
 #include <vector>
 
 #include "archive/zip_archiver.h"
+#include "component/bytes.h"
 #include "component/file_system.h"
 
 namespace tolvex::test {
-
-using ByteString = std::vector<std::uint8_t>;
 
 class ScratchDir {
  public:
@@ -29,13 +28,13 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
-void WriteBytes(const std::filesystem::path& path, const ByteString& data);
-ByteString ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const Bytes& data);
+Bytes ReadBytes(const std::filesystem::path& path);
 // Names of every entry below `dir`, relative, '/' separated.
 std::set<std::string> ListTree(const std::filesystem::path& dir);
 
 // Text and binary runs, the kind of data the jobs move.
-ByteString MixedData(std::size_t size, std::uint32_t seed = 1);
+Bytes MixedData(std::size_t size, std::uint32_t seed = 1);
 
 struct CraftedMember {
   std::string name;
@@ -54,8 +53,8 @@ struct CraftedMember {
 CraftedMember Crafted(std::string name, std::string data, bool deflate = true);
 
 // A plain archive with the fields of each member as given.
-ByteString CraftZip(const std::vector<CraftedMember>& members);
-ByteString RawDeflate(const std::string& data);
+Bytes CraftZip(const std::vector<CraftedMember>& members);
+Bytes RawDeflate(const std::string& data);
 
 struct UnpackResult {
   std::int32_t error;

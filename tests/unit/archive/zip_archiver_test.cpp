@@ -81,7 +81,7 @@ TEST_F(ZipArchiverTest, StoresTheFileUnderItsBareNameAndReplacesAnOldArchive) {
   fs::copy_file(send / "progress.zip", recv / "so.zip");
   WriteBytes(recv / "p.txt", {'o', 'l', 'd', ' ', 'd', 'a', 't', 'a'});
   ASSERT_EQ(UnpackWith(archiver_, recv.u16string(), u"so.zip").error, kOk);
-  EXPECT_EQ(ReadBytes(recv / "p.txt"), (ByteString{'h', 'i'}));
+  EXPECT_EQ(ReadBytes(recv / "p.txt"), (Bytes{'h', 'i'}));
   EXPECT_EQ(ListTree(recv), (std::set<std::string>{"so.zip", "p.txt"}));
 }
 
@@ -98,7 +98,7 @@ TEST_F(ZipArchiverTest, PacksSeveralFilesAndUnpacksDirectories) {
 
   WriteBytes(recv / "tree.zip", CraftZip({Crafted("d/", "", false), Crafted("d/e/f.txt", "deep")}));
   ASSERT_EQ(UnpackWith(archiver_, recv.u16string(), u"tree.zip").error, kOk);
-  EXPECT_EQ(ReadBytes(recv / "d" / "e" / "f.txt"), (ByteString{'d', 'e', 'e', 'p'}));
+  EXPECT_EQ(ReadBytes(recv / "d" / "e" / "f.txt"), (Bytes{'d', 'e', 'e', 'p'}));
 }
 
 struct FailureCase {

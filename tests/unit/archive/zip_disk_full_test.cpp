@@ -3,44 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "archive/archive_errors.h"
 #include "archive/zip_archiver.h"
 #include "archive_test_support.h"
+#include "support/faulty_file_system.h"
 
 namespace tolvex::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-class FillingFile : public WritableFile {
- public:
-  FillingFile(std::unique_ptr<WritableFile> file, std::uint64_t& room)
-      : file_(std::move(file)), room_(room) {}
-  void Write(const std::uint8_t* data, std::size_t size) override {
-    if (size > room_) throw FileError("write: disk full");
-    room_ -= size;
-    file_->Write(data, size);
-  }
-  void Close() override { file_->Close(); }
-
- private:
-  std::unique_ptr<WritableFile> file_;
-  std::uint64_t& room_;
-};
-
-class FillingFileSystem : public StdFileSystem {
- public:
-  std::unique_ptr<WritableFile> OpenForWrite(const std::u16string& path) override {
-    return std::make_unique<FillingFile>(StdFileSystem::OpenForWrite(path), room);
-  }
-  std::uint64_t room = 64 * 1024;
-};
-
 class ZipDiskFullTest : public ::testing::Test {
  protected:
+  ZipDiskFullTest() { files_.room = 64 * 1024; }
+
   ScratchDir scratch_;
-  FillingFileSystem files_;
+  testing::FaultyFileSystem files_;
   ZipArchiver archiver_{files_, kNativePathStyle};
 };
 
@@ -51,21 +31,42 @@ TEST_F(ZipDiskFullTest, PackKeepsTheOldArchive) {
   const auto result = PackWith(archiver_, dir.u16string(), u"progress.zip", {u"p.txt"});
   EXPECT_EQ(result.error, static_cast<std::int32_t>(ArchiveErrc::kWriteFailed));
   EXPECT_EQ(result.text, "write error: progress.zip");
-  EXPECT_EQ(ReadBytes(dir / "progress.zip"), (ByteString{'o', 'l', 'd'}));
+  EXPECT_EQ(ReadBytes(dir / "progress.zip"), (Bytes{'o', 'l', 'd'}));
   EXPECT_EQ(ListTree(dir), (std::set<std::string>{"p.txt", "progress.zip"}));
 }
 
+// An extracted file that cannot be written whole, or cannot be synced
+// before it replaces the old one, is a write error, and the old file stays.
 TEST_F(ZipDiskFullTest, UnpackKeepsTheOldFileOfTheSameName) {
+  const struct {
+    const char* name;
+    std::uint64_t room;
+    std::optional<testing::FileOp> fails;  // on the extracted file
+  } cases[] = {
+      {"the disk fills up", 64 * 1024, std::nullopt},
+      {"the data cannot be synced", UINT64_MAX, testing::FileOp::kSync},
+      {"the file cannot be closed", UINT64_MAX, testing::FileOp::kClose},
+  };
   const auto dir = scratch_.path();
   const auto data = MixedData(2 << 20);
-  WriteBytes(dir / "so.zip",
-             CraftZip({Crafted("C001.dat", std::string(data.begin(), data.end()))}));
-  WriteBytes(dir / "C001.dat", {'o', 'l', 'd'});
-  const auto result = UnpackWith(archiver_, dir.u16string(), u"so.zip");
-  EXPECT_EQ(result.error, static_cast<std::int32_t>(ArchiveErrc::kWriteFailed));
-  EXPECT_EQ(result.text, "write error: C001.dat");
-  EXPECT_EQ(ReadBytes(dir / "C001.dat"), (ByteString{'o', 'l', 'd'}));
-  EXPECT_EQ(ListTree(dir), (std::set<std::string>{"so.zip", "C001.dat"}));
+  for (const auto& c : cases) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    WriteBytes(dir / "so.zip",
+               CraftZip({Crafted("C001.dat", std::string(data.begin(), data.end()))}));
+    WriteBytes(dir / "C001.dat", {'o', 'l', 'd'});
+    files_.room = c.room;
+    files_.Heal();
+    if (c.fails) {
+      files_.Fail(*c.fails,
+                  FileError("sync: Input/output error", FileFault::kOther, "Input/output error"));
+    }
+    const auto result = UnpackWith(archiver_, dir.u16string(), u"so.zip");
+    EXPECT_EQ(result.error, static_cast<std::int32_t>(ArchiveErrc::kWriteFailed)) << c.name;
+    EXPECT_EQ(result.text, "write error: C001.dat") << c.name;
+    EXPECT_EQ(ReadBytes(dir / "C001.dat"), (Bytes{'o', 'l', 'd'})) << c.name;
+    EXPECT_EQ(ListTree(dir), (std::set<std::string>{"so.zip", "C001.dat"})) << c.name;
+  }
 }
 
 }  // namespace

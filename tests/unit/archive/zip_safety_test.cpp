@@ -9,6 +9,7 @@
 #include "archive/archive_errors.h"
 #include "archive/zip_archiver.h"
 #include "archive_test_support.h"
+#include "support/faulty_file_system.h"
 
 namespace tolvex::test {
 namespace {
@@ -29,32 +30,29 @@ CraftedMember With(CraftedMember m, Change change) {
 
 struct SafetyCase {
   const char* label;
-  std::function<ByteString()> archive;
+  std::function<Bytes()> archive;
   ArchiveErrc code;
   std::string text;
 };
 void PrintTo(const SafetyCase& c, std::ostream* os) { *os << c.label; }
 
-class SpaceLimitedFileSystem : public StdFileSystem {
- public:
-  std::optional<std::uint64_t> FreeSpace(const std::u16string&) noexcept override {
-    return free_space;
-  }
-  std::uint64_t free_space = UINT64_MAX;
-};
-
 class UnpackFixture : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directories(target_); }
 
-  UnpackResult Unpack(const ByteString& archive) {
+  UnpackResult Unpack(const Bytes& archive) {
     WriteBytes(target_ / "so.zip", archive);
     return UnpackWith(archiver_, target_.u16string(), u"so.zip");
   }
 
   ScratchDir scratch_;
   fs::path target_ = scratch_.path() / "out";
-  SpaceLimitedFileSystem files_;
+  // A disk of unbounded room unless a test says otherwise.
+  testing::FaultyFileSystem files_ = [] {
+    testing::FaultyFileSystem made;
+    made.free_space = UINT64_MAX;
+    return made;
+  }();
   ZipArchiver archiver_{files_, kNativePathStyle};
 };
 
@@ -68,7 +66,7 @@ TEST_P(ZipSafetyTest, RefusesTheArchiveBeforeWritingAnything) {
   EXPECT_EQ(ListTree(scratch_.path()), (std::set<std::string>{"out", "out/so.zip"}));
 }
 
-ByteString Valid() { return CraftZip({Member("C001.dat")}); }
+Bytes Valid() { return CraftZip({Member("C001.dat")}); }
 
 INSTANTIATE_TEST_SUITE_P(
     Crafted, ZipSafetyTest,
@@ -176,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                    ArchiveErrc::kNotZip, "not a zip archive: so.zip"},
         SafetyCase{"garbage", [] { return MixedData(5000); }, ArchiveErrc::kNotZip,
                    "not a zip archive: so.zip"},
-        SafetyCase{"empty_file", [] { return ByteString{}; }, ArchiveErrc::kNotZip,
+        SafetyCase{"empty_file", [] { return Bytes{}; }, ArchiveErrc::kNotZip,
                    "not a zip archive: so.zip"}),
     [](const auto& info) { return std::string(info.param.label); });
 
@@ -244,7 +242,7 @@ TEST_F(UnpackFixture, RefusesAnArchiveLargerThanTheFreeSpace) {
   };
   for (const auto& c : cases) {
     files_.free_space = c.free_space;
-    ByteString zip;
+    Bytes zip;
     if (c.each > 1000) {
       // Declared sizes only: the space check comes before any data is
       // read. Data that does not shrink keeps the declared ratio plausible.

@@ -10,6 +10,7 @@
 #include "component/split_path.h"
 #include "component/text.h"
 #include "component/trace.h"
+#include "support/faulty_file_system.h"
 #include "support/recording_trace_sink.h"
 
 namespace tolvex {
@@ -42,31 +43,20 @@ class ScriptedDialog : public ModalDialog {
   JobState& state_;
 };
 
-// Files the open check and the length query see, in a process whose
-// current directory is D:\cwd.
-class ScriptedFiles : public StdFileSystem {
- public:
-  std::u16string AbsolutePath(const std::u16string& path) override {
-    ++absolute_calls;
-    return path.size() > 1 && path[1] == u':' ? path : u"D:\\cwd\\" + path;
-  }
-  int absolute_calls = 0;
-  bool ProbeOpenForRead(const std::u16string& path) noexcept override {
-    return lengths.count(path) > 0;
-  }
-  std::uint64_t FileLength(const std::u16string& path) override {
-    if (length_fails) throw FileError("length");
-    return lengths.at(path);
-  }
-  std::map<std::u16string, std::uint64_t> lengths;
-  bool length_fails = false;
-};
-
 struct Harness {
   JobState state;
   ScriptedDialog dialog{state};
   RecordingPointer pointer;
-  ScriptedFiles files;
+  // Files the open check and the length query see, in a process whose
+  // current directory is D:\cwd.
+  testing::FaultyFileSystem files = [] {
+    testing::FaultyFileSystem made(u"D:\\jail", u'\\');
+    made.SetCurrentDirectory(u"D:\\cwd");
+    return made;
+  }();
+  void PutFile(const std::u16string& path, std::size_t length) {
+    files.PutFile(path, std::vector<std::uint8_t>(length, 'x'));
+  }
   testing::RecordingTraceSink lines;
   Trace trace{lines};
   // The fake file system speaks Windows paths.
@@ -148,7 +138,7 @@ TEST(TolvexChecks, ReceiveRefusesACodeThatCannotNameAFile) {
               std::string::npos)
         << h.trace.CauseText();
     h.dialog.job = [](JobState& s) { s.SendJob.ResultCode = 0; };
-    h.files.lengths[u"D:\\work\\orders.txt"] = 3;
+    h.PutFile(u"D:\\work\\orders.txt", 3);
     EXPECT_EQ(h.tolvex.SendProgress(kUrl, kKey, code, kFile), 0) << ToUtf8(code);
   }
 }
@@ -176,8 +166,8 @@ TEST(TolvexChecks, ValuesThatPassTheChecks) {
 
 TEST(TolvexChecks, SendProgressOpenAndLengthChecks) {
   Harness h;
-  h.files.lengths[u"D:\\work\\empty.txt"] = 0;
-  h.files.lengths[u"D:\\work\\orders.txt"] = 10;
+  h.PutFile(u"D:\\work\\empty.txt", 0);
+  h.PutFile(u"D:\\work\\orders.txt", 10);
   EXPECT_EQ(h.tolvex.SendProgress(kUrl, kKey, kCode, Variant::String(u"D:\\work\\missing.txt")), 5);
   EXPECT_EQ(h.tolvex.ErrorMsg, u"ローカル送信ファィル未発見エラー");
   EXPECT_EQ(h.trace.CauseText(),
@@ -206,19 +196,19 @@ TEST(TolvexCall, RelativePathIsMadeAbsoluteOnceForTheCheckTheSplitAndTheJob) {
   };
   for (const auto& c : cases) {
     Harness h;
-    h.files.lengths[c.dir + u"\\" + c.file] = 3;
+    h.PutFile(c.dir + u"\\" + c.file, 3);
     h.dialog.job = [](JobState& s) { s.RunningJob().ResultCode = 0; };
     EXPECT_EQ(Call(h, c.method, kUrl, kKey, kCode, Variant::String(c.given)), 0) << ToUtf8(c.given);
     const TransferJob& job = c.method == Method::Send ? h.state.SendJob : h.state.RecvJob;
     EXPECT_EQ(job.LocalDir, c.dir) << ToUtf8(c.given);
     EXPECT_EQ(job.LocalFile, c.file) << ToUtf8(c.given);
-    EXPECT_EQ(h.files.absolute_calls, 1) << ToUtf8(c.given);
+    EXPECT_EQ(h.files.Count(testing::FileOp::kAbsolutePath), 1) << ToUtf8(c.given);
   }
 }
 
 TEST(TolvexCall, FillsItsOwnRecordAndLeavesTheOtherAlone) {
   Harness h;
-  h.files.lengths[u"E:\\p\\progress.txt"] = 3;
+  h.PutFile(u"E:\\p\\progress.txt", 3);
   h.dialog.job = [](JobState& s) {
     s.RunningJob().ResultCode = 0;
     s.ErrorText = u"done";
@@ -290,8 +280,8 @@ TEST(TolvexCall, UnexpectedErrorsReturnTheRecordAndKeepErrorMsg) {
     EXPECT_EQ(h.pointer.history.back(), 0) << c.name;
   }
   Harness h;
-  h.files.lengths[u"D:\\work\\orders.txt"] = 5;
-  h.files.length_fails = true;
+  h.PutFile(u"D:\\work\\orders.txt", 5);
+  h.files.Fail(testing::FileOp::kLength, FileError("length"));
   h.tolvex.ErrorMsg = u"kept";
   EXPECT_EQ(h.tolvex.SendProgress(kUrl, kKey, kCode, kFile), 99);
   EXPECT_EQ(h.tolvex.ErrorMsg, u"kept");

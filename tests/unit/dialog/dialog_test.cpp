@@ -403,18 +403,18 @@ TEST_F(TransferDialog, ApartmentsRunTheirJobsAtOnceEachWithItsOwnState) {
       const std::string code = ToUtf8(a.code);
       const std::string what = code + (round.send[i] ? " send" : " receive");
       EXPECT_EQ(results[i], 0) << what;
-      EXPECT_EQ(a.http.request_path,
+      EXPECT_EQ(a.http.path,
                 round.send[i] ? u"/app/servlets/PutProgressData" : u"/app/servlets/GetSOData")
           << what;
       // The request header names the apartment's own company.
-      EXPECT_EQ(a.http.sent_body.substr(0, 13),
+      EXPECT_EQ(a.http.body.substr(0, 13),
                 (round.send[i] ? u"1" : u"3") + a.code + std::u16string(12 - a.code.size(), u' '))
           << what;
       if (!round.send[i]) {
         std::ifstream in(a.dir / "orders.txt", std::ios::binary);
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), a.data) << what;
       } else {
-        EXPECT_NE(a.http.sent_body.find(u"PK" + a.code), std::u16string::npos) << what;
+        EXPECT_NE(a.http.body.find(u"PK" + a.code), std::u16string::npos) << what;
       }
       EXPECT_EQ(a.lines.lines.empty() ? "(no line)" : a.lines.lines.back(), "* result 0") << what;
     }

@@ -1,4 +1,5 @@
-// A loaded component wired to fakes: real files in a temporary directory,
+// A loaded component wired to fakes: real files in a temporary directory
+// (through the fault-injecting file system),
 // a synchronous fake window, a scripted server and a scripted control.
 #pragma once
 
@@ -19,100 +20,10 @@
 #include "support/fake_archive_control.h"
 #include "support/fake_dialog_window.h"
 #include "support/fake_http_session.h"
+#include "support/faulty_file_system.h"
 #include "support/recording_trace_sink.h"
 
 namespace tolvex::testing {
-
-// Real files, with the steps that make a replacement durable noted by the
-// names of the files involved, on a disk that can be made to fill up: a
-// write past `room` bytes fails as a full disk does.
-class NotingFileSystem : public StdFileSystem {
- public:
-  void CopyPermissions(const std::u16string& from, const std::u16string& to) override {
-    notes.push_back("permissions " + Name(from) + " -> " + Name(to));
-    StdFileSystem::CopyPermissions(from, to);
-  }
-  std::string ReplaceDurably(const std::u16string& from, const std::u16string& to) override {
-    notes.push_back("replace " + Name(from) + " -> " + Name(to));
-    if (refuse_replace) refuse_replace(++replace_attempts);
-    StdFileSystem::ReplaceDurably(from, to);
-    return replace_note;
-  }
-  void RemoveTree(const std::u16string& path) noexcept override {
-    if (!stuck_trees) StdFileSystem::RemoveTree(path);
-  }
-  void CreatePrivateDirectory(const std::u16string& path) override {
-    if (refuse_directories) throw *refuse_directories;
-    StdFileSystem::CreatePrivateDirectory(path);
-  }
-  void RenameNew(const std::u16string& from, const std::u16string& to) override {
-    if (refuse_rename_new) throw *refuse_rename_new;
-    StdFileSystem::RenameNew(from, to);
-  }
-  std::unique_ptr<WritableFile> OpenForWrite(const std::u16string& path) override {
-    class Filling : public WritableFile {
-     public:
-      Filling(std::unique_ptr<WritableFile> file, std::u16string path, std::uint64_t& room)
-          : file_(std::move(file)), path_(std::move(path)), room_(room) {}
-      void Write(const std::uint8_t* data, std::size_t size) override {
-        if (size > room_) {
-          throw FileError("write " + ToUtf8(path_) + ": No space left on device",
-                          FileFault::kDiskFull, "No space left on device");
-        }
-        room_ -= size;
-        file_->Write(data, size);
-      }
-      void Close() override { file_->Close(); }
-
-     private:
-      std::unique_ptr<WritableFile> file_;
-      std::u16string path_;
-      std::uint64_t& room_;
-    };
-    return std::make_unique<Filling>(StdFileSystem::OpenForWrite(path), path, room);
-  }
-  // Reads of every file together past `readable` bytes fail as a bad
-  // sector does.
-  std::unique_ptr<ReadableFile> OpenForRead(const std::u16string& path) override {
-    class Failing : public ReadableFile {
-     public:
-      Failing(std::unique_ptr<ReadableFile> file, std::u16string path, std::uint64_t& readable)
-          : file_(std::move(file)), path_(std::move(path)), readable_(readable) {}
-      std::size_t Read(std::uint8_t* data, std::size_t size) override {
-        const std::size_t got = file_->Read(data, size);
-        if (got > readable_) throw FileError("read " + ToUtf8(path_) + ": Input/output error");
-        readable_ -= got;
-        return got;
-      }
-      void Seek(std::uint64_t offset) override { file_->Seek(offset); }
-      std::uint64_t Size() override { return file_->Size(); }
-
-     private:
-      std::unique_ptr<ReadableFile> file_;
-      std::u16string path_;
-      std::uint64_t& readable_;
-    };
-    return std::make_unique<Failing>(StdFileSystem::OpenForRead(path), path, readable);
-  }
-  std::vector<std::string> notes;
-  std::uint64_t room = UINT64_MAX;
-  std::uint64_t readable = UINT64_MAX;
-  // Called with the attempt's number before each replace; may throw as a
-  // file held by another program makes the system refuse.
-  std::function<void(int)> refuse_replace;
-  int replace_attempts = 0;
-  std::optional<FileError> refuse_rename_new;
-  std::string replace_note;  // what the replace tells the trace
-  bool stuck_trees = false;  // nothing can be removed (a file held open inside)
-  // A directory that takes no new directories: a read-only mount, a
-  // folder that allows files only.
-  std::optional<FileError> refuse_directories;
-
- private:
-  static std::string Name(const std::u16string& path) {
-    return std::filesystem::path(path).filename().string();
-  }
-};
 
 class JobFixture : public ::testing::Test {
  protected:
@@ -175,7 +86,7 @@ class JobFixture : public ::testing::Test {
   ServerAddress address;
   FakeHttpSession http;
   FakeArchiveControl archive;
-  NotingFileSystem files;
+  FaultyFileSystem files;  // over the real files
   FakeDialogWindow window;
   NoMousePointer pointer;
   RecordingTraceSink trace_lines;

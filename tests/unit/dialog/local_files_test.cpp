@@ -4,6 +4,7 @@
 #include "backends/win32_paths.h"
 #include "component/plain_file_name.h"
 #include "component/text.h"
+#include "support/faulty_file_system.h"
 
 #include <gtest/gtest.h>
 
@@ -18,17 +19,6 @@
 
 namespace tolvex {
 namespace {
-
-// Records the directories the chain asks for; every create fails, as it
-// does for directories that already exist, and the chain goes on.
-class RecordingFiles : public StdFileSystem {
- public:
-  void CreateDirectory(const std::u16string& path) override {
-    created.push_back(path);
-    throw FileError("exists");
-  }
-  std::vector<std::u16string> created;
-};
 
 TEST(CreateDirectoryChain, WindowsAndPosixRules) {
   const struct {
@@ -52,9 +42,12 @@ TEST(CreateDirectoryChain, WindowsAndPosixRules) {
       {kPosixPathStyle, u"", {}},
   };
   for (const auto& c : cases) {
-    RecordingFiles files;
+    // Every create fails, as it does for directories that already exist,
+    // and the chain goes on.
+    testing::FaultyFileSystem files;
+    files.Fail(testing::FileOp::kCreateDirectory, FileError("exists"));
     CreateDirectoryChain(files, c.style, c.dir);
-    EXPECT_EQ(files.created, c.created);
+    EXPECT_EQ(files.Paths(testing::FileOp::kCreateDirectory), c.created);
   }
 }
 
@@ -191,7 +184,7 @@ TEST(CopyWholeFile, NeverWritesThroughWhatIsThere) {
   StdFileSystem files;
   for (const char* name : {"a file", "a link", "a dir"}) {
     try {
-      CopyWholeFile(files, (dir / "from").u16string(), (dir / name).u16string());
+      CopyWholeFile(files, (dir / "from").u16string(), (dir / name).u16string(), Copy::kDurable);
       ADD_FAILURE() << name << " was written";
     } catch (const FileError& error) {
       EXPECT_EQ(error.fault, FileFault::kExists) << name << ": " << error.what();
@@ -201,7 +194,7 @@ TEST(CopyWholeFile, NeverWritesThroughWhatIsThere) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(a), {}), "theirs");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(b), {}), "theirs");
   EXPECT_TRUE(fs::is_directory(dir / "a dir"));
-  CopyWholeFile(files, (dir / "from").u16string(), (dir / "new").u16string());
+  CopyWholeFile(files, (dir / "from").u16string(), (dir / "new").u16string(), Copy::kDurable);
   std::ifstream c(dir / "new");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(c), {}), "data");
   fs::remove_all(dir);

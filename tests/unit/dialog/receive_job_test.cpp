@@ -39,7 +39,7 @@ TEST_F(ReceiveJob, RepliesWithoutDataLeaveTheDirectoryAlone) {
 
 TEST_F(ReceiveJob, FailedPostGives9AndTouchesNothing) {
   Write("out/orders.txt", "old");
-  http.fail_send = true;
+  http.send_result = false;
   EXPECT_EQ(Recv("out/orders.txt"), 9);
   EXPECT_EQ(tolvex.ErrorMsg, u"ポスト実行エラー");
   EXPECT_EQ(Read("out/orders.txt"), "old");
@@ -118,9 +118,9 @@ TEST_F(ReceiveJob, DataIsDecodedUnpackedAndRenamedIntoTheCallersFile) {
             (std::vector<std::u16string>{
                 u"受信(http://host1:8080/app)", u"http://host1:8080/appへ ﾎﾟｽﾄしています ...",
                 u"Client Connected to host1:8080", u"ﾎﾟｽﾄが終了しました"}));
-  EXPECT_EQ(http.request_path, u"/app/servlets/GetSOData");
-  EXPECT_EQ(http.connected_port, 8080);
-  EXPECT_EQ(http.sent_body, u"3C001        key" + std::u16string(47, u' '));
+  EXPECT_EQ(http.path, u"/app/servlets/GetSOData");
+  EXPECT_EQ(http.port, 8080);
+  EXPECT_EQ(http.body, u"3C001        key" + std::u16string(47, u' '));
   EXPECT_EQ(state.PostUrl, u"http://host1:8080/app/servlets/GetSOData");
 }
 
@@ -316,6 +316,9 @@ TEST_F(ReceiveJob, AFileThatCannotBeReplacedKeepsTheReceivedDataBesideIt) {
                          FileFault::kAccessDenied, "Permission denied");
   const FileError no_rename("rename: Permission denied", FileFault::kAccessDenied,
                             "Permission denied");
+  // The new data cannot be made durable before the rename: a failed write.
+  const FileError unsynced("sync C001.dat: Input/output error", FileFault::kOther,
+                           "Input/output error");
   const std::string kept_held =
       "orders.txt could not be replaced: the file is open in another program; the received data "
       "was kept in ";
@@ -327,8 +330,9 @@ TEST_F(ReceiveJob, AFileThatCannotBeReplacedKeepsTheReceivedDataBesideIt) {
     std::size_t cancel_in_pause;          // Cancel in this pause (from 1); 0: none
     std::int16_t code;
     int attempts;
-    std::size_t pauses;  // waited with the dialog's loop running
-    std::string cause;   // what the cause line holds besides the kept file's path
+    std::size_t pauses;            // waited with the dialog's loop running
+    std::string cause;             // what the cause line holds besides the kept file's path
+    FileOp op = FileOp::kReplace;  // the step of the replace that fails
   } cases[] = {
       // A scanner on the fresh file for a moment, or on the caller's.
       {"held briefly", 2, held, std::nullopt, 0, 0, 3, 2, ""},
@@ -340,23 +344,25 @@ TEST_F(ReceiveJob, AFileThatCannotBeReplacedKeepsTheReceivedDataBesideIt) {
        "orders.txt could not be replaced: Permission denied; the received data was kept in "},
       {"no rename out of the work directory: copied", 99, denied, no_rename, 0, 12, 1, 0,
        "orders.txt could not be replaced: Permission denied; the received data was kept in "},
+      {"the new data cannot be synced: no retry", 99, unsynced, std::nullopt, 0, 12, 1, 0,
+       "orders.txt could not be replaced: Input/output error; the received data was kept in ",
+       FileOp::kSync},
   };
   for (const auto& c : cases) {
     std::filesystem::remove_all(Path("d"));
     Write("d/orders.txt", "old");
     http.Reply("0PK");
     archive.on_unpack = [&] { WriteIn(archive.unpack_dir, "C001.dat", "new orders"); };
-    files.replace_attempts = 0;
-    files.refuse_replace = [&](int attempt) {
-      if (attempt <= c.refused_attempts) throw c.error;
-    };
-    files.refuse_rename_new = c.rename_new;
+    const int replaces = files.Count(FileOp::kReplace);
+    files.Heal();
+    files.Fail(c.op, c.error, c.op == FileOp::kSync ? "C001.dat" : "", 1, c.refused_attempts);
+    if (c.rename_new) files.Fail(FileOp::kRenameNew, *c.rename_new);
     window.pauses.clear();
     window.during_pause = [&](DialogEvents& events) {
       if (window.pauses.size() == c.cancel_in_pause) events.OnCancel();
     };
     EXPECT_EQ(Recv("d/orders.txt"), c.code) << c.name;
-    EXPECT_EQ(files.replace_attempts, c.attempts) << c.name;
+    EXPECT_EQ(files.Count(FileOp::kReplace) - replaces, c.attempts) << c.name;
     EXPECT_EQ(window.pauses,
               std::vector<std::uint32_t>(dialog.replace_pauses_ms.begin(),
                                          dialog.replace_pauses_ms.begin() + c.pauses))
@@ -382,8 +388,7 @@ TEST_F(ReceiveJob, AFileThatCannotBeReplacedKeepsTheReceivedDataBesideIt) {
         << c.name << ": " << told;
     EXPECT_NE(told.find(c.error.what()), std::string::npos) << c.name << ": " << told;
   }
-  files.refuse_replace = nullptr;
-  files.refuse_rename_new.reset();
+  files.Heal();
   window.during_pause = nullptr;
 }
 
@@ -441,12 +446,10 @@ TEST_F(ReceiveJob, DataThatCannotBeKeptEitherIsReportedAsLost) {
     WriteIn(archive.unpack_dir, "C001.dat", "new orders");
     files.room = 0;  // the copy that would keep the data finds the disk full
   };
-  files.refuse_replace = [](int) {
-    throw FileError("rename: No space left on device", FileFault::kDiskFull,
-                    "No space left on device");
-  };
-  files.refuse_rename_new =
-      FileError("rename: Read-only file system", FileFault::kReadOnly, "Read-only file system");
+  files.Fail(FileOp::kReplace, FileError("rename: No space left on device", FileFault::kDiskFull,
+                                         "No space left on device"));
+  files.Fail(FileOp::kRenameNew, FileError("rename: Read-only file system", FileFault::kReadOnly,
+                                           "Read-only file system"));
   EXPECT_EQ(Recv("d/orders.txt"), 12);
   EXPECT_EQ(Read("d/orders.txt"), "old");
   EXPECT_EQ(Listing("d"), std::set<std::string>{"orders.txt"});
@@ -454,8 +457,7 @@ TEST_F(ReceiveJob, DataThatCannotBeKeptEitherIsReportedAsLost) {
                                    "the received data could not be kept: No space left on device"),
             std::string::npos)
       << trace.CauseText();
-  files.refuse_replace = nullptr;
-  files.refuse_rename_new.reset();
+  files.Heal();
 }
 
 TEST_F(ReceiveJob, CompanyCodeWithTrailingSpacesNamesTheMemberWithout) {
@@ -464,7 +466,7 @@ TEST_F(ReceiveJob, CompanyCodeWithTrailingSpacesNamesTheMemberWithout) {
   archive.on_unpack = [&] { WriteIn(archive.unpack_dir, "C001.dat", "new"); };
   EXPECT_EQ(Recv("d/orders.txt", u"C001  "), 0);
   EXPECT_EQ(Read("d/orders.txt"), "new");
-  EXPECT_EQ(http.sent_body, u"3C001        key" + std::u16string(47, u' '));
+  EXPECT_EQ(http.body, u"3C001        key" + std::u16string(47, u' '));
 }
 
 TEST_F(ReceiveJob, UrlIsPostedAsItWasChecked) {
@@ -480,7 +482,7 @@ TEST_F(ReceiveJob, UrlIsPostedAsItWasChecked) {
     http.Reply("9");
     EXPECT_EQ(Recv("orders.txt", u"C001", c.url), 90);
     EXPECT_EQ(state.PostUrl, c.post_url);
-    EXPECT_EQ(http.request_path, u"/app/servlets/GetSOData");
+    EXPECT_EQ(http.path, u"/app/servlets/GetSOData");
     // The captions show the URL as the caller gave it.
     EXPECT_EQ(window.refreshed_captions.front(), u"受信(" + c.url + u")");
     window.refreshed_captions.clear();
@@ -525,10 +527,10 @@ TEST_F(ReceiveJob, DirectoryThatCannotTakeFilesIsRefusedBeforeThePost) {
   for (const auto& c : cases) {
     Write("f", "a file");
     Write("d/orders.txt", "old");
-    if (c.refuse_directories) files.refuse_directories = read_only;
+    if (c.refuse_directories) files.Fail(FileOp::kCreatePrivateDirectory, read_only);
     http.Reply("0PK");
     EXPECT_EQ(Recv(c.file), 12) << c.name;
-    files.refuse_directories.reset();
+    files.Heal();
     EXPECT_EQ(http.posts, 0) << c.name;
     EXPECT_NE(trace.CauseText().find(c.cause), std::string::npos)
         << c.name << ": " << trace.CauseText();
@@ -610,7 +612,7 @@ TEST_F(ReceiveJob, EveryFailureRecordsItsCause) {
     EXPECT_EQ(trace.CauseText(), expected) << c.name;
   }
   http.redirect.reset();
-  http.fail_send = true;
+  http.send_result = false;
   EXPECT_EQ(Recv("d/orders.txt"), 9);
   EXPECT_EQ(trace.CauseText(), "the request could not be sent (host1 port 8080)");
 }
@@ -628,6 +630,22 @@ TEST_F(ReceiveJob, FullDiskNamesTheFileAndKeepsTheOldOne) {
   EXPECT_EQ(Read("d/orders.txt"), "old");
   EXPECT_TRUE(archive.calls.empty());
   EXPECT_EQ(Listing("d"), std::set<std::string>{"orders.txt"});
+
+  // An archive that cannot be synced is not written either.
+  files.room = UINT64_MAX;
+  files.Fail(FileOp::kSync,
+             FileError("sync so.zip: Input/output error", FileFault::kOther, "Input/output error"),
+             "so.zip");
+  http.Reply("0" + Encoded(std::string(5000, 'z')));
+  EXPECT_EQ(Recv("d/orders.txt"), 12);
+  EXPECT_NE(trace.CauseText().find(
+                "the received archive could not be written (sync so.zip: Input/output error)"),
+            std::string::npos)
+      << trace.CauseText();
+  EXPECT_EQ(Read("d/orders.txt"), "old");
+  EXPECT_TRUE(archive.calls.empty());
+  EXPECT_EQ(Listing("d"), std::set<std::string>{"orders.txt"});
+  files.Heal();
 
   // A payload malformed past the point where the disk filled is told as
   // malformed, as it was when the payload was decoded whole first.

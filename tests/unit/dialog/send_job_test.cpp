@@ -52,8 +52,8 @@ TEST_F(SendJob, PostsHeaderAndEncodedArchiveInOrder) {
   };
   http.Reply("0");
   ASSERT_EQ(Send("p/progress.txt"), 0);
-  EXPECT_EQ(http.sent_body, u"1C001        key" + std::u16string(47, u' ') + u"PK+a%2Eb");
-  EXPECT_EQ(http.request_path, u"/app/servlets/PutProgressData");
+  EXPECT_EQ(http.body, u"1C001        key" + std::u16string(47, u' ') + u"PK+a%2Eb");
+  EXPECT_EQ(http.path, u"/app/servlets/PutProgressData");
   EXPECT_EQ(archive.calls,
             (std::vector<std::string>{"ArchiveMode=1", "OwnerHwnd=16962", "OptionA=0", "OptionB=0",
                                       "PackDir", "PackArchiveName=progress.zip", "BeginPack",
@@ -83,7 +83,7 @@ TEST_F(SendJob, ArchivesOfManyPiecesAreEncodedWhole) {
     const std::string encoded = ClientFormEncoded(zip);
     const std::u16string expected = u"1C001        key" + std::u16string(47, u' ') +
                                     std::u16string(encoded.begin(), encoded.end());
-    EXPECT_TRUE(http.sent_body == expected) << size;
+    EXPECT_TRUE(http.body == expected) << size;
   }
 }
 
@@ -138,7 +138,7 @@ TEST_F(SendJob, ProgressFileNamedLikeTheWorkFileIsAnOrdinaryFile) {
 TEST_F(SendJob, FailedPostLeavesNothingBehind) {
   Write("p/progress.txt", "x");
   archive.on_pack = [&] { WriteIn(archive.pack_dir, "progress.zip", "PK"); };
-  http.fail_send = true;
+  http.send_result = false;
   EXPECT_EQ(Send("p/progress.txt"), 9);
   EXPECT_EQ(tolvex.ErrorMsg, u"ポスト実行エラー");
   EXPECT_EQ(Listing("p"), std::set<std::string>{"progress.txt"});

@@ -8,7 +8,7 @@
 
 #include "backends/wininet_errors.h"
 #include "net/piece_pacer.h"
-#include "unit/net/fake_http_session.h"
+#include "support/fake_http_session.h"
 
 namespace tolvex {
 namespace {
