@@ -24,8 +24,6 @@ class FormDecoder {
   void Decode(const std::uint8_t* piece, std::size_t n, Bytes& decoded);
   // The end of the stream: throws IndexOutOfRange when it cuts an escape.
   void Finish() const;
-  // Bytes of a cut escape waiting for the next piece.
-  std::size_t Waiting() const { return carried_; }
 
  private:
   // Takes bytes of `piece` into the waiting escape until it is whole, then
