@@ -363,7 +363,7 @@ def header_texts():
     names = dict(re.findall(r"(kResult\w+) = (\d+),", source))
     constants = dict(re.findall(r"(k\w+) = u\"([^\"]*)\";", source))
     texts = {}
-    for name, value in re.findall(r"\{(kResult\w+), (u\"[^\"]*\"|k\w+)\}", source):
+    for name, value in re.findall(r"\{(kResult\w+), (u\"[^\"]*\"|k\w+),", source):
         texts[int(names[name])] = value[2:-1] if value.startswith("u\"") else constants[value]
     texts["no-data"] = constants["kTextNoData"]
     return texts

@@ -37,6 +37,17 @@ std::string Timestamp() {
   return with_millis;
 }
 
+// "<time>-progress.zip" in `dir`, or "<time>-<n>-progress.zip" when two
+// arrive in the same millisecond; the caller holds the inbox's lock.
+std::filesystem::path FreeInboxName(const std::filesystem::path& dir) {
+  const std::string stamp = Timestamp();
+  std::filesystem::path target = dir / (stamp + "-progress.zip");
+  for (int n = 1; std::filesystem::exists(target); ++n) {
+    target = dir / (stamp + "-" + std::to_string(n) + "-progress.zip");
+  }
+  return target;
+}
+
 // Writes to a descriptor it does not own.
 class FdFile : public WritableFile {
  public:
@@ -130,11 +141,7 @@ std::filesystem::path OrderStore::CommitProgress(const std::string& code,
                                                  const std::filesystem::path& partial) {
   std::lock_guard<std::mutex> lock(inbox_mutex_);
   const auto dir = root_ / "inbox" / code;
-  const std::string stamp = Timestamp();
-  std::filesystem::path target = dir / (stamp + "-progress.zip");
-  for (int n = 1; std::filesystem::exists(target); ++n) {
-    target = dir / (stamp + "-" + std::to_string(n) + "-progress.zip");
-  }
+  const std::filesystem::path target = FreeInboxName(dir);
   std::filesystem::rename(partial, target);
   return target;
 }
@@ -143,11 +150,7 @@ std::filesystem::path OrderStore::StoreProgress(const std::string& code, const B
   std::lock_guard<std::mutex> lock(inbox_mutex_);
   const auto dir = root_ / "inbox" / std::filesystem::u8path(code);
   std::filesystem::create_directories(dir);
-  const std::string stamp = Timestamp();
-  std::filesystem::path target = dir / (stamp + "-progress.zip");
-  for (int n = 1; std::filesystem::exists(target); ++n) {
-    target = dir / (stamp + "-" + std::to_string(n) + "-progress.zip");
-  }
+  const std::filesystem::path target = FreeInboxName(dir);
   // Written aside and renamed, so a reader never sees half an archive.
   auto partial = target;
   partial += ".part";

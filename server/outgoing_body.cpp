@@ -12,12 +12,6 @@
 #include "archive_fd.h"
 
 namespace tolvex::server {
-namespace {
-
-constexpr std::size_t kPiece = 256 * 1024;
-
-}  // namespace
-
 EncodedArchiveFile::EncodedArchiveFile(int fd) : fd_(fd) {
   struct stat info {};
   if (fstat(fd_, &info) != 0) {
@@ -25,13 +19,7 @@ EncodedArchiveFile::EncodedArchiveFile(int fd) : fd_(fd) {
     throw std::runtime_error(std::string("cannot read the archive: ") + std::strerror(errno));
   }
   archive_size_ = static_cast<std::uint64_t>(info.st_size);
-  Bytes piece(kPiece);
-  for (std::uint64_t at = 0; at < archive_size_;) {
-    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, archive_size_ - at));
-    ReadAt(at, piece.data(), n);
-    encoded_size_ += FormEncodedSize(piece.data(), n);
-    at += n;
-  }
+  encoded_size_ = CountFormEncoded(archive_size_, Reader(0)).encoded;
 }
 
 EncodedArchiveFile::~EncodedArchiveFile() { close(fd_); }
@@ -46,10 +34,21 @@ void EncodedArchiveFile::ReadAt(std::uint64_t offset, std::uint8_t* out, std::si
   }
 }
 
+ArchiveReader EncodedArchiveFile::Reader(std::uint64_t offset) const {
+  return [this, offset](std::uint8_t* out, std::size_t n) mutable {
+    ReadAt(offset, out, n);
+    offset += n;
+    return n;
+  };
+}
+
 OutgoingBody::OutgoingBody(std::shared_ptr<const std::string> head,
                            std::shared_ptr<const EncodedArchiveFile> archive)
-    : head_(std::move(head)), archive_(std::move(archive)) {
+    : head_(std::move(head)),
+      archive_(std::move(archive)),
+      encoder_(archive_ ? archive_->archive_size() : 0) {
   pending_at_ = head_->size();
+  if (archive_) read_ = archive_->Reader(0);
 }
 
 std::uint64_t OutgoingBody::size() const {
@@ -65,15 +64,9 @@ std::size_t OutgoingBody::Read(std::uint64_t offset, char* out, std::size_t capa
   }
   if (!archive_) return 0;
   while (offset >= pending_at_ + pending_.size()) {
-    if (archive_at_ >= archive_->archive_size()) return 0;
+    if (encoder_.archive_left() == 0) return 0;
     pending_at_ += pending_.size();
-    const auto n = static_cast<std::size_t>(
-        std::min<std::uint64_t>(kPiece, archive_->archive_size() - archive_at_));
-    raw_.resize(n);
-    archive_->ReadAt(archive_at_, raw_.data(), n);
-    archive_at_ += n;
-    pending_.clear();
-    AppendFormEncoded(raw_.data(), n, pending_);
+    encoder_.Next(read_, pending_);
   }
   if (offset < pending_at_) throw std::logic_error("the reply is read backwards");
   const auto from = static_cast<std::size_t>(offset - pending_at_);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "net/form_codec.h"
+#include "net/form_stream.h"
 
 namespace tolvex::server {
 
@@ -25,6 +26,9 @@ class EncodedArchiveFile {
   std::uint64_t encoded_size() const { return encoded_size_; }
   // Reads n archive bytes at `offset`; throws when the file ends early.
   void ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) const;
+  // Reads the archive in order from `offset`, each reader at its own
+  // position on the one shared descriptor.
+  ArchiveReader Reader(std::uint64_t offset) const;
 
  private:
   int fd_;
@@ -46,11 +50,11 @@ class OutgoingBody {
  private:
   std::shared_ptr<const std::string> head_;
   std::shared_ptr<const EncodedArchiveFile> archive_;
-  // Encoded archive bytes from `pending_at_` on, and the archive position
-  // after them.
-  Bytes raw_, pending_;
+  FormEncoder encoder_;
+  ArchiveReader read_;
+  // Encoded archive bytes from `pending_at_` on.
+  Bytes pending_;
   std::uint64_t pending_at_ = 0;
-  std::uint64_t archive_at_ = 0;
 };
 
 }  // namespace tolvex::server

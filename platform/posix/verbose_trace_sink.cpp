@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "component/result_codes.h"
+
 namespace tolvex::posix {
 
 void VerboseTraceSink::Line(std::string_view line) {

@@ -133,47 +133,6 @@ Trace& DiscardingTrace() {
   return trace;
 }
 
-std::string_view DefaultCause(std::int16_t result) {
-  switch (result) {
-    case kResultOk:
-      return "";
-    case kResultBadUrl:
-      return "the server URL is empty";
-    case kResultBadCompanyCode:
-      return "the company code is empty";
-    case kResultBadAccessKey:
-      return "the access key is empty";
-    case kResultBadLocalFile:
-      return "the file argument is not a file name";
-    case kResultLocalFileNotFound:
-      return "the progress file cannot be opened for reading";
-    case kResultLocalFileEmpty:
-      return "the progress file is empty";
-    case kResultPackReported:
-      return "the archiver reported an error while packing";
-    case kResultPackFailed:
-      return "packing failed or left no usable archive";
-    case kResultPostFailed:
-      return "the HTTP post failed";
-    case kResultUnpackReported:
-      return "the archiver reported an error while unpacking";
-    case kResultUnpackFailed:
-      return "unpacking failed, or its file could not be written or put in place";
-    case kResultServerError:
-      return "the server answered with its error status";
-    case kResultTimeout:
-      return "the server did not answer in time";
-    case kResultNoResponse:
-      return "the server reported no response";
-    case kResultInvalidReply:
-      return "the server's reply is not understood";
-    case kResultNoOutcome:
-      return "no outcome: the call was cancelled, or an unexpected error ended it";
-    default:
-      return "unknown result";
-  }
-}
-
 std::string MaskedRequestHeader(std::u16string_view header) {
   std::u16string masked(header);
   for (std::size_t i = kKeyFieldStart; i < masked.size() && i < kKeyFieldEnd; ++i) {

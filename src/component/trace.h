@@ -98,9 +98,6 @@ class Trace {
 // A Trace without a sink for parts built without one.
 Trace& DiscardingTrace();
 
-// Plain words for a result code whose job named no cause of its own.
-std::string_view DefaultCause(std::int16_t result);
-
 // The 63-character request header with every character of the key field
 // that is not padding replaced by '*', as UTF-8.
 std::string MaskedRequestHeader(std::u16string_view header);

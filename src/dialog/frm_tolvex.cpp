@@ -52,10 +52,6 @@ void FrmTolvex::UnloadWindow() {
   window_.Unload();
 }
 
-void FrmTolvex::SetStatusText(const std::u16string& text) { window_.SetLabelCaption(text); }
-
-void FrmTolvex::Repaint() { window_.Refresh(); }
-
 void FrmTolvex::RunJob() {
   finished_ = false;
   try {

@@ -40,7 +40,7 @@ struct DialogServices {
   Trace* trace = nullptr;  // none: causes are kept for nobody
 };
 
-class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDisplay {
+class FrmTolvex : public ModalDialog, private DialogEvents {
  public:
   FrmTolvex(DialogWindow& window, DialogServices services);
 
@@ -62,8 +62,6 @@ class FrmTolvex : public ModalDialog, private DialogEvents, private StatusDispla
   void OnLoad() override;
   void OnTimer(DialogTimer timer) override;
   void OnCancel() override;
-  void SetStatusText(const std::u16string& text) override;
-  void Repaint() override;
 
   void RunJob();
   void RunReceive();

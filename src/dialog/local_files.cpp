@@ -6,6 +6,7 @@
 #include <random>
 #include <thread>
 
+#include "component/path_forms.h"
 #include "component/text.h"
 
 namespace tolvex {
@@ -44,47 +45,12 @@ bool NameFits(const PathStyle& style, const std::u16string& name) {
   return (style.separator == u'\\' ? name.size() : ToUtf8(name).size()) <= 255;
 }
 
-bool IsWindowsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
-
-// The end of the component that starts at `from`: the next separator, or
-// the end of the path.
-std::size_t ComponentEnd(std::u16string_view path, std::size_t from) {
-  while (from < path.size() && !IsWindowsSeparator(path[from])) ++from;
-  return from;
-}
-
-// How many leading characters of a Windows path name its root, which is
-// never created: "C:" of "C:\a", "\\server\share" of a share,
-// "\\?\C:" and "\\?\UNC\server\share" of the long forms, the device of a
-// "\\.\" path; 0 for a path from the root of the current drive or none.
-std::size_t WindowsRootLength(std::u16string_view dir) {
-  if (dir.size() >= 2 && dir[1] == u':') return 2;
-  if (dir.size() < 2 || !IsWindowsSeparator(dir[0]) || !IsWindowsSeparator(dir[1])) return 0;
-  if (dir.size() >= 4 && (dir[2] == u'?' || dir[2] == u'.') && IsWindowsSeparator(dir[3])) {
-    const std::size_t first = ComponentEnd(dir, 4);
-    const std::u16string_view name = dir.substr(4, first - 4);
-    if (name == u"UNC" || name == u"unc") {
-      return ComponentEnd(dir, std::min(dir.size(), ComponentEnd(dir, first + 1) + 1));
-    }
-    return first;
-  }
-  // "\\server\share": the server, then the share.
-  return ComponentEnd(dir, std::min(dir.size(), ComponentEnd(dir, 2) + 1));
-}
-
 }  // namespace
 
 void CreateDirectoryChain(FileSystem& files, const PathStyle& style, std::u16string_view dir) {
-  if (style.create_ancestors) {
-    for (std::size_t i = 1; i < dir.size(); ++i) {
-      if (dir[i] == style.separator) CreateIgnoringErrors(files, dir.substr(0, i));
-    }
-    if (!dir.empty()) CreateIgnoringErrors(files, dir);
-    return;
-  }
-  const std::size_t root = WindowsRootLength(dir);
+  const std::size_t root = RootLength(style, dir);
   for (std::size_t i = root + 1; i < dir.size(); ++i) {
-    if (IsWindowsSeparator(dir[i])) CreateIgnoringErrors(files, dir.substr(0, i));
+    if (IsSeparator(style, dir[i])) CreateIgnoringErrors(files, dir.substr(0, i));
   }
   if (dir.size() > root) CreateIgnoringErrors(files, dir);
 }

@@ -8,18 +8,10 @@
 
 #include <zlib.h>
 
-#include "net/form_codec.h"
+#include "net/form_stream.h"
 #include "net/servlet_protocol.h"
 
 namespace tolvex {
-namespace {
-
-// Large enough to keep the encoder and the connection busy, small beside
-// any limit on memory.
-constexpr std::size_t kPiece = 256 * 1024;
-
-}  // namespace
-
 Bytes RequestHeaderBody(HttpSession& http, const TransferJob& job) {
   const std::string header = http.WireText(BuildRequestHeader(job));
   return Bytes(header.begin(), header.end());
@@ -29,54 +21,47 @@ ArchiveBody::ArchiveBody(HttpSession& http, const TransferJob& job, FileSystem& 
                          const std::u16string& archive_path, Trace& trace)
     : file_(files.OpenForRead(archive_path)),
       pending_(RequestHeaderBody(http, job)),
+      encoder_(file_->Size()),
       trace_(trace) {
-  archive_size_ = file_->Size();
+  archive_size_ = encoder_.archive_left();
   if (archive_size_ == 0) throw FileError("the archive is empty");
   // Counted before the first byte goes, for the Content-Length: a pass
   // over a file the packer has just written, which the system still holds
   // in memory, costs less than encoding it to disk and reading it back.
-  raw_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(archive_size_, kPiece)));
-  std::uint64_t encoded = 0;
-  for (std::uint64_t left = archive_size_; left > 0;) {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, raw_.size()));
-    const std::size_t got = file_->Read(raw_.data(), want);
-    if (got == 0) throw FileError("short read");
-    encoded += FormEncodedSize(raw_.data(), got);
-    counted_crc_ = crc32_z(counted_crc_, raw_.data(), got);
-    left -= got;
-  }
-  if (encoded > std::numeric_limits<std::uint64_t>::max() - pending_.size()) {
+  const EncodedCount counted = CountFormEncoded(
+      archive_size_, [&](std::uint8_t* out, std::size_t n) { return file_->Read(out, n); },
+      [&](const std::uint8_t* piece, std::size_t n) {
+        counted_crc_ = crc32_z(counted_crc_, piece, n);
+      });
+  if (counted.read != archive_size_) throw FileError("short read");
+  if (counted.encoded > std::numeric_limits<std::uint64_t>::max() - pending_.size()) {
     throw FileError("the archive is too large to send");
   }
-  size_ = pending_.size() + encoded;
+  size_ = pending_.size() + counted.encoded;
   file_->Seek(0);
-  archive_left_ = archive_size_;
 }
 
 bool ArchiveBody::Refill() {
-  if (archive_left_ == 0) {
+  if (encoder_.archive_left() == 0) {
     // The whole archive is encoded and the body is not: its bytes changed
     // after they were counted.
     Fail("the packed archive changed while it was sent", "the body came out shorter than counted");
     return false;
   }
-  const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(archive_left_, raw_.size()));
-  const std::size_t got = file_->Read(raw_.data(), want);
+  const std::size_t got = encoder_.Next(
+      [&](std::uint8_t* out, std::size_t n) { return file_->Read(out, n); }, pending_);
   if (got == 0) {
     Fail("the packed archive changed while it was sent", "it got shorter");
     return false;
   }
-  archive_left_ -= got;
-  sent_crc_ = crc32_z(sent_crc_, raw_.data(), got);
-  pending_.clear();
-  AppendFormEncoded(raw_.data(), got, pending_);
+  sent_crc_ = crc32_z(sent_crc_, encoder_.piece(), got);
   pending_offset_ = 0;
   return true;
 }
 
 bool ArchiveBody::EndsAsCounted() {
   std::uint8_t more = 0;
-  if (pending_.size() - pending_offset_ != size_ - delivered_ || archive_left_ != 0) {
+  if (pending_.size() - pending_offset_ != size_ - delivered_ || encoder_.archive_left() != 0) {
     Fail("the packed archive changed while it was sent", "its bytes encode to another length");
     return false;
   }

@@ -14,6 +14,7 @@
 #include "component/file_system.h"
 #include "component/job_state.h"
 #include "component/trace.h"
+#include "net/form_stream.h"
 #include "net/http_session.h"
 
 namespace tolvex {
@@ -51,14 +52,13 @@ class ArchiveBody : public RequestBody {
   std::unique_ptr<ReadableFile> file_;
   std::uint64_t archive_size_ = 0;
   std::uint64_t size_ = 0;
-  std::uint64_t archive_left_ = 0;
   std::uint64_t delivered_ = 0;
   // CRC-32 of the archive's bytes as counted and as encoded for sending.
   unsigned long counted_crc_ = 0;
   unsigned long sent_crc_ = 0;
   Bytes pending_;  // the header, then each encoded piece
   std::size_t pending_offset_ = 0;
-  Bytes raw_;
+  FormEncoder encoder_;
   Trace& trace_;
   bool failed_ = false;
 };

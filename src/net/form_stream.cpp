@@ -1,7 +1,17 @@
 #include "net/form_stream.h"
 
+#include <algorithm>
+
 namespace tolvex {
 namespace {
+
+// Large enough to keep the encoder and the connection busy, small beside
+// any limit on memory.
+constexpr std::size_t kPiece = 256 * 1024;
+
+std::size_t PieceOf(std::uint64_t left) {
+  return static_cast<std::size_t>(std::min<std::uint64_t>(left, kPiece));
+}
 
 // Where the whole-buffer decoder may stop: a position that no escape
 // reaches across, since neither of the two bytes before it is a '%'.
@@ -61,6 +71,34 @@ void FormDecoder::Decode(const std::uint8_t* piece, std::size_t n, Bytes& decode
 
 void FormDecoder::Finish() const {
   if (carried_ > 0) throw DecodeError(DecodeErrorKind::IndexOutOfRange);
+}
+
+EncodedCount CountFormEncoded(
+    std::uint64_t archive_size, const ArchiveReader& read,
+    const std::function<void(const std::uint8_t* piece, std::size_t n)>& each) {
+  EncodedCount count;
+  Bytes raw(PieceOf(archive_size));
+  while (count.read < archive_size) {
+    const std::size_t got = read(raw.data(), PieceOf(archive_size - count.read));
+    if (got == 0) break;
+    count.encoded += FormEncodedSize(raw.data(), got);
+    if (each) each(raw.data(), got);
+    count.read += got;
+  }
+  return count;
+}
+
+FormEncoder::FormEncoder(std::uint64_t archive_size)
+    : left_(archive_size), raw_(PieceOf(archive_size)) {}
+
+std::size_t FormEncoder::Next(const ArchiveReader& read, Bytes& encoded) {
+  encoded.clear();
+  if (left_ == 0) return 0;
+  const std::size_t got = read(raw_.data(), PieceOf(left_));
+  if (got == 0) return 0;
+  left_ -= got;
+  AppendFormEncoded(raw_.data(), got, encoded);
+  return got;
 }
 
 }  // namespace tolvex

@@ -25,6 +25,7 @@ export WINEDEBUG=${WINEDEBUG:--all}
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 HERE=$ROOT/tests/wine
+. "$HERE/script_clients.sh"
 case $ARCH in
   x86) BUILD=${TOLVEX_MSI_BUILD:-$ROOT/build/mingw-i686} ;;
   x64) BUILD=${TOLVEX_MSI_BUILD:-$ROOT/build/mingw-x64} ;;
@@ -60,8 +61,7 @@ WORK="C:\\tolvex-msi\\$ARCH\\work"
 rm -rf "$DIR_UNIX"
 mkdir -p "$DIR_UNIX/work"
 cp "$MSI" "$CLIENT" "$DIR_UNIX/"
-cp "$HERE/scripts/transfer.vbs" "$DIR_UNIX/"
-iconv -f UTF-8 -t UTF-16 "$HERE/scripts/texts.txt" >"$DIR_UNIX/texts.txt"
+copy_script_clients "$DIR_UNIX" "$HERE/scripts/transfer.vbs"
 # transfer.vbs sends <work>\進捗\progress.txt.
 mkdir -p "$DIR_UNIX/work/進捗"
 printf 'progress of the %s package\r\n' "$ARCH" >"$DIR_UNIX/work/進捗/progress.txt"

@@ -16,6 +16,7 @@ set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 HERE=$ROOT/tests/wine
 . "$ROOT/scripts/test-tally.sh"
+. "$HERE/script_clients.sh"
 SERVER=$ROOT/build/linux/server/tolvex-server
 ARTIFACTS=${TOLVEX_WINE_ARTIFACTS:-$ROOT/build/wine-artifacts}
 WORK=$(mktemp -d /tmp/tolvex-wine.XXXXXX)
@@ -180,8 +181,7 @@ for arch in $ARCHES; do
      "$BUILD/tests/wine/import_root_ca.exe" "$BUILD/tests/wine/send_close_command.exe" \
      "$C/tolvex/$arch/"
 done
-cp "$HERE"/scripts/*.vbs "$HERE"/scripts/*.js "$C/tolvex/"
-iconv -f UTF-8 -t UTF-16 "$HERE/scripts/texts.txt" >"$C/tolvex/texts.txt"
+copy_script_clients "$C/tolvex" "$HERE"/scripts/*.vbs "$HERE"/scripts/*.js
 
 log "test CA and server certificate for localhost"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tolvex Test CA" \

@@ -3,29 +3,11 @@
 
 #include "com/win32_api.h"
 
-#include <utility>
+#include "com/unique_handle.h"
 
 namespace tolvex::win32 {
 
-class unique_hfont {
- public:
-  unique_hfont() = default;
-  explicit unique_hfont(HFONT owned) : value_(owned) {}
-  unique_hfont(const unique_hfont&) = delete;
-  unique_hfont& operator=(const unique_hfont&) = delete;
-  unique_hfont(unique_hfont&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
-  unique_hfont& operator=(unique_hfont&& other) noexcept {
-    std::swap(value_, other.value_);
-    return *this;
-  }
-  ~unique_hfont() {
-    if (value_ != nullptr) DeleteObject(value_);
-  }
-  HFONT get() const { return value_; }
-
- private:
-  HFONT value_ = nullptr;
-};
+using unique_hfont = unique_handle<HFONT, &DeleteObject>;
 
 // A 9-point Japanese UI face at `dpi`: the usual Windows faces first, then
 // any installed face with the Japanese character set that draws Latin

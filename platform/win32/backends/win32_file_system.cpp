@@ -11,6 +11,7 @@
 #include "backends/win32_paths.h"
 #include "com/wide_string.h"
 #include "component/buffered_writable_file.h"
+#include "component/path_forms.h"
 #include "component/text.h"
 
 namespace tolvex::win32 {
@@ -274,7 +275,7 @@ bool HeldByAnotherProgram(const std::wstring& system_path) {
 }  // namespace
 
 std::u16string Win32FileSystem::AbsolutePath(const std::u16string& path) {
-  const std::u16string absolute = IsAbsoluteWindowsPath(path) ? path : FullPath(path);
+  const std::u16string absolute = IsAbsolutePath(kWindowsPathStyle, path) ? path : FullPath(path);
   // A name written in its 8.3 form ("ORDERS~1.TXT") would be replaced by a
   // file of that literal name: an existing file is taken by its long name.
   const std::u16string full = FullPath(absolute);

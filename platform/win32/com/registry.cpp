@@ -40,7 +40,7 @@ HRESULT RegistryWriter::Set(const std::wstring& key, const wchar_t* value_name,
                                            nullptr, next.put(), &disposition);
     if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
     if (disposition == REG_CREATED_NEW_KEY) created_.push_back(level);
-    if (end == std::wstring::npos) std::swap(*handle.put(), *next.put());
+    if (end == std::wstring::npos) handle = std::move(next);
   } while (end != std::wstring::npos);
   const auto bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
   return HRESULT_FROM_WIN32(RegSetValueExW(handle.get(), value_name, 0, REG_SZ,

@@ -7,22 +7,15 @@
 
 #include <new>
 #include <string_view>
-#include <utility>
+
+#include "com/unique_handle.h"
 
 namespace tolvex::win32 {
 
-class unique_bstr {
+// The owner of a BSTR, and the one way to make one from the component's text.
+class unique_bstr : public unique_handle<BSTR, &SysFreeString> {
  public:
-  unique_bstr() = default;
-  explicit unique_bstr(BSTR owned) : value_(owned) {}
-  unique_bstr(const unique_bstr&) = delete;
-  unique_bstr& operator=(const unique_bstr&) = delete;
-  unique_bstr(unique_bstr&& other) noexcept : value_(other.release()) {}
-  unique_bstr& operator=(unique_bstr&& other) noexcept {
-    reset(other.release());
-    return *this;
-  }
-  ~unique_bstr() { reset(); }
+  using unique_handle::unique_handle;
 
   // Throws std::bad_alloc when the system cannot allocate the string.
   static unique_bstr From(std::u16string_view text) {
@@ -31,23 +24,6 @@ class unique_bstr {
     if (b == nullptr) throw std::bad_alloc();
     return unique_bstr(b);
   }
-
-  BSTR get() const { return value_; }
-  // For APIs that write a new string through a BSTR*; frees the old one.
-  BSTR* put() {
-    reset();
-    return &value_;
-  }
-  // For by-reference arguments that the callee may replace.
-  BSTR* address() { return &value_; }
-  BSTR release() { return std::exchange(value_, nullptr); }
-  void reset(BSTR owned = nullptr) {
-    if (value_ != nullptr && value_ != owned) SysFreeString(value_);
-    value_ = owned;
-  }
-
- private:
-  BSTR value_ = nullptr;
 };
 
 }  // namespace tolvex::win32

@@ -453,6 +453,12 @@ TEST(ResultCodes, TextsAndControlErrorText) {
   EXPECT_EQ(ResultText(10), u"");
   EXPECT_EQ(ControlErrorText(7, u"disk full"), u"ファイル圧縮エラー(disk full)");
   EXPECT_EQ(ControlErrorText(11, u""), u"ファイル解凍エラー()");
+  // Every failure names a cause in the trace; success and codes outside
+  // the table do not borrow another's.
+  for (const auto& entry : kResultTable) {
+    EXPECT_EQ(DefaultCause(entry.code).empty(), entry.code == kResultOk) << entry.code;
+  }
+  EXPECT_EQ(DefaultCause(10), "unknown result");
 }
 
 }  // namespace

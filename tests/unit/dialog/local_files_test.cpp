@@ -2,6 +2,7 @@
 
 #include "backends/win32_file_errors.h"
 #include "backends/win32_paths.h"
+#include "component/path_forms.h"
 #include "component/plain_file_name.h"
 #include "component/text.h"
 #include "support/faulty_file_system.h"
@@ -40,6 +41,7 @@ TEST(CreateDirectoryChain, WindowsAndPosixRules) {
       {kPosixPathStyle, u"/home/u/x", {u"/home", u"/home/u", u"/home/u/x"}},
       {kPosixPathStyle, u"rel/x", {u"rel", u"rel/x"}},
       {kPosixPathStyle, u"", {}},
+      {kPosixPathStyle, u"/", {}},
   };
   for (const auto& c : cases) {
     // Every create fails, as it does for directories that already exist,
@@ -229,29 +231,39 @@ TEST(ReceiveTargetRefusal, WhatCannotTakeDataIsKnownBeforeThePost) {
   fs::remove_all(dir);
 }
 
-TEST(Win32Paths, FormsHandedToTheSystem) {
-  using namespace win32;
+TEST(PathForms, RootsAndFormsHandedToTheSystem) {
   const struct {
+    PathStyle style;
     std::u16string path;
     bool absolute;
-    std::u16string extended;
+    std::size_t root;
+    std::u16string extended;  // Windows only
   } cases[] = {
-      {u"C:\\a\\b.txt", true, u"\\\\?\\C:\\a\\b.txt"},
-      {u"C:/a/b.txt", true, u"\\\\?\\C:\\a\\b.txt"},
-      {u"\\\\srv\\share\\b.txt", true, u"\\\\?\\UNC\\srv\\share\\b.txt"},
-      {u"\\\\?\\C:\\a", true, u"\\\\?\\C:\\a"},
-      {u"\\\\?\\UNC\\srv\\s", true, u"\\\\?\\UNC\\srv\\s"},
-      {u"\\\\.\\C:\\a", true, u"\\\\?\\C:\\a"},
-      {u"\\\\.\\COM1", true, u"\\\\.\\COM1"},
-      {u"orders.txt", false, u"orders.txt"},
-      {u"\\orders.txt", false, u"\\orders.txt"},
-      {u"D:orders.txt", false, u"D:orders.txt"},
+      {kWindowsPathStyle, u"C:\\a\\b.txt", true, 2, u"\\\\?\\C:\\a\\b.txt"},
+      {kWindowsPathStyle, u"C:/a/b.txt", true, 2, u"\\\\?\\C:\\a\\b.txt"},
+      {kWindowsPathStyle, u"\\\\srv\\share\\b.txt", true, 11, u"\\\\?\\UNC\\srv\\share\\b.txt"},
+      {kWindowsPathStyle, u"//srv/share", true, 11, u"\\\\?\\UNC\\srv\\share"},
+      {kWindowsPathStyle, u"\\\\?\\C:\\a", true, 6, u"\\\\?\\C:\\a"},
+      {kWindowsPathStyle, u"\\\\?\\UNC\\srv\\s", true, 13, u"\\\\?\\UNC\\srv\\s"},
+      {kWindowsPathStyle, u"\\\\?\\unc\\srv\\s\\d", true, 13, u"\\\\?\\unc\\srv\\s\\d"},
+      {kWindowsPathStyle, u"\\\\.\\C:\\a", true, 6, u"\\\\?\\C:\\a"},
+      {kWindowsPathStyle, u"\\\\.\\COM1", true, 8, u"\\\\.\\COM1"},
+      {kWindowsPathStyle, u"orders.txt", false, 0, u"orders.txt"},
+      {kWindowsPathStyle, u"\\orders.txt", false, 0, u"\\orders.txt"},
+      {kWindowsPathStyle, u"D:orders.txt", false, 2, u"D:orders.txt"},
+      {kPosixPathStyle, u"/home/u/b.txt", true, 1, {}},
+      {kPosixPathStyle, u"//srv/share", true, 1, {}},
+      {kPosixPathStyle, u"\\\\srv\\share", false, 0, {}},
+      {kPosixPathStyle, u"C:/a", false, 0, {}},
+      {kPosixPathStyle, u"rel/b.txt", false, 0, {}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(IsAbsoluteWindowsPath(c.path), c.absolute) << ToUtf8(c.path);
-    EXPECT_EQ(ExtendedLengthForm(c.path), c.extended) << ToUtf8(c.path);
+    EXPECT_EQ(IsAbsolutePath(c.style, c.path), c.absolute) << ToUtf8(c.path);
+    EXPECT_EQ(RootLength(c.style, c.path), c.root) << ToUtf8(c.path);
+    if (c.style.separator == u'\\') {
+      EXPECT_EQ(ExtendedLengthForm(c.path), c.extended) << ToUtf8(c.path);
+    }
   }
-  EXPECT_TRUE(IsAbsoluteWindowsPath(u"C:/a"));
   EXPECT_EQ(ExtendedLengthForm(u"C:\\" + std::u16string(300, u'd')).substr(0, 7), u"\\\\?\\C:\\");
   EXPECT_TRUE(IsDevicePath(u"\\\\.\\NUL"));
   EXPECT_TRUE(IsDevicePath(u"\\\\.\\pipe\\x"));

@@ -1,36 +1,9 @@
 ' Argument checks with literals: each argument arrives as VT_BSTR (or a
 ' number or Empty as VBScript passes them).
 ' Arguments: base URL, work directory (holds empty.txt).
-Option Explicit
+' Runs after common.vbs (Option Explicit, the texts T, Expect).
 Dim failures, o, r, url, work
 failures = 0
-
-' Wine's VBScript has no ChrW: the Japanese texts come from texts.txt
-' (UTF-16) beside this script, one KEY=text a line.
-Function LoadTexts()
-  Dim here, f, line, d, eq
-  here = Left(WScript.ScriptFullName, InStrRev(WScript.ScriptFullName, "\"))
-  Set d = CreateObject("Scripting.Dictionary")
-  Set f = CreateObject("Scripting.FileSystemObject").OpenTextFile(here & "texts.txt", 1, False, -1)
-  Do While Not f.AtEndOfStream
-    line = f.ReadLine
-    eq = InStr(line, "=")
-    If eq > 0 Then d(Left(line, eq - 1)) = Mid(line, eq + 1)
-  Loop
-  f.Close
-  Set LoadTexts = d
-End Function
-Dim T
-Set T = LoadTexts()
-
-Sub Expect(what, got, want, wantMsg)
-  If got = want And o.ErrorMsg = wantMsg Then
-    WScript.Echo "ok   " & what
-  Else
-    WScript.Echo "FAIL " & what & ": got " & got & ", wanted " & want & ", ErrorMsg match " & (o.ErrorMsg = wantMsg)
-    failures = failures + 1
-  End If
-End Sub
 
 url = WScript.Arguments(0)
 work = WScript.Arguments(1)

@@ -1,36 +1,9 @@
 ' Argument checks 1 to 6 with every value held in a script variable, so
 ' each argument arrives as VT_BYREF|VT_VARIANT.
 ' Arguments: base URL, work directory (holds empty.txt).
-Option Explicit
+' Runs after common.vbs (Option Explicit, the texts T, Expect).
 Dim failures, o, url, key, code, file, r, work
 failures = 0
-
-' Wine's VBScript has no ChrW: the Japanese texts come from texts.txt
-' (UTF-16) beside this script, one KEY=text a line.
-Function LoadTexts()
-  Dim here, f, line, d, eq
-  here = Left(WScript.ScriptFullName, InStrRev(WScript.ScriptFullName, "\"))
-  Set d = CreateObject("Scripting.Dictionary")
-  Set f = CreateObject("Scripting.FileSystemObject").OpenTextFile(here & "texts.txt", 1, False, -1)
-  Do While Not f.AtEndOfStream
-    line = f.ReadLine
-    eq = InStr(line, "=")
-    If eq > 0 Then d(Left(line, eq - 1)) = Mid(line, eq + 1)
-  Loop
-  f.Close
-  Set LoadTexts = d
-End Function
-Dim T
-Set T = LoadTexts()
-
-Sub Expect(what, got, want, wantMsg)
-  If got = want And o.ErrorMsg = wantMsg Then
-    WScript.Echo "ok   " & what
-  Else
-    WScript.Echo "FAIL " & what & ": got " & got & ", wanted " & want & ", ErrorMsg match " & (o.ErrorMsg = wantMsg)
-    failures = failures + 1
-  End If
-End Sub
 
 Dim T1, T2, T3, T4, T5, T6
 T1 = T("T1")

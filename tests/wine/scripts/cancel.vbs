@@ -1,6 +1,6 @@
 ' Shown with a display: the dialog waits for Cancel before its job starts.
 ' Arguments: base URL, work directory. Expects 99 and an empty ErrorMsg.
-Option Explicit
+' Runs after common.vbs (Option Explicit, the texts T, Expect).
 Dim o, r
 Set o = CreateObject("TolvexPro.Tolvex")
 o.ErrorMsg = "before"

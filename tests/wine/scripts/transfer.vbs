@@ -5,36 +5,9 @@
 ' The work directory holds <progress dir>\progress.txt; the receive
 ' directory does not exist yet: the job makes it. The driver compares
 ' the files on disk afterwards.
-Option Explicit
+' Runs after common.vbs (Option Explicit, the texts T, Expect).
 Dim failures, o, r, url, work, secure, dead, fso, recvDir, sendFile
 failures = 0
-
-' Wine's VBScript has no ChrW: the Japanese texts come from texts.txt
-' (UTF-16) beside this script, one KEY=text a line.
-Function LoadTexts()
-  Dim here, f, line, d, eq
-  here = Left(WScript.ScriptFullName, InStrRev(WScript.ScriptFullName, "\"))
-  Set d = CreateObject("Scripting.Dictionary")
-  Set f = CreateObject("Scripting.FileSystemObject").OpenTextFile(here & "texts.txt", 1, False, -1)
-  Do While Not f.AtEndOfStream
-    line = f.ReadLine
-    eq = InStr(line, "=")
-    If eq > 0 Then d(Left(line, eq - 1)) = Mid(line, eq + 1)
-  Loop
-  f.Close
-  Set LoadTexts = d
-End Function
-Dim T
-Set T = LoadTexts()
-
-Sub Expect(what, got, want, wantMsg)
-  If got = want And o.ErrorMsg = wantMsg Then
-    WScript.Echo "ok   " & what
-  Else
-    WScript.Echo "FAIL " & what & ": got " & got & ", wanted " & want & ", ErrorMsg match " & (o.ErrorMsg = wantMsg)
-    failures = failures + 1
-  End If
-End Sub
 
 Sub ExpectFile(what, path, exists)
   If fso.FileExists(path) = exists Then
