@@ -71,7 +71,9 @@ Sample PostOnce(const tolvex::ServerAddress& address, const tolvex::Bytes& body,
   tolvex::posix::CurlHttpSession session;
   reply.assign(1, '8');
   const auto start = Clock::now();
-  const bool ok = tolvex::PostRequest(session, address, display, body, reply);
+  tolvex::BytesBody whole(body);
+  tolvex::ReplyCollector collector(reply);
+  const bool ok = tolvex::PostRequest(session, address, display, whole, collector);
   Sample s;
   s.total = Seconds(Clock::now() - start);
   s.send = Seconds(display.shown - start);

@@ -69,7 +69,7 @@ class HttpSession {
   // The reply's announced length once Send has succeeded, when the back end
   // has it without asking anything more of the server. The reply is read
   // to its end; one that ends short of this length failed.
-  virtual std::optional<std::uint64_t> ReplyLengthHint(Handle /*request*/) { return std::nullopt; }
+  virtual std::optional<std::uint64_t> ReplyLengthHint(Handle request) = 0;
 
   // What a reply that redirects says, once Send has succeeded: its status
   // line and Location, read from the headers already received. No back end
@@ -86,9 +86,9 @@ class HttpSession {
   // exchange may be inside a call on one, and closes them itself. It stays
   // in effect, so an exchange that had not yet begun fails too, until
   // ResetAbort.
-  virtual void Abort() {}
+  virtual void Abort() = 0;
   // Called before an exchange starts, on the thread that may abort it.
-  virtual void ResetAbort() {}
+  virtual void ResetAbort() = 0;
 };
 
 }  // namespace tolvex

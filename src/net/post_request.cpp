@@ -193,11 +193,4 @@ bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay&
   return RunPost(http, address, display, body, reply, trace);
 }
 
-bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
-                 const Bytes& body, Bytes& ResponseBytes, Trace& trace) {
-  BytesBody whole(body);
-  ReplyCollector reply(ResponseBytes);
-  return RunPost(http, address, display, whole, reply, trace);
-}
-
 }  // namespace tolvex

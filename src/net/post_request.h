@@ -37,14 +37,13 @@
 #include <string>
 #include <vector>
 
+#include "component/bytes.h"
 #include "component/trace.h"
 #include "net/http_session.h"
 #include "net/server_address.h"
 #include "net/status_display.h"
 
 namespace tolvex {
-
-using Bytes = std::vector<std::uint8_t>;
 
 inline constexpr char16_t kUserAgent[] = u"VB6";
 inline constexpr char16_t kPostContentTypeHeader[] =
@@ -111,10 +110,5 @@ std::string ShortReply(std::uint64_t received, std::uint64_t announced);
 // more precise one first.
 bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
                  RequestBody& body, ReplySink& reply, Trace& trace = DiscardingTrace());
-// The same for a body held whole and a reply collected whole into
-// ResponseBytes, which is reset only once the send has succeeded.
-bool PostRequest(HttpSession& http, const ServerAddress& address, StatusDisplay& display,
-                 const Bytes& body, Bytes& ResponseBytes, Trace& trace = DiscardingTrace());
-
 
 }  // namespace tolvex

@@ -23,10 +23,12 @@
 #include "net/servlet_protocol.h"
 #include "pack_company_data.h"
 #include "support/fake_http_session.h"
+#include "support/post_whole.h"
 
 namespace tolvex::e2e {
 namespace {
 
+using tolvex::testing::PostWhole;
 using tolvex::testing::RecordingDisplay;
 
 // Loopback must not go through a proxy some environment sets.
@@ -87,6 +89,8 @@ class CountingSession : public HttpSession {
     return real.ReplyLengthHint(r);
   }
   std::optional<Redirect> RedirectOf(Handle r) override { return real.RedirectOf(r); }
+  void Abort() override { real.Abort(); }
+  void ResetAbort() override { real.ResetAbort(); }
   void Close(Handle h) override {
     ++closed;
     real.Close(h);
@@ -118,7 +122,7 @@ Outcome Post(const std::string& url, const std::u16string& body) {
   outcome.reply = {'8'};
   const std::string wire = session.WireText(body);
   outcome.ok =
-      PostRequest(session, address, display, Bytes(wire.begin(), wire.end()), outcome.reply, trace);
+      PostWhole(session, address, display, Bytes(wire.begin(), wire.end()), outcome.reply, trace);
   outcome.cause = trace.CauseText();
   outcome.labels = display.texts;
   outcome.opened = session.opened;
@@ -408,7 +412,7 @@ TEST_F(OrderServerTest, AbortEndsAPostThatWouldNeverFinish) {
       session.Abort();
     });
     const std::string body = session.WireText(Header(u'3', u"BETA", u"k-beta"));
-    EXPECT_FALSE(PostRequest(session, address, display, Bytes(body.begin(), body.end()), reply));
+    EXPECT_FALSE(PostWhole(session, address, display, Bytes(body.begin(), body.end()), reply));
     canceller.join();
     EXPECT_TRUE(server->Stop()) << "a held request kept the server from stopping";
   }
@@ -548,7 +552,7 @@ TEST(CurlFailure, ThePostRecordsTheCauseTheSessionSaw) {
     ParseServerUrl(FromUtf8(Local(listener.port())), address);
     RecordingDisplay display;
     Bytes reply = {'8'};
-    EXPECT_FALSE(PostRequest(session, address, display, Bytes{'3'}, reply, trace));
+    EXPECT_FALSE(PostWhole(session, address, display, Bytes{'3'}, reply, trace));
     EXPECT_NE(trace.CauseText().find(c.cause), std::string::npos) << trace.CauseText();
   }
 }

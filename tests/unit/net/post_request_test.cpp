@@ -9,9 +9,12 @@
 #include "backends/wininet_errors.h"
 #include "net/piece_pacer.h"
 #include "support/fake_http_session.h"
+#include "support/post_whole.h"
 
 namespace tolvex {
 namespace {
+
+using testing::PostWhole;
 
 using testing::FakeHttpSession;
 using testing::RecordingDisplay;
@@ -99,7 +102,7 @@ TEST(PostRequest, FailureTable) {
     Bytes reply = kSeed;
     Trace trace;
     trace.BeginCall("post", u"");
-    EXPECT_FALSE(PostRequest(session, address, display, Body("3body"), reply, trace));
+    EXPECT_FALSE(PostWhole(session, address, display, Body("3body"), reply, trace));
     EXPECT_EQ(trace.CauseText(), c.cause);
     EXPECT_EQ(session.closed, c.closed);
     if (c.label_changed) {
@@ -128,7 +131,7 @@ TEST(PostRequest, SendsTheRequestAsTheClientWouldAndClosesNewestFirst) {
     FakeHttpSession session;
     RecordingDisplay display;
     Bytes reply = kSeed;
-    ASSERT_TRUE(PostRequest(session, c.address, display, Body("1code"), reply));
+    ASSERT_TRUE(PostWhole(session, c.address, display, Body("1code"), reply));
     EXPECT_EQ(session.agent, u"VB6");
     EXPECT_EQ(session.host, c.host);
     EXPECT_EQ(session.port, c.port);
@@ -180,7 +183,7 @@ TEST(PostRequest, ReportsEveryByteMovedInEitherDirection) {
     session.length_hint = c.announced;
     RecordingDisplay display;
     Bytes reply;
-    PostRequest(session, kAddress, display, Body("1code"), reply);
+    PostWhole(session, kAddress, display, Body("1code"), reply);
     Counts got;
     for (const auto& m : display.moved) {
       EXPECT_EQ(m.body_size, 5u);
@@ -198,7 +201,7 @@ TEST(PostRequest, LabelIsRepaintedBeforeTheFirstRead) {
     if (repaints_at_first_read < 0) repaints_at_first_read = display.repaints;
   };
   Bytes reply;
-  ASSERT_TRUE(PostRequest(session, kAddress, display, Body(""), reply));
+  ASSERT_TRUE(PostWhole(session, kAddress, display, Body(""), reply));
   EXPECT_EQ(repaints_at_first_read, 1);
 }
 
@@ -224,7 +227,7 @@ TEST(PostRequest, ReplyIsExactlyTheBytesRead) {
     session.reads = c.reads;
     RecordingDisplay display;
     Bytes reply = Pattern(40000);  // a previous, longer reply must not show through
-    ASSERT_TRUE(PostRequest(session, kAddress, display, Body("3"), reply));
+    ASSERT_TRUE(PostWhole(session, kAddress, display, Body("3"), reply));
     EXPECT_EQ(reply, c.expected);
     EXPECT_EQ(session.largest_capacity_asked, kReadPieceLimit);
     EXPECT_EQ(session.closed, (Handles{3, 2, 1}));
@@ -257,7 +260,7 @@ TEST(PostRequest, AnnouncedLengthSizesTheReplyAndMustArriveWhole) {
     RecordingDisplay display;
     Bytes reply;
     Trace trace;
-    ASSERT_EQ(PostRequest(session, kAddress, display, Body("3"), reply, trace), c.cause == nullptr);
+    ASSERT_EQ(PostWhole(session, kAddress, display, Body("3"), reply, trace), c.cause == nullptr);
     if (c.cause == nullptr) {
       EXPECT_EQ(reply, body);
     } else {
@@ -285,7 +288,7 @@ TEST(PostRequest, FailedReadMidReplyIsAFailureWithWhatWasRead) {
     session.reads = c.reads;
     RecordingDisplay display;
     Bytes reply = kSeed;
-    EXPECT_FALSE(PostRequest(session, kAddress, display, Body("3"), reply));
+    EXPECT_FALSE(PostWhole(session, kAddress, display, Body("3"), reply));
     EXPECT_EQ(reply, c.expected);
     EXPECT_EQ(session.closed, (Handles{3, 2, 1}));
   }
@@ -302,7 +305,7 @@ TEST(PostRequest, ErrorWhileReadingClosesAllHandlesAndKeepsWhatWasRead) {
   Bytes reply = kSeed;
   Trace trace;
   trace.BeginCall("post", u"");
-  EXPECT_FALSE(PostRequest(session, kAddress, display, Body("3"), reply, trace));
+  EXPECT_FALSE(PostWhole(session, kAddress, display, Body("3"), reply, trace));
   EXPECT_EQ(reply, Pattern(32000));
   EXPECT_EQ(session.closed, (Handles{3, 2, 1}));
   // Memory running out is named as such, never a bare failed post.
