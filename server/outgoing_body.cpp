@@ -19,7 +19,13 @@ EncodedArchiveFile::EncodedArchiveFile(int fd) : fd_(fd) {
     throw std::runtime_error(std::string("cannot read the archive: ") + std::strerror(errno));
   }
   archive_size_ = static_cast<std::uint64_t>(info.st_size);
-  encoded_size_ = CountFormEncoded(archive_size_, Reader(0)).encoded;
+  // The destructor does not run for a constructor that throws.
+  try {
+    encoded_size_ = CountFormEncoded(archive_size_, Reader(0)).encoded;
+  } catch (...) {
+    close(fd_);
+    throw;
+  }
 }
 
 EncodedArchiveFile::~EncodedArchiveFile() { close(fd_); }
