@@ -8,9 +8,10 @@
 # post's start to the reply's last byte; the bare program's own clock from
 # InternetOpen to its last read).
 #   bench/wininet_transfer_bench.sh [--sizes 32,256] [--pairs 3] [--arches "x64 x86"]
-#                                   [--dlls-x64 DIR] [--dlls-x86 DIR]
+#                                   [--dirs "recv send"] [--dlls-x64 DIR] [--dlls-x86 DIR]
 # --dlls-*: where Tolvex.dll and TolvexArchiver.dll come from (default the
 # build's), so an earlier build can be timed against the same bare loop.
+# TOLVEX_BENCH_TRACES=DIR keeps the DLL's trace of each row's last call.
 # Sizes are MiB on the wire of the receive's reply (the send posts the
 # same order data). Needs the linux, mingw-x64 (and mingw-i686) builds.
 set -euo pipefail
@@ -18,6 +19,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 SIZES=32,256
 PAIRS=3
 ARCHES="x64 x86"
+DIRS="recv send"
 DLLS_x64=$ROOT/build/mingw-x64/platform/win32
 DLLS_x86=$ROOT/build/mingw-i686/platform/win32
 while [ $# -gt 0 ]; do
@@ -25,6 +27,7 @@ while [ $# -gt 0 ]; do
     --sizes) SIZES=$2; shift 2 ;;
     --pairs) PAIRS=$2; shift 2 ;;
     --arches) ARCHES=$2; shift 2 ;;
+    --dirs) DIRS=$2; shift 2 ;;
     --dlls-x64) DLLS_x64=$2; shift 2 ;;
     --dlls-x86) DLLS_x86=$2; shift 2 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
@@ -141,7 +144,7 @@ for mib in "${sizes[@]}"; do
   mkdir -p "$root/outgoing"
   echo "C001 key-1" >"$root/companies.txt"
   make_orders "$mib" "$root/outgoing/C001.dat"
-  cp "$root/outgoing/C001.dat" "$C/bench/progress.txt"
+  [[ " $DIRS " == *" send "* ]] && cp "$root/outgoing/C001.dat" "$C/bench/progress.txt"
   # The receive's reply made once, so neither side waits for the server to pack.
   port=$(start_server "pack-$mib" --root "$root")
   printf '3C001        key-1%45s' '' >"$C/bench/recv-body.txt"
@@ -149,14 +152,16 @@ for mib in "${sizes[@]}"; do
     --data-binary @"$C/bench/recv-body.txt" -o "$WORK/reply-$mib" \
     "http://127.0.0.1:$port/servlets/GetSOData"
   recv_port=$(start_server "recv-$mib" --root "$root" --reply-file "$WORK/reply-$mib")
-  send_port=$(start_server "send-$mib" --root "$root")
-  capture_body "$WORK/capture-port" "$C/bench/progress.txt" "$C/bench/send-body.txt"
-  rm -f "$WORK/capture-port"
+  if [[ " $DIRS " == *" send "* ]]; then
+    send_port=$(start_server "send-$mib" --root "$root")
+    capture_body "$WORK/capture-port" "$C/bench/progress.txt" "$C/bench/send-body.txt"
+    rm -f "$WORK/capture-port"
+  fi
   wire=$(stat -c %s "$WORK/reply-$mib")
   for arch in $ARCHES; do
     W=$WINE64; [ "$arch" = x86 ] && W=$WINE32
     B="C:\\bench\\$arch\\transfer_bench.exe"
-    for dir in recv send; do
+    for dir in $DIRS; do
       port=$recv_port; [ $dir = send ] && port=$send_port
       url="http://127.0.0.1:$port/"
       body='C:\bench\recv-body.txt'; [ $dir = send ] && body='C:\bench\send-body.txt'
@@ -172,6 +177,10 @@ for mib in "${sizes[@]}"; do
             set -- $line
             [ "$2" = 0 ] || { echo "DLL $dir failed: $line"; tail -5 "$C/bench/trace.txt" 2>/dev/null; exit 1; }
             tr -d '\r' <"$C/bench/trace.txt" | sed -n 's/.*\* reply: .* in \([0-9.]*\) ms$/\1/p' | tail -n1 >>"$WORK/dll.xfer"
+            if [ -n "${TOLVEX_BENCH_TRACES:-}" ]; then
+              mkdir -p "$TOLVEX_BENCH_TRACES"
+              cp "$C/bench/trace.txt" "$TOLVEX_BENCH_TRACES/$arch-$mib-$dir.txt"
+            fi
           else
             began=$(date +%s%N)
             line=$($W "$B" bare "${url}servlets/$([ $dir = recv ] && echo GetSOData || echo PutProgressData)" \
@@ -191,6 +200,7 @@ for mib in "${sizes[@]}"; do
   done
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   PIDS=()
-  rm -rf "$root" "$WORK/reply-$mib" "$C/bench/received.txt" "$C/bench/bare-reply.txt"
+  rm -rf "$root" "$WORK/reply-$mib" "$C/bench/received.txt" "$C/bench/bare-reply.txt" \
+    "$C/bench/progress.txt" "$C/bench/send-body.txt"
 done
 echo "(medians of $PAIRS alternating pairs; bare: synchronous WinINet, 256 KiB pieces; ms: the whole program; xfer: the post, from the start of the exchange to the reply's last byte)"
