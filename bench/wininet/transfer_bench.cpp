@@ -17,7 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "backends/unique_hinternet.h"
+
 namespace {
+
+using tolvex::win32::unique_hinternet;
 
 constexpr DWORD kPiece = 256 * 1024;
 
@@ -34,16 +38,6 @@ std::string Narrow(const std::wstring& text) {
   for (const wchar_t c : text) out += static_cast<char>(c);
   return out;
 }
-
-struct Internet {
-  HINTERNET handle;
-  explicit Internet(HINTERNET h) : handle(h) {}
-  Internet(const Internet&) = delete;
-  Internet& operator=(const Internet&) = delete;
-  ~Internet() {
-    if (handle != nullptr) InternetCloseHandle(handle);
-  }
-};
 
 struct File {
   HANDLE handle;
@@ -65,8 +59,8 @@ int Bare(const std::wstring& url, const std::wstring& body_path, const std::wstr
   parts.lpszUrlPath = path;
   parts.dwUrlPathLength = 1024;
   if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts)) return 2;
-  File body(CreateFileW(body_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        0, nullptr));
+  File body(CreateFileW(body_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                        nullptr));
   File out(CreateFileW(out_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   if (body.handle == INVALID_HANDLE_VALUE || out.handle == INVALID_HANDLE_VALUE) return 2;
   LARGE_INTEGER size{};
@@ -75,30 +69,31 @@ int Bare(const std::wstring& url, const std::wstring& body_path, const std::wstr
 
   LARGE_INTEGER start;
   QueryPerformanceCounter(&start);
-  Internet internet(InternetOpenA("VB6", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  Internet connection(InternetConnectA(internet.handle, Narrow(host).c_str(), parts.nPort, nullptr,
-                                       nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-  Internet request(HttpOpenRequestA(
-      connection.handle, "POST", Narrow(path).c_str(), "HTTP/1.0", nullptr, nullptr,
+  unique_hinternet internet(
+      InternetOpenA("VB6", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  unique_hinternet connection(InternetConnectA(internet.get(), Narrow(host).c_str(), parts.nPort,
+                                               nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  unique_hinternet request(HttpOpenRequestA(
+      connection.get(), "POST", Narrow(path).c_str(), "HTTP/1.0", nullptr, nullptr,
       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT, 0));
-  if (request.handle == nullptr) return 3;
+  if (request.get() == nullptr) return 3;
   const char header[] = "Content-Type:application/x-www-form-urlencoded";
-  HttpAddRequestHeadersA(request.handle, header, sizeof header - 1, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+  HttpAddRequestHeadersA(request.get(), header, sizeof header - 1, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
   INTERNET_BUFFERSA buffers{};
   buffers.dwStructSize = sizeof buffers;
   buffers.dwBufferTotal = static_cast<DWORD>(size.QuadPart);
-  if (!HttpSendRequestExA(request.handle, &buffers, nullptr, 0, 0)) return 3;
+  if (!HttpSendRequestExA(request.get(), &buffers, nullptr, 0, 0)) return 3;
   for (;;) {
     DWORD got = 0, written = 0;
     if (!ReadFile(body.handle, buffer.data(), kPiece, &got, nullptr)) return 3;
     if (got == 0) break;
-    if (!InternetWriteFile(request.handle, buffer.data(), got, &written) || written != got) return 3;
+    if (!InternetWriteFile(request.get(), buffer.data(), got, &written) || written != got) return 3;
   }
-  if (!HttpEndRequestA(request.handle, nullptr, 0, 0)) return 3;
+  if (!HttpEndRequestA(request.get(), nullptr, 0, 0)) return 3;
   unsigned long long received = 0;
   for (;;) {
     DWORD got = 0, written = 0;
-    if (!InternetReadFile(request.handle, buffer.data(), kPiece, &got)) return 4;
+    if (!InternetReadFile(request.get(), buffer.data(), kPiece, &got)) return 4;
     if (got == 0) break;
     received += got;
     WriteFile(out.handle, buffer.data(), got, &written, nullptr);
@@ -135,8 +130,8 @@ int Call(bool send, const std::wstring& url, const std::wstring& key, const std:
   VariantInit(&result);
   LARGE_INTEGER start;
   QueryPerformanceCounter(&start);
-  const HRESULT hr =
-      object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
+  const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                    &result, nullptr, nullptr);
   const double ms = Milliseconds(start);
   VariantChangeType(&result, &result, 0, VT_I4);
   const long code_returned = SUCCEEDED(hr) && V_VT(&result) == VT_I4 ? V_I4(&result) : -1;
