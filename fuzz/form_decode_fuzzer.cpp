@@ -19,18 +19,15 @@ namespace {
 bool DecodeInPieces(const tolvex::Bytes& source, const std::vector<std::size_t>& cuts,
                     tolvex::Bytes& out, tolvex::DecodeErrorKind& kind) {
   tolvex::FormDecoder decoder;
-  tolvex::Bytes piece;
   std::size_t from = 0;
   for (std::size_t i = 0; i <= cuts.size(); ++i) {
     const std::size_t to = i < cuts.size() ? cuts[i] : source.size();
     try {
-      decoder.Decode(source.data() + from, to - from, piece);
+      decoder.Decode(source.data() + from, to - from, out);
     } catch (const tolvex::DecodeError& e) {
-      out.insert(out.end(), piece.begin(), piece.end());
       kind = e.kind;
       return false;
     }
-    out.insert(out.end(), piece.begin(), piece.end());
     from = to;
   }
   try {

@@ -293,6 +293,7 @@ void BodyIntake::Judge() {
 
 void BodyIntake::Decode(const char* data, std::size_t size) {
   if (undecodable_) return;
+  decoded_piece_.clear();
   try {
     decoder_.Decode(reinterpret_cast<const std::uint8_t*>(data), size, decoded_piece_);
   } catch (const DecodeError&) {

@@ -52,22 +52,27 @@ void ArchiveReplySink::TakePayload(const std::uint8_t* data, std::size_t n) {
       write_error_ = error.what();
     }
   }
+  // Decoded behind what waits to be written and gathered into large
+  // writes: a write per piece of the connection costs more than the
+  // decoding, under Wine above all.
+  if (pending_.capacity() < kWritePiece) pending_.reserve(kWritePiece);
+  const std::size_t before = pending_.size();
   const auto decoding = std::chrono::steady_clock::now();
   try {
-    decoder_.Decode(data, n, piece_);
+    decoder_.Decode(data, n, pending_);
   } catch (const DecodeError& error) {
     decode_error_ = error;
     // Nothing of a malformed payload is kept.
     file_.reset();
+    pending_.clear();
     return;
   }
   decode_ms_ += MsSince(decoding);
-  decoded_ += piece_.size();
-  if (!file_) return;
-  // Gathered into large writes: a write per piece of the connection costs
-  // more than the decoding, under Wine above all.
-  if (pending_.capacity() < kWritePiece) pending_.reserve(kWritePiece);
-  pending_.insert(pending_.end(), piece_.begin(), piece_.end());
+  decoded_ += pending_.size() - before;
+  if (!file_) {
+    pending_.clear();
+    return;
+  }
   if (pending_.size() >= kWritePiece) WritePending();
 }
 

@@ -64,7 +64,6 @@ class ArchiveReplySink : public ReplySink {
   bool opened_ = false;
   std::unique_ptr<WritableFile> file_;
   FormDecoder decoder_;
-  Bytes piece_;
   Bytes pending_;  // decoded, not yet written
   std::optional<DecodeError> decode_error_;
   std::optional<std::string> write_error_;

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "net/form_decode_blocks.h"
+
 namespace tolvex {
 namespace {
 
@@ -55,9 +57,10 @@ constexpr auto kHexTable = MakeHexTable();
 // a reused one that is long enough already is not filled at all.
 constexpr std::size_t kChunk = 16 * 1024;
 
-// Appends to `decoded`, which is separate from the n bytes at `source`. The exact walk: one
-// byte or one escape at a time, failing at the first malformed escape with
-// the bytes before it kept.
+// Appends to `decoded`, which is separate from the n bytes at `source`.
+// Blocks go through the fast lane; the rest, and a block it refuses, take
+// the exact walk: one byte or one escape at a time, failing at the first
+// malformed escape with the bytes before it kept.
 void DecodeRange(const std::uint8_t* source, std::size_t n, Bytes& decoded) {
   const std::size_t base = decoded.size();
   if (decoded.capacity() < base + n) decoded.reserve(base + n);
@@ -76,6 +79,7 @@ void DecodeRange(const std::uint8_t* source, std::size_t n, Bytes& decoded) {
     if (decoded.size() < written + input) decoded.resize(written + input);
     dst = decoded.data() + written;
     const std::uint8_t* const stop = src + input;
+    form_blocks::DecodeBlocks(src, stop, end, dst);
     while (src < stop) {
       const std::uint8_t b = *src;
       if (b != '%') {

@@ -41,7 +41,6 @@ std::size_t FormDecoder::CompleteWaiting(const std::uint8_t* piece, std::size_t 
 }
 
 void FormDecoder::Decode(const std::uint8_t* piece, std::size_t n, Bytes& decoded) {
-  decoded.clear();
   std::size_t at = 0;
   if (carried_ > 0) {
     at = CompleteWaiting(piece, n, decoded);

@@ -15,12 +15,11 @@ namespace tolvex {
 // Decodes a stream piece by piece. An escape cut between two pieces waits,
 // at most two bytes of it, for the next one. A malformed escape throws the
 // DecodeError that DecodeFormBytes throws for the whole stream, at the same
-// escape: what all calls before it handed out, followed by what the failing
-// call leaves in `decoded`, is what DecodeFormBytes leaves. A decoder that
-// has thrown is not used again.
+// escape: what all calls appended, the failing one included, is what
+// DecodeFormBytes leaves. A decoder that has thrown is not used again.
 class FormDecoder {
  public:
-  // Replaces `decoded` with the bytes that this piece completes.
+  // Appends to `decoded` the bytes that this piece completes.
   void Decode(const std::uint8_t* piece, std::size_t n, Bytes& decoded);
   // The end of the stream: throws IndexOutOfRange when it cuts an escape.
   void Finish() const;

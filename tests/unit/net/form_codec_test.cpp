@@ -282,21 +282,16 @@ struct Streamed {
 Streamed DecodeInPieces(const Bytes& in, const std::vector<std::size_t>& cuts) {
   Streamed result;
   FormDecoder decoder;
-  Bytes piece;
   std::size_t from = 0;
-  bool in_piece = true;
   try {
+    // A failing piece appends what it decoded before the escape.
     for (std::size_t i = 0; i <= cuts.size(); ++i) {
       const std::size_t to = i < cuts.size() ? cuts[i] : in.size();
-      decoder.Decode(in.data() + from, to - from, piece);
-      result.out.insert(result.out.end(), piece.begin(), piece.end());
+      decoder.Decode(in.data() + from, to - from, result.out);
       from = to;
     }
-    in_piece = false;
     decoder.Finish();
   } catch (const DecodeError& e) {
-    // A failing piece leaves what it decoded before the escape.
-    if (in_piece) result.out.insert(result.out.end(), piece.begin(), piece.end());
     result.failed = true;
     result.kind = e.kind;
   }
