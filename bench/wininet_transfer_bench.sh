@@ -9,8 +9,13 @@
 # InternetOpen to its last read).
 #   bench/wininet_transfer_bench.sh [--sizes 32,256] [--pairs 3] [--arches "x64 x86"]
 #                                   [--dirs "recv send"] [--dlls-x64 DIR] [--dlls-x86 DIR]
+#                                   [--server-packs]
 # --dlls-*: where Tolvex.dll and TolvexArchiver.dll come from (default the
 # build's), so an earlier build can be timed against the same bare loop.
+# The receive's reply is made once and served from a file, so the ratios
+# are the client's alone; --server-packs has the server pack the order
+# data for every request instead, as a live order server does (the same
+# wait on both sides).
 # TOLVEX_BENCH_TRACES=DIR keeps the DLL's trace of each row's last call.
 # Sizes are MiB on the wire of the receive's reply (the send posts the
 # same order data). Needs the linux, mingw-x64 (and mingw-i686) builds.
@@ -20,6 +25,7 @@ SIZES=32,256
 PAIRS=3
 ARCHES="x64 x86"
 DIRS="recv send"
+SERVER_PACKS=
 DLLS_x64=$ROOT/build/mingw-x64/platform/win32
 DLLS_x86=$ROOT/build/mingw-i686/platform/win32
 while [ $# -gt 0 ]; do
@@ -30,6 +36,7 @@ while [ $# -gt 0 ]; do
     --dirs) DIRS=$2; shift 2 ;;
     --dlls-x64) DLLS_x64=$2; shift 2 ;;
     --dlls-x86) DLLS_x86=$2; shift 2 ;;
+    --server-packs) SERVER_PACKS=1; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -151,7 +158,11 @@ for mib in "${sizes[@]}"; do
   curl -s -S --http1.0 -A VB6 -H 'Content-Type:application/x-www-form-urlencoded' \
     --data-binary @"$C/bench/recv-body.txt" -o "$WORK/reply-$mib" \
     "http://127.0.0.1:$port/servlets/GetSOData"
-  recv_port=$(start_server "recv-$mib" --root "$root" --reply-file "$WORK/reply-$mib")
+  if [ -n "$SERVER_PACKS" ]; then
+    recv_port=$port
+  else
+    recv_port=$(start_server "recv-$mib" --root "$root" --reply-file "$WORK/reply-$mib")
+  fi
   if [[ " $DIRS " == *" send "* ]]; then
     send_port=$(start_server "send-$mib" --root "$root")
     capture_body "$WORK/capture-port" "$C/bench/progress.txt" "$C/bench/send-body.txt"
