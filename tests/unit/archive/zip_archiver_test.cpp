@@ -65,6 +65,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RoundTripCase{"empty", "C001.dat", 0, false},
                       RoundTripCase{"one_byte", "C001.dat", 1, false},
                       RoundTripCase{"several_chunks", "C001.dat", 3 * 1024 * 1024 + 17, false},
+                      // Inflated on a thread of its own, and ending where an
+                      // output buffer of either path ends.
+                      RoundTripCase{"inflated_beside", "C001.dat", 9 * 1024 * 1024 + 5, false},
+                      RoundTripCase{"ends_on_a_buffer_edge", "C001.dat", 8 * 1024 * 1024, false},
                       RoundTripCase{"japanese_name", "受注データ.dat", 4096, false},
                       RoundTripCase{"zip64_records", "C001.dat", 300000, true},
                       RoundTripCase{"zip64_empty", "C001.dat", 0, true}),
