@@ -202,6 +202,11 @@ std::string StoredBlocks(const std::string& data, bool last) {
   return out;
 }
 
+std::string Deflated(const std::string& data) {
+  const auto body = RawDeflate(data);
+  return std::string(body.begin(), body.end());
+}
+
 // C001.dat, declared as `data`, holding `body` as its deflate data.
 CraftedMember DeflatedAs(const std::string& data, std::string body) {
   auto m = Member("C001.dat", std::move(body));
@@ -291,26 +296,25 @@ INSTANTIATE_TEST_SUITE_P(Crafted, ZipDataCheckTest,
                                              DeflatedAs(Large(4 << 20),
                                                         StoredBlocks(Large(4 << 20), false)),
                                              ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
-                                    DataCase{"large_data_past_the_stream",
-                                             DeflatedAs(Large(2 << 20), StoredBlocks(
-                                                                            Large(2 << 20), true) +
-                                                                            Large(1 << 20)),
-                                             ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+        DataCase{"large_data_past_the_stream",
+                 DeflatedAs(Large(6 << 20), Deflated(Large(6 << 20)) + Large(1000)),
+                 ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
                                     DataCase{"large_read_fails_midway",
                                              DeflatedAs(Large(4 << 20),
                                                         StoredBlocks(Large(4 << 20), true)),
                                              ArchiveErrc::kReadFailed, "read error: so.zip",
                                              [](auto& files) { files.readable = 2 << 20; }},
-                                    // Data past the stream's end, read ahead of need, fails nothing
-                                    // by being unreadable: the end is found first.
-                                    DataCase{"large_read_fails_past_the_stream",
-                                             DeflatedAs(Large(2 << 20), StoredBlocks(
-                                                                            Large(2 << 20), true) +
-                                                                            Large(2 << 20)),
-                                             ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat",
-                                             [](auto& files) {
-                                               files.readable = (2 << 20) + (400 << 10);
-                                             }},
+        // Data past the stream's end, read ahead of need, fails nothing by
+        // being unreadable: the end is found first.
+        [] {
+          const auto data = Large(6 << 20);
+          const auto body = Deflated(data);
+          const std::uint64_t readable = body.size() + (400 << 10);
+          return DataCase{"large_read_fails_past_the_stream",
+                          DeflatedAs(data, body + Large(2 << 20)), ArchiveErrc::kSizeMismatch,
+                          "size mismatch: C001.dat",
+                          [readable](auto& files) { files.readable = readable; }};
+        }(),
                                     DataCase{"large_disk_fills_up_midway",
                                              Member("C001.dat", Large(8 << 20)),
                                              ArchiveErrc::kWriteFailed, "write error: C001.dat",
