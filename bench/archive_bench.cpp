@@ -4,15 +4,19 @@
 // resident memory are its own. Linux only.
 //
 //   archive_bench [--size-mib N] [--reps R] [--dir D] [--level L] [--zip64]
+//   archive_bench --unpack-file F [--against B] [--reps R] [--dir D] [--level L]
 //
 // --zip64 adds a round trip of a member larger than 4 GiB (slow, needs
-// about 9 GiB of disk).
+// about 9 GiB of disk). --unpack-file packs F once and times its unpack,
+// run after run alternating with B, another build of this benchmark (the
+// code before a change, say), and gives the medians and their ratio.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -125,6 +129,15 @@ bool SameContents(const fs::path& a, const fs::path& b) {
   return std::system(("cmp -s '" + a.string() + "' '" + b.string() + "'").c_str()) == 0;
 }
 
+Measure Median(std::vector<Measure> runs) {
+  for (const auto& m : runs) {
+    if (m.status != 0) return m;
+  }
+  std::sort(runs.begin(), runs.end(),
+            [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
+  return runs[runs.size() / 2];
+}
+
 Measure Best(const std::vector<Measure>& runs) {
   Measure best = runs.front();
   for (const auto& m : runs) {
@@ -208,6 +221,54 @@ int Zip64Round(const std::string& self, const fs::path& work) {
   return same ? 0 : 1;
 }
 
+int CompareUnpack(const std::string& self, const fs::path& work, const fs::path& file,
+                  const std::string& against, int reps) {
+  const auto src = work / "src";
+  const auto out = work / "out";
+  fs::remove_all(work);
+  fs::create_directories(src);
+  fs::create_directories(out);
+  const auto name = file.filename();
+  fs::copy_file(file, src / name);
+  if (RunChild({self, "--pack", src.string(), name.string(), "so.zip", std::to_string(g_level)})
+          .status != 0) {
+    std::fprintf(stderr, "cannot pack %s\n", file.c_str());
+    return 1;
+  }
+  const double mib = static_cast<double>(fs::file_size(file)) / (1 << 20);
+  std::vector<std::string> builds{self};
+  if (!against.empty()) builds.push_back(against);
+  std::vector<std::vector<Measure>> runs(builds.size());
+  bool same = true;
+  for (int i = 0; i < reps; ++i) {
+    for (std::size_t b = 0; b < builds.size(); ++b) {
+      fs::remove(out / name);
+      fs::copy_file(src / "so.zip", out / "so.zip", fs::copy_options::overwrite_existing);
+      runs[b].push_back(RunChild({builds[b], "--unpack", out.string(), "so.zip"}));
+      same = same && SameContents(out / name, src / name);
+    }
+  }
+  std::printf("file     %s, %.1f MiB, archive %llu bytes, median of %d runs\n", name.c_str(), mib,
+              static_cast<unsigned long long>(fs::file_size(src / "so.zip")), reps);
+  std::vector<Measure> medians;
+  for (std::size_t b = 0; b < builds.size(); ++b) {
+    std::string all;
+    for (const auto& m : runs[b]) all += " " + std::to_string(std::lround(m.seconds * 1000));
+    medians.push_back(Median(runs[b]));
+    std::printf("unpack   %-6s %7.1f ms (%6.1f MiB/s, peak RSS %6ld KiB); runs in ms:%s\n",
+                b == 0 ? "this" : "other", medians[b].seconds * 1000, mib / medians[b].seconds,
+                medians[b].peak_rss_kib, all.c_str());
+  }
+  if (medians.size() == 2) {
+    std::printf("ratio    this/other %.3f\n", medians[0].seconds / medians[1].seconds);
+  }
+  bool ok = same;
+  for (const auto& m : medians) ok = ok && m.status == 0;
+  std::printf("check    unpacked files equal the original: %s\n", ok ? "ok" : "FAILED");
+  fs::remove_all(work);
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -220,6 +281,8 @@ int main(int argc, char** argv) {
   int reps = 3;
   fs::path dir = fs::temp_directory_path() / "tolvex-archive-bench";
   bool zip64 = false;
+  fs::path unpack_file;
+  std::string against;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--size-mib" && i + 1 < argc) {
@@ -232,13 +295,20 @@ int main(int argc, char** argv) {
       g_level = std::atoi(argv[++i]);
     } else if (arg == "--zip64") {
       zip64 = true;
+    } else if (arg == "--unpack-file" && i + 1 < argc) {
+      unpack_file = argv[++i];
+    } else if (arg == "--against" && i + 1 < argc) {
+      against = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: %s [--size-mib N] [--reps R] [--dir D] [--level L] [--zip64]\n",
-                   argv[0]);
+      std::fprintf(stderr,
+                   "usage: %s [--size-mib N] [--reps R] [--dir D] [--level L] [--zip64]\n"
+                   "       %s --unpack-file F [--against B] [--reps R] [--dir D] [--level L]\n",
+                   argv[0], argv[0]);
       return 2;
     }
   }
   const std::string self = fs::read_symlink("/proc/self/exe").string();
+  if (!unpack_file.empty()) return CompareUnpack(self, dir, unpack_file, against, reps);
 
   // A small round first: the same peak memory at both sizes shows that
   // memory does not grow with the file.

@@ -3,9 +3,13 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <exception>
+#include <optional>
+#include <system_error>
 #include <vector>
 
 #include "archive/archive_errors.h"
+#include "archive/inflate_thread.h"
 #include "archive/zip_format.h"
 #include "archive/zip_names.h"
 
@@ -15,19 +19,8 @@ namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
 
-class InflateStream {
- public:
-  InflateStream() {
-    if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK) throw std::bad_alloc();
-  }
-  ~InflateStream() { inflateEnd(&stream_); }
-  InflateStream(const InflateStream&) = delete;
-  InflateStream& operator=(const InflateStream&) = delete;
-  z_stream* get() { return &stream_; }
-
- private:
-  z_stream stream_{};
-};
+// Below this much deflate data, starting a thread costs more than it saves.
+constexpr std::uint64_t kInflateBesideFrom = 1024 * 1024;
 
 class MemberSink {
  public:
@@ -81,8 +74,11 @@ void Inflate(ArchiveInput& archive, const ZipMember& member, MemberSink& sink) {
   std::uint64_t offset = member.data_offset;
   std::uint64_t left = member.compressed_size;
   int status = Z_OK;
+  // zlib may hold output back when the buffer fills even though it has
+  // taken all input; only an unfilled buffer means it needs more input.
+  bool needs_input = true;
   while (status != Z_STREAM_END) {
-    if (z->avail_in == 0) {
+    if (needs_input && z->avail_in == 0) {
       if (left == 0) sink.Fail(ArchiveErrc::kSizeMismatch);  // data ends early
       const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk));
       archive.ReadAt(offset, in.data(), n);
@@ -99,8 +95,72 @@ void Inflate(ArchiveInput& archive, const ZipMember& member, MemberSink& sink) {
       sink.Fail(ArchiveErrc::kDamaged);
     }
     sink.Write(out.data(), out.size() - z->avail_out);
+    needs_input = z->avail_out != 0;
   }
   if (z->avail_in != 0 || left != 0) sink.Fail(ArchiveErrc::kSizeMismatch);
+}
+
+// The same checks in the same order as Inflate, with zlib on its own
+// thread: each failure is the one a piece-by-piece unpack would meet first.
+void InflateBeside(ArchiveInput& archive, const ZipMember& member, MemberSink& sink,
+                   InflateThread& helper) {
+  using Kind = InflateThread::Step::Kind;
+  std::uint64_t offset = member.data_offset;
+  std::uint64_t left = member.compressed_size;
+  // A piece read ahead that cannot be read fails the member only if the
+  // stream needs it: an end or a fault before it wins, as it would if the
+  // piece had never been read.
+  std::exception_ptr read_failure;
+  if (left == 0) helper.EndInput();
+  while (true) {
+    const auto step = helper.Next(left > 0 && !read_failure);
+    switch (step.kind) {
+      case Kind::kFillInput: {
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(left, InflateThread::kInputSize));
+        try {
+          archive.ReadAt(offset, step.data, n);
+        } catch (...) {
+          read_failure = std::current_exception();
+          helper.EndInput();
+          break;
+        }
+        offset += n;
+        left -= n;
+        helper.Push(step, n);
+        if (left == 0) helper.EndInput();
+        break;
+      }
+      case Kind::kOutput:
+        sink.Write(step.data, step.size);
+        helper.Release(step);
+        break;
+      case Kind::kFinished:
+        if (step.unused != 0 || left != 0) sink.Fail(ArchiveErrc::kSizeMismatch);
+        return;
+      case Kind::kStarved:
+        if (read_failure) std::rethrow_exception(read_failure);
+        sink.Fail(ArchiveErrc::kSizeMismatch);  // data ends early
+      case Kind::kDamaged:
+        sink.Fail(ArchiveErrc::kDamaged);
+      case Kind::kFailed:
+        std::rethrow_exception(step.failure);
+    }
+  }
+}
+
+// Inflates beside the calling thread when the member is large enough and
+// the system gives a thread, piece by piece on the calling thread if not.
+void InflateMember(ArchiveInput& archive, const ZipMember& member, MemberSink& sink) {
+  if (member.compressed_size >= kInflateBesideFrom) {
+    std::optional<InflateThread> helper;
+    try {
+      helper.emplace();
+    } catch (const std::system_error&) {
+    }
+    if (helper) return InflateBeside(archive, member, sink, *helper);
+  }
+  Inflate(archive, member, sink);
 }
 
 }  // namespace
@@ -110,7 +170,7 @@ void ExtractMember(ArchiveInput& archive, const ZipMember& member, WritableFile&
   if (member.method == kMethodStored) {
     CopyStored(archive, member, sink);
   } else {
-    Inflate(archive, member, sink);
+    InflateMember(archive, member, sink);
   }
   sink.Finish();
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -33,6 +34,7 @@ struct RoundTripCase {
   std::string file_name;
   std::size_t size;
   bool force_zip64;
+  std::size_t last_run = 0;  // the data ends in this many equal bytes
 };
 void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.label; }
 
@@ -46,7 +48,8 @@ TEST_P(ZipRoundTripTest, UnpacksWhatWasPacked) {
   ZipArchiver archiver(files_, kNativePathStyle, settings);
   const auto send = Dir("send");
   const auto recv = Dir("recv");
-  const auto data = MixedData(c.size, static_cast<std::uint32_t>(c.size));
+  auto data = MixedData(c.size, static_cast<std::uint32_t>(c.size));
+  std::fill(data.end() - static_cast<std::ptrdiff_t>(c.last_run), data.end(), 'z');
   const fs::path name = fs::u8path(c.file_name);
   WriteBytes(send / name, data);
 
@@ -65,6 +68,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RoundTripCase{"empty", "C001.dat", 0, false},
                       RoundTripCase{"one_byte", "C001.dat", 1, false},
                       RoundTripCase{"several_chunks", "C001.dat", 3 * 1024 * 1024 + 17, false},
+                      // Inflated on a thread of its own, and ending where an
+                      // output buffer of either path ends.
+                      RoundTripCase{"inflated_beside", "C001.dat", 9 * 1024 * 1024 + 5, false},
+                      RoundTripCase{"ends_on_a_buffer_edge", "C001.dat", 8 * 1024 * 1024, false},
+                      // zlib has taken the last input when the output fills
+                      // in the middle of the last match, and still holds output.
+                      RoundTripCase{"output_held_back", "C001.dat", 524314, false, 300},
                       RoundTripCase{"japanese_name", "受注データ.dat", 4096, false},
                       RoundTripCase{"zip64_records", "C001.dat", 300000, true},
                       RoundTripCase{"zip64_empty", "C001.dat", 0, true}),

@@ -42,14 +42,18 @@ TEST_F(ZipDiskFullTest, UnpackKeepsTheOldFileOfTheSameName) {
     const char* name;
     std::uint64_t room;
     std::optional<testing::FileOp> fails;  // on the extracted file
+    std::size_t size = 2 << 20;
   } cases[] = {
       {"the disk fills up", 64 * 1024, std::nullopt},
       {"the data cannot be synced", UINT64_MAX, testing::FileOp::kSync},
       {"the file cannot be closed", UINT64_MAX, testing::FileOp::kClose},
+      // Inflated on a thread of its own.
+      {"the disk fills up after pieces", 3 << 20, std::nullopt, 10 << 20},
+      {"a large file cannot be synced", UINT64_MAX, testing::FileOp::kSync, 10 << 20},
   };
   const auto dir = scratch_.path();
-  const auto data = MixedData(2 << 20);
   for (const auto& c : cases) {
+    const auto data = MixedData(c.size);
     fs::remove_all(dir);
     fs::create_directories(dir);
     WriteBytes(dir / "so.zip",

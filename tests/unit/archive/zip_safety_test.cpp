@@ -2,9 +2,11 @@
 // and nothing may be written outside the target directory, nor any
 // half-written member left inside it.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <functional>
+#include <string>
 
 #include "archive/archive_errors.h"
 #include "archive/zip_archiver.h"
@@ -178,11 +180,50 @@ INSTANTIATE_TEST_SUITE_P(
                    "not a zip archive: so.zip"}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// Members of several MiB, whose data is inflated on a thread of its own
+// while the unpack reads, checks and writes.
+std::string Large(std::size_t size) {
+  const auto data = MixedData(size, 7);
+  return std::string(data.begin(), data.end());
+}
+
+// Deflate data of stored blocks, so that its bytes lie where a row wants
+// them; a final empty block ends the stream when `last`.
+std::string StoredBlocks(const std::string& data, bool last) {
+  std::string out;
+  for (std::size_t at = 0; at < data.size(); at += 0xFFFF) {
+    const auto n = static_cast<std::uint16_t>(std::min<std::size_t>(0xFFFF, data.size() - at));
+    const auto x = static_cast<std::uint16_t>(~n);
+    out += {'\0', static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(x),
+            static_cast<char>(x >> 8)};
+    out.append(data, at, n);
+  }
+  if (last) out += std::string("\x01\x00\x00\xff\xff", 5);
+  return out;
+}
+
+std::string Deflated(const std::string& data) {
+  const auto body = RawDeflate(data);
+  return std::string(body.begin(), body.end());
+}
+
+// C001.dat, declared as `data`, holding `body` as its deflate data.
+CraftedMember DeflatedAs(const std::string& data, std::string body) {
+  auto m = Member("C001.dat", std::move(body));
+  m.deflate = false;
+  m.method_override = 8;
+  m.crc = static_cast<std::uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  m.uncompressed_size = static_cast<std::uint32_t>(data.size());
+  return m;
+}
+
 struct DataCase {
   const char* label;
   CraftedMember bad;
   ArchiveErrc code;
   std::string text;
+  std::function<void(testing::FaultyFileSystem&)> fault = nullptr;
 };
 void PrintTo(const DataCase& c, std::ostream* os) { *os << c.label; }
 
@@ -192,6 +233,7 @@ class ZipDataCheckTest : public UnpackFixture, public ::testing::WithParamInterf
 // are complete, the faulty one leaves nothing behind.
 TEST_P(ZipDataCheckTest, LeavesNoPartOfTheFaultyMember) {
   const auto& c = GetParam();
+  if (c.fault) c.fault(files_);
   const auto result = Unpack(CraftZip({Member("first.dat", "complete"), c.bad}));
   EXPECT_EQ(result.error, Code(c.code));
   EXPECT_EQ(result.text, c.text);
@@ -199,28 +241,96 @@ TEST_P(ZipDataCheckTest, LeavesNoPartOfTheFaultyMember) {
             (std::set<std::string>{"out", "out/so.zip", "out/first.dat"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Crafted, ZipDataCheckTest,
-    ::testing::Values(
-        DataCase{"crc",
-                 With(Member("C001.dat", std::string(300000, 'a')), [](auto& m) { m.crc = 1; }),
-                 ArchiveErrc::kCrcMismatch, "CRC mismatch: C001.dat"},
-        DataCase{"inflates_beyond_declared",
-                 With(Member("C001.dat", std::string(600000, 'b')),
-                      [](auto& m) { m.uncompressed_size = 1000; }),
+INSTANTIATE_TEST_SUITE_P(Crafted, ZipDataCheckTest,
+                         ::testing::
+                             Values(DataCase{"crc",
+                                             With(Member("C001.dat", std::string(300000, 'a')),
+                                                  [](auto& m) { m.crc = 1; }),
+                                             ArchiveErrc::kCrcMismatch, "CRC mismatch: C001.dat"},
+                                    DataCase{"inflates_beyond_declared",
+                                             With(Member("C001.dat", std::string(600000, 'b')),
+                                                  [](auto& m) { m.uncompressed_size = 1000; }),
+                                             ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+                                    DataCase{"inflates_short_of_declared",
+                                             With(Member("C001.dat", "short"),
+                                                  [](auto& m) { m.uncompressed_size = 6; }),
+                                             ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+                                    DataCase{"corrupt_deflate",
+                                             With(Member("C001.dat"),
+                                                  [](auto& m) {
+                                                    m.deflate = false;
+                                                    m.method_override = 8;
+                                                    m.data = std::string(
+                                                        "\xff\xff\xff\xff\xff\xff\xff", 7);
+                                                  }),
+                                             ArchiveErrc::kDamaged, "archive damaged: C001.dat"},
+                                    DataCase{"large_crc",
+                                             With(Member("C001.dat", Large(6 << 20)),
+                                                  [](auto& m) { m.crc = 1; }),
+                                             ArchiveErrc::kCrcMismatch, "CRC mismatch: C001.dat"},
+                                    DataCase{"large_inflates_beyond_declared",
+                                             With(Member("C001.dat", Large(6 << 20)),
+                                                  [](auto& m) { m.uncompressed_size = 3 << 20; }),
+                                             ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+                                    DataCase{
+                                        "large_inflates_short_of_declared",
+                                        With(Member("C001.dat", Large(6 << 20)),
+                                             [](auto& m) { m.uncompressed_size = (6 << 20) + 1; }),
+                                        ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+                                    DataCase{"large_damaged_in_the_middle",
+                                             DeflatedAs(Large(8 << 20),
+                                                        StoredBlocks(Large(4 << 20), false) +
+                                                            "\x06" +
+                                                            Large(64 << 10)),
+                                             ArchiveErrc::kDamaged, "archive damaged: C001.dat"},
+                                    // The output before the damage is checked, and found too large,
+                                    // first.
+                                    DataCase{
+                                        "large_beyond_declared_before_damage",
+                                        With(DeflatedAs(Large(8 << 20), StoredBlocks(
+                                                                            Large(4 << 20), false) +
+                                                                            "\x06" + Large(64 << 10)),
+                                             [](auto& m) { m.uncompressed_size = 3 << 20; }),
+                                        ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+                                    DataCase{"large_data_ends_early",
+                                             DeflatedAs(Large(4 << 20),
+                                                        StoredBlocks(Large(4 << 20), false)),
+                                             ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+        DataCase{"large_data_past_the_stream",
+                 DeflatedAs(Large(6 << 20), Deflated(Large(6 << 20)) + Large(1000)),
                  ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
-        DataCase{"inflates_short_of_declared",
-                 With(Member("C001.dat", "short"), [](auto& m) { m.uncompressed_size = 6; }),
-                 ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
-        DataCase{"corrupt_deflate",
-                 With(Member("C001.dat"),
-                      [](auto& m) {
-                        m.deflate = false;
-                        m.method_override = 8;
-                        m.data = std::string("\xff\xff\xff\xff\xff\xff\xff", 7);
-                      }),
-                 ArchiveErrc::kDamaged, "archive damaged: C001.dat"}),
-    [](const auto& info) { return std::string(info.param.label); });
+                                    DataCase{"large_read_fails_midway",
+                                             DeflatedAs(Large(4 << 20),
+                                                        StoredBlocks(Large(4 << 20), true)),
+                                             ArchiveErrc::kReadFailed, "read error: so.zip",
+                                             [](auto& files) { files.readable = 2 << 20; }},
+        // Data past the stream's end, read ahead of need, fails nothing by
+        // being unreadable: the end is found first.
+        [] {
+          const auto data = Large(6 << 20);
+          const auto body = Deflated(data);
+          const std::uint64_t readable = body.size() + (400 << 10);
+          return DataCase{"large_read_fails_past_the_stream",
+                          DeflatedAs(data, body + Large(2 << 20)), ArchiveErrc::kSizeMismatch,
+                          "size mismatch: C001.dat",
+                          [readable](auto& files) { files.readable = readable; }};
+        }(),
+                                    DataCase{"large_disk_fills_up_midway",
+                                             Member("C001.dat", Large(8 << 20)),
+                                             ArchiveErrc::kWriteFailed, "write error: C001.dat",
+                                             [](auto& files) { files.room = 3 << 20; }},
+                                    DataCase{"large_write_fails_after_pieces",
+                                             Member("C001.dat", Large(8 << 20)),
+                                             ArchiveErrc::kWriteFailed, "write error: C001.dat",
+                                             [](auto& files) {
+                                               // The first write is first.dat's.
+                                               files.Fail(testing::FileOp::kWrite,
+                                                          FileError("write: Input/output error",
+                                                                    FileFault::kOther,
+                                                                    "Input/output error"),
+                                                          "", 4);
+                                             }}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(UnpackFixture, RefusesAnArchiveLargerThanTheFreeSpace) {
   // A margin of a tenth of the free space, up to 64 MiB, stays free.
