@@ -220,7 +220,7 @@ CraftedMember DeflatedAs(const std::string& data, std::string body) {
 
 struct DataCase {
   const char* label;
-  CraftedMember bad;
+  std::function<CraftedMember()> bad;  // made by the test that needs it
   ArchiveErrc code;
   std::string text;
   std::function<void(testing::FaultyFileSystem&)> fault = nullptr;
@@ -234,103 +234,108 @@ class ZipDataCheckTest : public UnpackFixture, public ::testing::WithParamInterf
 TEST_P(ZipDataCheckTest, LeavesNoPartOfTheFaultyMember) {
   const auto& c = GetParam();
   if (c.fault) c.fault(files_);
-  const auto result = Unpack(CraftZip({Member("first.dat", "complete"), c.bad}));
+  const auto result = Unpack(CraftZip({Member("first.dat", "complete"), c.bad()}));
   EXPECT_EQ(result.error, Code(c.code));
   EXPECT_EQ(result.text, c.text);
   EXPECT_EQ(ListTree(scratch_.path()),
             (std::set<std::string>{"out", "out/so.zip", "out/first.dat"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Crafted, ZipDataCheckTest,
-                         ::testing::
-                             Values(DataCase{"crc",
-                                             With(Member("C001.dat", std::string(300000, 'a')),
-                                                  [](auto& m) { m.crc = 1; }),
-                                             ArchiveErrc::kCrcMismatch, "CRC mismatch: C001.dat"},
-                                    DataCase{"inflates_beyond_declared",
-                                             With(Member("C001.dat", std::string(600000, 'b')),
-                                                  [](auto& m) { m.uncompressed_size = 1000; }),
-                                             ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
-                                    DataCase{"inflates_short_of_declared",
-                                             With(Member("C001.dat", "short"),
-                                                  [](auto& m) { m.uncompressed_size = 6; }),
-                                             ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
-                                    DataCase{"corrupt_deflate",
-                                             With(Member("C001.dat"),
-                                                  [](auto& m) {
-                                                    m.deflate = false;
-                                                    m.method_override = 8;
-                                                    m.data = std::string(
-                                                        "\xff\xff\xff\xff\xff\xff\xff", 7);
-                                                  }),
-                                             ArchiveErrc::kDamaged, "archive damaged: C001.dat"},
-                                    DataCase{"large_crc",
-                                             With(Member("C001.dat", Large(6 << 20)),
-                                                  [](auto& m) { m.crc = 1; }),
-                                             ArchiveErrc::kCrcMismatch, "CRC mismatch: C001.dat"},
-                                    DataCase{"large_inflates_beyond_declared",
-                                             With(Member("C001.dat", Large(6 << 20)),
-                                                  [](auto& m) { m.uncompressed_size = 3 << 20; }),
-                                             ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
-                                    DataCase{
-                                        "large_inflates_short_of_declared",
-                                        With(Member("C001.dat", Large(6 << 20)),
-                                             [](auto& m) { m.uncompressed_size = (6 << 20) + 1; }),
-                                        ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
-                                    DataCase{"large_damaged_in_the_middle",
-                                             DeflatedAs(Large(8 << 20),
-                                                        StoredBlocks(Large(4 << 20), false) +
-                                                            "\x06" +
-                                                            Large(64 << 10)),
-                                             ArchiveErrc::kDamaged, "archive damaged: C001.dat"},
-                                    // The output before the damage is checked, and found too large,
-                                    // first.
-                                    DataCase{
-                                        "large_beyond_declared_before_damage",
-                                        With(DeflatedAs(Large(8 << 20), StoredBlocks(
-                                                                            Large(4 << 20), false) +
-                                                                            "\x06" + Large(64 << 10)),
-                                             [](auto& m) { m.uncompressed_size = 3 << 20; }),
-                                        ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
-                                    DataCase{"large_data_ends_early",
-                                             DeflatedAs(Large(4 << 20),
-                                                        StoredBlocks(Large(4 << 20), false)),
-                                             ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
-        DataCase{"large_data_past_the_stream",
-                 DeflatedAs(Large(6 << 20), Deflated(Large(6 << 20)) + Large(1000)),
+INSTANTIATE_TEST_SUITE_P(
+    Crafted, ZipDataCheckTest,
+    ::testing::Values(
+        DataCase{"crc",
+                 [] {
+                   return With(Member("C001.dat", std::string(300000, 'a')),
+                               [](auto& m) { m.crc = 1; });
+                 },
+                 ArchiveErrc::kCrcMismatch, "CRC mismatch: C001.dat"},
+        DataCase{"inflates_beyond_declared",
+                 [] {
+                   return With(Member("C001.dat", std::string(600000, 'b')),
+                               [](auto& m) { m.uncompressed_size = 1000; });
+                 },
                  ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
-                                    DataCase{"large_read_fails_midway",
-                                             DeflatedAs(Large(4 << 20),
-                                                        StoredBlocks(Large(4 << 20), true)),
-                                             ArchiveErrc::kReadFailed, "read error: so.zip",
-                                             [](auto& files) { files.readable = 2 << 20; }},
+        DataCase{"inflates_short_of_declared",
+                 [] {
+                   return With(Member("C001.dat", "short"),
+                               [](auto& m) { m.uncompressed_size = 6; });
+                 },
+                 ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+        DataCase{"corrupt_deflate",
+                 [] {
+                   return With(Member("C001.dat"), [](auto& m) {
+                     m.deflate = false;
+                     m.method_override = 8;
+                     m.data = std::string("\xff\xff\xff\xff\xff\xff\xff", 7);
+                   });
+                 },
+                 ArchiveErrc::kDamaged, "archive damaged: C001.dat"},
+        DataCase{
+            "large_crc",
+            [] { return With(Member("C001.dat", Large(6 << 20)), [](auto& m) { m.crc = 1; }); },
+            ArchiveErrc::kCrcMismatch, "CRC mismatch: C001.dat"},
+        DataCase{"large_inflates_beyond_declared",
+                 [] {
+                   return With(Member("C001.dat", Large(6 << 20)),
+                               [](auto& m) { m.uncompressed_size = 3 << 20; });
+                 },
+                 ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+        DataCase{"large_inflates_short_of_declared",
+                 [] {
+                   return With(Member("C001.dat", Large(6 << 20)),
+                               [](auto& m) { m.uncompressed_size = (6 << 20) + 1; });
+                 },
+                 ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+        DataCase{"large_damaged_in_the_middle",
+                 [] {
+                   return DeflatedAs(Large(8 << 20), StoredBlocks(Large(4 << 20), false) + "\x06" +
+                                                         Large(64 << 10));
+                 },
+                 ArchiveErrc::kDamaged, "archive damaged: C001.dat"},
+        // The output before the damage is checked, and found too large,
+        // first.
+        DataCase{"large_beyond_declared_before_damage",
+                 [] {
+                   return With(DeflatedAs(Large(8 << 20), StoredBlocks(Large(4 << 20), false) +
+                                                              "\x06" + Large(64 << 10)),
+                               [](auto& m) { m.uncompressed_size = 3 << 20; });
+                 },
+                 ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+        DataCase{"large_data_ends_early",
+                 [] { return DeflatedAs(Large(4 << 20), StoredBlocks(Large(4 << 20), false)); },
+                 ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+        DataCase{"large_data_past_the_stream",
+                 [] { return DeflatedAs(Large(6 << 20), Deflated(Large(6 << 20)) + Large(1000)); },
+                 ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat"},
+        DataCase{"large_read_fails_midway",
+                 [] { return DeflatedAs(Large(4 << 20), StoredBlocks(Large(4 << 20), true)); },
+                 ArchiveErrc::kReadFailed, "read error: so.zip",
+                 [](auto& files) { files.readable = 2 << 20; }},
         // Data past the stream's end, read ahead of need, fails nothing by
         // being unreadable: the end is found first.
-        [] {
-          const auto data = Large(6 << 20);
-          const auto body = Deflated(data);
-          const std::uint64_t readable = body.size() + (400 << 10);
-          return DataCase{"large_read_fails_past_the_stream",
-                          DeflatedAs(data, body + Large(2 << 20)), ArchiveErrc::kSizeMismatch,
-                          "size mismatch: C001.dat",
-                          [readable](auto& files) { files.readable = readable; }};
-        }(),
-                                    DataCase{"large_disk_fills_up_midway",
-                                             Member("C001.dat", Large(8 << 20)),
-                                             ArchiveErrc::kWriteFailed, "write error: C001.dat",
-                                             [](auto& files) { files.room = 3 << 20; }},
-                                    DataCase{"large_write_fails_after_pieces",
-                                             Member("C001.dat", Large(8 << 20)),
-                                             ArchiveErrc::kWriteFailed, "write error: C001.dat",
-                                             [](auto& files) {
-                                               // The first write is first.dat's.
-                                               files.Fail(testing::FileOp::kWrite,
-                                                          FileError("write: Input/output error",
-                                                                    FileFault::kOther,
-                                                                    "Input/output error"),
-                                                          "", 4);
-                                             }}),
-                         [](const auto& info) { return std::string(info.param.label); });
+        DataCase{
+            "large_read_fails_past_the_stream",
+            [] {
+              const auto data = Large(6 << 20);
+              return DeflatedAs(data, Deflated(data) + Large(2 << 20));
+            },
+            ArchiveErrc::kSizeMismatch, "size mismatch: C001.dat",
+            [](auto& files) { files.readable = Deflated(Large(6 << 20)).size() + (400 << 10); }},
+        DataCase{"large_disk_fills_up_midway", [] { return Member("C001.dat", Large(8 << 20)); },
+                 ArchiveErrc::kWriteFailed, "write error: C001.dat",
+                 [](auto& files) { files.room = 3 << 20; }},
+        DataCase{
+            "large_write_fails_after_pieces", [] { return Member("C001.dat", Large(8 << 20)); },
+            ArchiveErrc::kWriteFailed, "write error: C001.dat",
+            [](auto& files) {
+              // The first write is first.dat's.
+              files.Fail(
+                  testing::FileOp::kWrite,
+                  FileError("write: Input/output error", FileFault::kOther, "Input/output error"),
+                  "", 4);
+            }}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(UnpackFixture, RefusesAnArchiveLargerThanTheFreeSpace) {
   // A margin of a tenth of the free space, up to 64 MiB, stays free.
