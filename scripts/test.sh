@@ -43,13 +43,17 @@ cmake --build --preset linux-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_ctest asan --preset linux-asan -j"$jobs"
 
-step "ThreadSanitizer: the dialog's loop beside the post, two apartments' jobs at once"
+step "ThreadSanitizer: the dialog's loop beside the post, two apartments' jobs at once, the unpack's inflate thread"
 cmake --preset linux-tsan >/dev/null
-cmake --build --preset linux-tsan -j"$jobs" --target dialog_test e2e_responsive_post_test tolvex
+cmake --build --preset linux-tsan -j"$jobs" --target dialog_test e2e_responsive_post_test tolvex \
+  archive_test
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   run_gtest "tsan dialog" build/linux-tsan/tests/unit/dialog/dialog_test --gtest_brief=1
 TSAN_OPTIONS=halt_on_error=1 TOLVEX_TEST_SERVER=$PWD/build/linux/server/tolvex-server \
   run_gtest "tsan post" build/linux-tsan/tests/e2e/e2e_responsive_post_test --gtest_brief=1
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  run_gtest "tsan unpack" build/linux-tsan/tests/unit/archive/archive_test --gtest_brief=1 \
+  --gtest_filter='*ZipDataCheck*:*ZipRoundTrip*:*ZipDiskFull*'
 
 step "benchmarks build; the memory benchmark for the small sizes (the rest by hand: build/bench/bench/*)"
 cmake --preset bench >/dev/null
