@@ -330,12 +330,6 @@ HttpSession::ReadStatus WinInetHttpSession::Read(Handle request, std::uint8_t* b
     std::size_t piece = 0;
     DWORD got = 0;
     if (!ReadPiece(*operation, request, capacity, piece, got)) return ReadStatus::Failed;
-    // A read that waited can complete with no bytes while the reply still
-    // flows (seen under Wine when reads outpace a server that makes its
-    // reply as it sends it); the real end answers a second read at once.
-    if (got == 0 && !ReadPiece(*operation, request, capacity, piece, got)) {
-      return ReadStatus::Failed;
-    }
     operation->held_at = 0;
     operation->held_end = got;
     operation->reading.Moved(piece, got, Clock::now() - began);
