@@ -59,27 +59,10 @@ if [[ " $ARCHES " == *" x86 "* ]] && ! LC_ALL=C "$WINE32" --version >/dev/null 2
   ARCHES=${ARCHES//x86/}
 fi
 
-# Order lines as an order-processing client gets them (CP932 CSV); sized so
-# that the receive's reply (zip, form-encoded) is about MiB-on-the-wire.
+# Order data sized so that the receive's reply (zip, form-encoded) is
+# about MiB-on-the-wire.
 make_orders() {  # MiB-on-the-wire FILE
-  python3 - "$1" "$2" <<'PY'
-import random, sys
-wire_mib, path = int(sys.argv[1]), sys.argv[2]
-rng = random.Random(7)
-target = wire_mib * (1 << 20) * 17 // 10
-items = ["ボルト M8", "ナット M8", "ワッシャー", "パッキン", "ブラケット", "ヒンジ", "ガスケット"]
-customers = ["K%05d" % rng.randrange(100000) for _ in range(300)]
-with open(path, "wb") as out:
-    size = n = 0
-    while size < target:
-        n += 1
-        line = ("%08d,%s,%s,%d,%d,2026/%02d/%02d,%s\r\n" % (
-            n, rng.choice(customers), rng.choice(items), rng.randrange(1, 500),
-            rng.randrange(1, 300) * 10, rng.randrange(1, 13), rng.randrange(1, 29),
-            rng.choice(["出荷済", "未出荷", "保留"]))).encode("cp932")
-        out.write(line)
-        size += len(line)
-PY
+  python3 "$ROOT/scripts/make-orders.py" $(($1 * 1048576 * 17 / 10)) "$2"
 }
 
 start_server() {  # NAME ARGS...

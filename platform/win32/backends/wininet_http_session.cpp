@@ -34,7 +34,11 @@ struct WinInetHttpSession::Operation {
   // What WinINet reads from or writes to while an operation is pending:
   // owned here, so it outlives an exchange that gave up early.
   std::vector<std::uint8_t> buffer;
-  DWORD read = 0;
+  // A read's count comes back in here, written by whichever thread
+  // finishes the read. (InternetReadFile's own count is not safe for a read
+  // that pends: Wine's zeroes it after queueing, which can be after the
+  // read has already finished and written it.)
+  INTERNET_BUFFERSA reading_into{};
   DWORD written = 0;
   DWORD available = 0;
 
@@ -259,7 +263,7 @@ bool WinInetHttpSession::ReadPiece(Operation& operation, Handle request, std::si
       }
     }
     operation.buffer.swap(operation.spare);
-    count = std::min(operation.read, operation.ahead_asked);
+    count = std::min(operation.reading_into.dwBufferLength, operation.ahead_asked);
     return !Aborted();
   }
   // While the reply trickles, asks only for what has arrived: a read of
@@ -285,9 +289,7 @@ bool WinInetHttpSession::ReadPiece(Operation& operation, Handle request, std::si
                                              : capacity;
   const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(wanted, MAXDWORD));
   operation.buffer.resize(asked);
-  operation.read = 0;
-  ResetEvent(operation.done.get());
-  if (!InternetReadFile(Raw(request), operation.buffer.data(), asked, &operation.read)) {
+  if (!StartRead(operation, request, operation.buffer.data(), asked)) {
     const DWORD error = GetLastError();
     if (error != ERROR_IO_PENDING) {
       TraceWinInetFailure(trace_, "InternetReadFile", error);
@@ -299,8 +301,19 @@ bool WinInetHttpSession::ReadPiece(Operation& operation, Handle request, std::si
       return false;
     }
   }
-  count = std::min(operation.read, asked);
+  count = std::min(operation.reading_into.dwBufferLength, asked);
   return true;
+}
+
+bool WinInetHttpSession::StartRead(Operation& operation, Handle request, std::uint8_t* into,
+                                   DWORD size) {
+  operation.reading_into = {};
+  operation.reading_into.dwStructSize = sizeof operation.reading_into;
+  operation.reading_into.lpvBuffer = into;
+  operation.reading_into.dwBufferLength = size;
+  ResetEvent(operation.done.get());
+  return InternetReadFileExA(Raw(request), &operation.reading_into, IRF_ASYNC,
+                             reinterpret_cast<DWORD_PTR>(&operation)) != FALSE;
 }
 
 void WinInetHttpSession::ReadAhead(Operation& operation, Handle request) {
@@ -308,10 +321,7 @@ void WinInetHttpSession::ReadAhead(Operation& operation, Handle request) {
   if (piece == 0) return;
   operation.ahead_asked = static_cast<DWORD>(std::min<std::size_t>(piece, MAXDWORD));
   operation.spare.resize(operation.ahead_asked);
-  operation.read = 0;
-  ResetEvent(operation.done.get());
-  if (InternetReadFile(Raw(request), operation.spare.data(), operation.ahead_asked,
-                       &operation.read)) {
+  if (StartRead(operation, request, operation.spare.data(), operation.ahead_asked)) {
     operation.ahead = Operation::Ahead::Done;
     return;
   }

@@ -90,6 +90,10 @@ class WinInetHttpSession final : public HttpSession {
                  DWORD& count);
   // Starts reading the next fixed piece into the operation's spare buffer.
   void ReadAhead(Operation& operation, Handle request);
+  // Starts a read of up to `size` bytes into `into`; its count is in the
+  // operation's `reading_into` once it returns true or its completion
+  // comes. False with the error in GetLastError (ERROR_IO_PENDING: pending).
+  static bool StartRead(Operation& operation, Handle request, std::uint8_t* into, DWORD size);
   static HINTERNET Raw(Handle handle) { return reinterpret_cast<HINTERNET>(handle); }
 
   bool Aborted() const {

@@ -70,6 +70,11 @@ void CheckApartments(const std::wstring& url, const std::wstring& work_dir, int 
 // 64 MiB above what it held before the call; figures are printed.
 void CheckLargeTransfers(const std::wstring& url, const std::wstring& work_dir);
 
+// `times` receives of company C002 (key KEY002) into `file` from a server
+// that makes each reply as it sends it, so the reads often wait on it:
+// each must end 0 with the whole reply.
+void CheckLiveReceives(const std::wstring& url, const std::wstring& file, int times);
+
 // The caller's file as Windows users have it, with the trace on: held open
 // by another program briefly and for the whole call (the data is then
 // kept beside it), relative, deep, too long, on the share `unc_dir` ("-":

@@ -72,6 +72,31 @@ void CheckLargeTransfers(const std::wstring& url, const std::wstring& work_dir) 
   object->Release();
 }
 
+void CheckLiveReceives(const std::wstring& url, const std::wstring& file, int times) {
+  _Tolvex* object = Create();
+  if (!Check(object != nullptr, "live: the object is created")) return;
+  int passed = 0;
+  std::string failures;
+  for (int i = 0; i < times; ++i) {
+    VARIANT target;
+    VariantInit(&target);
+    V_VT(&target) = VT_BSTR;
+    V_BSTR(&target) = SysAllocString(file.c_str());
+    HRESULT hr = E_FAIL;
+    const short got = EarlyBound(object, false, url, L"KEY002", L"C002", &target, &hr);
+    VariantClear(&target);
+    if (hr == S_OK && got == 0) {
+      ++passed;
+    } else {
+      failures += " " + std::to_string(got);
+    }
+  }
+  Check(passed == times, std::to_string(passed) + " of " + std::to_string(times) +
+                             " receives from a server packing as it sends -> 0" +
+                             (failures.empty() ? "" : "; the others ->" + failures));
+  object->Release();
+}
+
 namespace {
 
 const wchar_t kUnpackFailedText[] =

@@ -59,6 +59,8 @@ int wmain(int argc, wchar_t** argv) {
     wine_client::CheckLifetimes();
   } else if (mode == L"large" && argc > 3) {
     wine_client::CheckLargeTransfers(arg, argv[3]);
+  } else if (mode == L"live" && argc > 4) {
+    wine_client::CheckLiveReceives(arg, argv[3], _wtoi(argv[4]));
   } else if (mode == L"trace" && argc > 4) {
     wine_client::CheckTraceFile(arg, argv[3], argv[4]);
   } else if (mode == L"apartments" && argc > 3) {
