@@ -46,9 +46,12 @@ WORK=$(mktemp -d /tmp/tolvex-wbench.XXXXXX)
 export WINEPREFIX=$WORK/prefix WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
 WINE64=/usr/lib/wine/wine64; [ -x "$WINE64" ] || WINE64=$(command -v wine64 || echo wine)
 WINE32=/usr/lib/wine/wine; [ -x "$WINE32" ] || WINE32=wine
-PIDS=()
+stop_servers() {
+  for pid in $(cat "$WORK"/*.pid 2>/dev/null); do kill "$pid" 2>/dev/null || true; done
+  rm -f "$WORK"/*.pid
+}
 cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  stop_servers
   wineserver -k 2>/dev/null || true
   if [ -n "${TOLVEX_BENCH_KEEP:-}" ]; then echo "kept $WORK"; else rm -rf "$WORK"; fi
 }
@@ -65,10 +68,12 @@ make_orders() {  # MiB-on-the-wire FILE
   python3 "$ROOT/scripts/make-orders.py" $(($1 * 1048576 * 17 / 10)) "$2"
 }
 
+# Run as $(start_server ...), a subshell: the pid goes to a file for the
+# cleanup to find.
 start_server() {  # NAME ARGS...
   local name=$1; shift
   "$SERVER" --listen 127.0.0.1:0 --max-body 8G "$@" >"$WORK/$name.out" 2>"$WORK/$name.log" &
-  PIDS+=($!)
+  echo $! >"$WORK/$name.pid"
   for _ in $(seq 600); do
     port=$(sed -n 's/.*:\([0-9][0-9]*\).*/\1/p' "$WORK/$name.out" | head -n1)
     [ -n "$port" ] && { echo "$port"; return; }
@@ -192,8 +197,7 @@ for mib in "${sizes[@]}"; do
         'BEGIN { printf "%-4s %5.1f %-5s | %10.0f %10.0f %6.2f | %10.0f %10.0f %6.2f\n", a, w / 1048576, t, d, b, d / b, dx, bx, dx / bx }'
     done
   done
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  PIDS=()
+  stop_servers
   rm -rf "$root" "$WORK/reply-$mib" "$C/bench/received.txt" "$C/bench/bare-reply.txt" \
     "$C/bench/progress.txt" "$C/bench/send-body.txt"
 done
