@@ -52,7 +52,7 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 TSAN_OPTIONS=halt_on_error=1 TOLVEX_TEST_SERVER=$PWD/build/linux/server/tolvex-server \
   run_gtest "tsan post" build/linux-tsan/tests/e2e/e2e_responsive_post_test --gtest_brief=1
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  run_gtest "tsan unpack" build/linux-tsan/tests/unit/archive/archive_test --gtest_brief=1 \
+  run_gtest "tsan pack and unpack" build/linux-tsan/tests/unit/archive/archive_test --gtest_brief=1 \
   --gtest_filter='*ZipDataCheck*:*ZipRoundTrip*:*ZipDiskFull*'
 
 step "benchmarks build; the memory benchmark for the small sizes (the rest by hand: build/bench/bench/*)"

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
+#include <system_error>
 
 #include "archive/archive_errors.h"
+#include "archive/block_deflater.h"
 #include "archive/zip_format.h"
 #include "component/text.h"
 
@@ -14,28 +17,14 @@ namespace tolvex::zip {
 namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
+// From this size on a member is deflated in blocks on the PC's cores.
+constexpr std::uint64_t kBlocksFrom = 2 * BlockDeflater::kBlockSize;
 
 // zlib's own bound for default settings, in 64 bits (uLong is 32 bits on
 // Windows).
 std::uint64_t DeflateBound(std::uint64_t size) {
   return size + (size >> 12) + (size >> 14) + (size >> 25) + 64;
 }
-
-class DeflateStream {
- public:
-  explicit DeflateStream(int level) {
-    if (deflateInit2(&stream_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-      throw std::bad_alloc();
-    }
-  }
-  ~DeflateStream() { deflateEnd(&stream_); }
-  DeflateStream(const DeflateStream&) = delete;
-  DeflateStream& operator=(const DeflateStream&) = delete;
-  z_stream* get() { return &stream_; }
-
- private:
-  z_stream stream_{};
-};
 
 bool IsAscii(const std::vector<std::uint8_t>& bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b < 0x80; });
@@ -121,6 +110,16 @@ void ZipWriter::WriteLocalHeader(const Entry& entry, bool zip64) {
 
 void ZipWriter::Deflate(Entry& entry, ReadableFile& source, std::uint64_t expected_size,
                         const std::u16string& name) {
+  if (expected_size >= kBlocksFrom) {
+    std::optional<BlockDeflater> blocks;
+    try {
+      blocks.emplace(options_.level, options_.deflate_helpers > 0
+                                         ? options_.deflate_helpers
+                                         : BlockDeflater::HelpersForThisMachine());
+    } catch (const std::system_error&) {
+    }
+    if (blocks) return DeflateInBlocks(entry, source, expected_size, name, *blocks);
+  }
   std::vector<std::uint8_t> in(kChunk);
   std::vector<std::uint8_t> out(kChunk);
   DeflateStream deflater(options_.level);
@@ -128,24 +127,8 @@ void ZipWriter::Deflate(Entry& entry, ReadableFile& source, std::uint64_t expect
   uLong crc = crc32_z(0, nullptr, 0);
   int flush = Z_NO_FLUSH;
   while (flush != Z_FINISH) {
-    std::size_t got = 0;
-    try {
-      got = source.Read(in.data(), in.size());
-    } catch (const FileError&) {
-      throw ArchiveFailure(ArchiveErrc::kReadFailed, name);
-    }
-    entry.uncompressed_size += got;
-    // A file that grows while we read it could outrun the record sizes
-    // chosen for its header; a file that shrinks is as unusable.
-    if (entry.uncompressed_size > expected_size) {
-      throw ArchiveFailure(ArchiveErrc::kFileChanged, name);
-    }
-    if (got == 0) {
-      if (entry.uncompressed_size != expected_size) {
-        throw ArchiveFailure(ArchiveErrc::kFileChanged, name);
-      }
-      flush = Z_FINISH;
-    }
+    const std::size_t got = ReadMember(entry, source, expected_size, name, in.data(), in.size());
+    if (got == 0) flush = Z_FINISH;
     crc = crc32_z(crc, in.data(), got);
     z->next_in = in.data();
     z->avail_in = static_cast<uInt>(got);
@@ -159,6 +142,54 @@ void ZipWriter::Deflate(Entry& entry, ReadableFile& source, std::uint64_t expect
       entry.compressed_size += produced;
     } while (z->avail_out == 0 || (flush == Z_FINISH && status != Z_STREAM_END));
   }
+  entry.crc = static_cast<std::uint32_t>(crc);
+}
+
+std::size_t ZipWriter::ReadMember(Entry& entry, ReadableFile& source, std::uint64_t expected_size,
+                                  const std::u16string& name, std::uint8_t* into,
+                                  std::size_t size) {
+  std::size_t got = 0;
+  try {
+    got = source.Read(into, size);
+  } catch (const FileError&) {
+    throw ArchiveFailure(ArchiveErrc::kReadFailed, name);
+  }
+  entry.uncompressed_size += got;
+  // A file that grows while we read it could outrun the record sizes
+  // chosen for its header; a file that shrinks is as unusable.
+  if (entry.uncompressed_size > expected_size ||
+      (got == 0 && entry.uncompressed_size != expected_size)) {
+    throw ArchiveFailure(ArchiveErrc::kFileChanged, name);
+  }
+  return got;
+}
+
+void ZipWriter::DeflateInBlocks(Entry& entry, ReadableFile& source, std::uint64_t expected_size,
+                                const std::u16string& name, BlockDeflater& blocks) {
+  uLong crc = crc32_z(0, nullptr, 0);
+  const auto write_oldest = [&] {
+    const auto deflated = blocks.Take();
+    Emit(deflated.data(), deflated.size());
+    entry.compressed_size += deflated.size();
+  };
+  for (bool last = false; !last;) {
+    std::vector<std::uint8_t> block(BlockDeflater::kBlockSize);
+    std::size_t filled = 0;
+    while (filled < block.size()) {
+      const std::size_t got = ReadMember(entry, source, expected_size, name, block.data() + filled,
+                                         block.size() - filled);
+      if (got == 0) {
+        last = true;
+        break;
+      }
+      filled += got;
+    }
+    block.resize(filled);
+    crc = crc32_z(crc, block.data(), block.size());
+    while (blocks.InHand() >= blocks.Capacity()) write_oldest();
+    blocks.Submit(std::move(block), last);
+  }
+  while (blocks.InHand() > 0) write_oldest();
   entry.crc = static_cast<std::uint32_t>(crc);
 }
 

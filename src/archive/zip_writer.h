@@ -11,12 +11,17 @@
 
 namespace tolvex::zip {
 
+class BlockDeflater;
+
 struct ZipWriteOptions {
   int level = 5;
   // ZIP64 records for every member and the end of the archive, even small
   // ones; the writer otherwise uses them only where sizes or offsets need
   // them.
   bool force_zip64 = false;
+  // Threads deflating a large member; 0: one per processor, at most four.
+  // The archive is the same whatever the number.
+  int deflate_helpers = 0;
   std::uint16_t dos_date = 0x21;  // 1980-01-01
   std::uint16_t dos_time = 0;
 };
@@ -50,6 +55,12 @@ class ZipWriter {
   void WriteLocalHeader(const Entry& entry, bool zip64);
   void Deflate(Entry& entry, ReadableFile& source, std::uint64_t expected_size,
                const std::u16string& name);
+  void DeflateInBlocks(Entry& entry, ReadableFile& source, std::uint64_t expected_size,
+                       const std::u16string& name, BlockDeflater& blocks);
+  // Up to `size` bytes of the member into `into`, counted and checked
+  // against the size its header was written for; 0 at its end.
+  static std::size_t ReadMember(Entry& entry, ReadableFile& source, std::uint64_t expected_size,
+                                const std::u16string& name, std::uint8_t* into, std::size_t size);
   void WriteCentralHeader(const Entry& entry);
 
   WritableFile& out_;

@@ -7,6 +7,7 @@
 #include "archive/archive_control.h"
 #include "archive/archive_errors.h"
 #include "archive/zip_archiver.h"
+#include "archive/zip_writer.h"
 #include "archive_test_support.h"
 
 namespace tolvex::test {
@@ -61,6 +62,24 @@ TEST_P(ZipRoundTripTest, UnpacksWhatWasPacked) {
   EXPECT_EQ(ReadBytes(recv / name), data);
   EXPECT_EQ(ListTree(recv), (std::set<std::string>{"so.zip", name.generic_u8string()}));
   EXPECT_EQ(ListTree(send), (std::set<std::string>{"progress.zip", name.generic_u8string()}));
+
+  // Byte for byte the same archive whatever the number of threads deflating.
+  const auto pack_with_helpers = [&](int helpers) {
+    zip::ZipWriteOptions options;
+    options.force_zip64 = c.force_zip64;
+    options.deflate_helpers = helpers;
+    const auto archive = (send / ("helpers" + std::to_string(helpers) + ".zip")).u16string();
+    {
+      const auto out = files_.CreateNew(archive);
+      const auto in = files_.OpenForRead((send / name).u16string());
+      zip::ZipWriter writer(*out, u"p.zip", options);
+      writer.AddFile(name.u16string(), *in, data.size());
+      writer.Finish();
+      out->Close();
+    }
+    return ReadBytes(fs::path(archive));
+  };
+  EXPECT_EQ(pack_with_helpers(1), pack_with_helpers(3));
 }
 
 INSTANTIATE_TEST_SUITE_P(

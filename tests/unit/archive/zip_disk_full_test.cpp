@@ -24,15 +24,40 @@ class ZipDiskFullTest : public ::testing::Test {
   ZipArchiver archiver_{files_, kNativePathStyle};
 };
 
+// A pack that fails part way, while its helpers deflate a large file or
+// not, reports the cause and leaves the old archive as it was.
 TEST_F(ZipDiskFullTest, PackKeepsTheOldArchive) {
+  const struct {
+    const char* name;
+    std::size_t size;
+    std::uint64_t room;
+    std::uint64_t readable;
+    ArchiveErrc code;
+    const char* text;
+  } cases[] = {
+      {"the disk fills up", 512 << 10, 64 << 10, UINT64_MAX, ArchiveErrc::kWriteFailed,
+       "write error: progress.zip"},
+      {"the disk fills up while blocks are deflated", 2 << 20, 64 << 10, UINT64_MAX,
+       ArchiveErrc::kWriteFailed, "write error: progress.zip"},
+      {"the disk fills up after blocks", 12 << 20, 3 << 20, UINT64_MAX, ArchiveErrc::kWriteFailed,
+       "write error: progress.zip"},
+      {"a read fails after blocks", 12 << 20, UINT64_MAX, 5 << 20, ArchiveErrc::kReadFailed,
+       "read error: p.txt"},
+  };
   const auto dir = scratch_.path();
-  WriteBytes(dir / "p.txt", MixedData(2 << 20));
-  WriteBytes(dir / "progress.zip", {'o', 'l', 'd'});
-  const auto result = PackWith(archiver_, dir.u16string(), u"progress.zip", {u"p.txt"});
-  EXPECT_EQ(result.error, static_cast<std::int32_t>(ArchiveErrc::kWriteFailed));
-  EXPECT_EQ(result.text, "write error: progress.zip");
-  EXPECT_EQ(ReadBytes(dir / "progress.zip"), (Bytes{'o', 'l', 'd'}));
-  EXPECT_EQ(ListTree(dir), (std::set<std::string>{"p.txt", "progress.zip"}));
+  for (const auto& c : cases) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    WriteBytes(dir / "p.txt", MixedData(c.size));
+    WriteBytes(dir / "progress.zip", {'o', 'l', 'd'});
+    files_.room = c.room;
+    files_.readable = c.readable;
+    const auto result = PackWith(archiver_, dir.u16string(), u"progress.zip", {u"p.txt"});
+    EXPECT_EQ(result.error, static_cast<std::int32_t>(c.code)) << c.name;
+    EXPECT_EQ(result.text, c.text) << c.name;
+    EXPECT_EQ(ReadBytes(dir / "progress.zip"), (Bytes{'o', 'l', 'd'})) << c.name;
+    EXPECT_EQ(ListTree(dir), (std::set<std::string>{"p.txt", "progress.zip"})) << c.name;
+  }
 }
 
 // An extracted file that cannot be written whole, or cannot be synced
