@@ -43,7 +43,7 @@ cmake --build --preset linux-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_ctest asan --preset linux-asan -j"$jobs"
 
-step "ThreadSanitizer: the dialog's loop beside the post, two apartments' jobs at once, the unpack's inflate thread"
+step "ThreadSanitizer: the dialog's loop beside the post, two apartments' jobs at once, the archiver's deflate and inflate threads"
 cmake --preset linux-tsan >/dev/null
 cmake --build --preset linux-tsan -j"$jobs" --target dialog_test e2e_responsive_post_test tolvex \
   archive_test
