@@ -7,7 +7,7 @@ namespace tolvex::zip {
 
 namespace {
 
-// Deflates `job_input` into `output`, primed with `dictionary`; ends on a
+// Deflates `input` into `output`, primed with `dictionary`; ends on a
 // byte boundary, or the stream's end for the last block.
 void DeflateBlock(z_stream* z, const std::vector<std::uint8_t>& input,
                   const std::vector<std::uint8_t>& dictionary, bool last,
@@ -53,9 +53,10 @@ int BlockDeflater::HelpersForThisMachine() {
 // reads the next while the oldest waits to be written.
 BlockDeflater::BlockDeflater(int level, int helpers)
     : level_(level), capacity_(static_cast<std::size_t>(std::max(helpers, 1)) + 2) {
-  threads_.reserve(static_cast<std::size_t>(std::max(helpers, 1)));
+  const std::size_t threads = capacity_ - 2;
+  threads_.reserve(threads);
   try {
-    for (int i = 0; i < std::max(helpers, 1); ++i) threads_.emplace_back([this] { Run(); });
+    while (threads_.size() < threads) threads_.emplace_back([this] { Run(); });
   } catch (...) {
     Stop();  // the helpers already started
     throw;
